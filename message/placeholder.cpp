@@ -1,0 +1,1 @@
+// Placeholder so that the message library exists before its first module lands.

@@ -1,0 +1,154 @@
+#include "platform/locked_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tarnhold {
+namespace {
+
+std::string SystemError(const std::string& step) { return std::string(step) + ": " + std::strerror(errno); }
+
+// Links an unnamed O_TMPFILE descriptor under `path`; linkat through /proc needs no privilege.
+bool LinkUnnamed(int fd, const std::filesystem::path& path) {
+  std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Fallback for file systems without O_TMPFILE: a hidden name (never a number, so no scan
+// picks it), locked, then hard-linked under the final name, which fails if it exists.
+CreateResult CreateViaHiddenName(const std::filesystem::path& path, UniqueFd& out,
+                                 std::string& error) {
+  std::string tmpl = (path.parent_path() / ".new.XXXXXX").string();
+  UniqueFd fd(::mkstemp(tmpl.data()));
+  if (!fd) {
+    error = SystemError("creating a hidden file");
+    return CreateResult::Failed;
+  }
+  ::fchmod(fd.Get(), 0644);
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    error = SystemError("locking a new file");
+    ::unlink(tmpl.c_str());
+    return CreateResult::Failed;
+  }
+  int rc = ::link(tmpl.c_str(), path.c_str());
+  int saved = errno;
+  ::unlink(tmpl.c_str());
+  if (rc != 0) {
+    errno = saved;
+    if (saved == EEXIST) return CreateResult::Exists;
+    error = SystemError("naming a new file");
+    return CreateResult::Failed;
+  }
+  out = std::move(fd);
+  return CreateResult::Created;
+}
+
+}  // namespace
+
+LockResult LockedFile::OpenLocked(const std::filesystem::path& path, Access access,
+                                  std::string& error) {
+  Close();
+  int flags = (access == Access::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW;
+  UniqueFd fd(::open(path.c_str(), flags));
+  if (!fd) {
+    error = SystemError("opening " + path.string());
+    return LockResult::Failed;
+  }
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return LockResult::Busy;
+    error = SystemError("locking " + path.string());
+    return LockResult::Failed;
+  }
+  // The holder may have deleted or replaced the file while we waited for its lock.
+  struct stat by_fd{}, by_name{};
+  if (::fstat(fd.Get(), &by_fd) != 0 || ::stat(path.c_str(), &by_name) != 0 ||
+      by_fd.st_ino != by_name.st_ino || by_fd.st_dev != by_name.st_dev) {
+    error = "item vanished: " + path.string();
+    return LockResult::Failed;
+  }
+  fd_ = std::move(fd);
+  path_ = path;
+  return LockResult::Locked;
+}
+
+CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::string& error) {
+  Close();
+  std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
+  if (!fd) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      error = SystemError("creating in " + folder.string());
+      return CreateResult::Failed;
+    }
+    CreateResult r = CreateViaHiddenName(path, fd_, error);
+    if (r == CreateResult::Created) path_ = path;
+    return r;
+  }
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    error = SystemError("locking a new file");
+    return CreateResult::Failed;
+  }
+  if (!LinkUnnamed(fd.Get(), path)) {
+    if (errno == EEXIST) return CreateResult::Exists;
+    error = SystemError("naming " + path.string());
+    return CreateResult::Failed;
+  }
+  fd_ = std::move(fd);
+  path_ = path;
+  return CreateResult::Created;
+}
+
+bool LockedFile::Close() {
+  path_.clear();
+  return fd_.Reset();  // closing the descriptor drops the flock
+}
+
+bool LockedFile::WriteAll(const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_.Get(), p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+long LockedFile::Read(void* data, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_.Get(), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
+}
+
+bool LockedFile::Seek(std::int64_t offset) {
+  return ::lseek(fd_.Get(), offset, SEEK_SET) == offset;
+}
+
+std::int64_t LockedFile::Position() const { return ::lseek(fd_.Get(), 0, SEEK_CUR); }
+
+std::int64_t LockedFile::Size() const {
+  struct stat st{};
+  return ::fstat(fd_.Get(), &st) == 0 ? st.st_size : -1;
+}
+
+bool LockedFile::Truncate(std::int64_t size) { return ::ftruncate(fd_.Get(), size) == 0; }
+
+bool LockedFile::Sync() {
+  if (::fsync(fd_.Get()) != 0) return false;
+  return SyncFolder(path_.parent_path().empty() ? "." : path_.parent_path());
+}
+
+bool SyncFolder(const std::filesystem::path& folder) {
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir && ::fsync(dir.Get()) == 0;
+}
+
+}  // namespace tarnhold

@@ -1,0 +1,62 @@
+// Queue items as locked files. A party "holds" an item while it keeps it open with an
+// exclusive flock; a file whose lock cannot be taken is busy, not broken. Items are created
+// already locked: no other party can ever lock an item before its creator does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace tarnhold {
+
+enum class LockResult { Locked, Busy, Failed };
+enum class CreateResult { Created, Exists, Failed };
+enum class Access { ReadOnly, ReadWrite };
+
+class LockedFile {
+ public:
+  LockedFile() = default;
+  LockedFile(LockedFile&&) noexcept = default;
+  LockedFile& operator=(LockedFile&&) noexcept = default;
+
+  // Opens an existing file and takes its exclusive lock without waiting.
+  // Locked: this object holds it. Busy: another party holds it. Failed: anything else
+  // (missing file included); `error` holds one line for the activity log.
+  [[nodiscard]] LockResult OpenLocked(const std::filesystem::path& path, Access access,
+                                      std::string& error);
+
+  // Creates `path` locked, in one step as seen by every other party: the file is made
+  // unnamed in its folder, locked, and only then linked under its name. Exists: the name is
+  // taken (nothing was changed). Failed: `error` says why.
+  [[nodiscard]] CreateResult CreateLocked(const std::filesystem::path& path, std::string& error);
+
+  // Releases the lock and closes. Returns false when close reported an error.
+  bool Close();
+
+  // Writes all bytes at the current position; false on any short or failed write.
+  [[nodiscard]] bool WriteAll(const void* data, std::size_t size);
+  // Reads up to `size` bytes at the current position; returns the count, 0 at end, -1 on error.
+  [[nodiscard]] long Read(void* data, std::size_t size);
+  [[nodiscard]] bool Seek(std::int64_t offset);
+  [[nodiscard]] std::int64_t Position() const;
+  [[nodiscard]] std::int64_t Size() const;
+  [[nodiscard]] bool Truncate(std::int64_t size);
+  // Forces the file's data and its folder entry to disk.
+  [[nodiscard]] bool Sync();
+
+  [[nodiscard]] bool IsOpen() const { return fd_.Valid(); }
+  [[nodiscard]] int Fd() const { return fd_.Get(); }
+  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  UniqueFd fd_;
+  std::filesystem::path path_;
+};
+
+// Forces a folder's entries to disk (after a create, rename or unlink in it).
+bool SyncFolder(const std::filesystem::path& folder);
+
+}  // namespace tarnhold

@@ -1,0 +1,187 @@
+#include "platform/profile_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <fstream>
+#include <sstream>
+
+#include "platform/temp_files.h"
+
+namespace tarnhold {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// A value in matching double or single quotes reads without them, as the platform does.
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v.remove_prefix(1);
+    v.remove_suffix(1);
+  }
+  return v;
+}
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+int ParseLeadingInt(std::string_view text) {
+  text = Trim(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) break;
+  }
+  if (negative) value = -value;
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+bool ProfileFile::Load(const std::filesystem::path& path) {
+  lines_.clear();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  Parse(text.str());
+  return true;
+}
+
+void ProfileFile::Parse(std::string_view text) {
+  lines_.clear();
+  std::string section;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view raw = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    Line line;
+    std::string_view t = Trim(raw);
+    if (!t.empty() && t.front() == '[') {
+      std::size_t close = t.find(']');
+      section = std::string(Trim(t.substr(1, close == std::string_view::npos ? t.npos : close - 1)));
+      line.is_header = true;
+      line.raw = std::string(raw);
+    } else if (std::size_t eq = raw.find('='); eq != std::string_view::npos && t.front() != ';' &&
+                                               !Trim(raw.substr(0, eq)).empty()) {
+      line.key = std::string(raw.substr(0, eq));
+      line.value = std::string(raw.substr(eq + 1));
+    } else {
+      line.raw = std::string(raw);
+    }
+    line.section = section;
+    lines_.push_back(std::move(line));
+  }
+}
+
+const ProfileFile::Line* ProfileFile::Find(std::string_view section, std::string_view key) const {
+  for (const Line& l : lines_) {
+    if (!l.key.empty() && EqualsNoCase(Trim(l.section), Trim(section)) &&
+        EqualsNoCase(Trim(l.key), Trim(key)))
+      return &l;
+  }
+  return nullptr;
+}
+
+bool ProfileFile::HasSection(std::string_view section) const {
+  return std::any_of(lines_.begin(), lines_.end(), [&](const Line& l) {
+    return l.is_header && EqualsNoCase(l.section, Trim(section));
+  });
+}
+
+bool ProfileFile::HasKey(std::string_view section, std::string_view key) const {
+  return Find(section, key) != nullptr;
+}
+
+std::string ProfileFile::GetString(std::string_view section, std::string_view key,
+                                   std::string_view fallback, std::size_t buffer_size) const {
+  const Line* l = Find(section, key);
+  std::string_view value = l ? Unquote(Trim(l->value)) : fallback;
+  if (buffer_size == 0) return {};
+  return std::string(value.substr(0, buffer_size - 1));
+}
+
+int ProfileFile::GetInt(std::string_view section, std::string_view key, int fallback) const {
+  const Line* l = Find(section, key);
+  return l ? ParseLeadingInt(l->value) : fallback;
+}
+
+void ProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+  for (Line& l : lines_) {
+    if (!l.key.empty() && EqualsNoCase(l.section, Trim(section)) &&
+        EqualsNoCase(Trim(l.key), Trim(key))) {
+      l.value = std::string(value);
+      return;
+    }
+  }
+  // Insert after the last line of the section, or open the section at the end.
+  auto last = lines_.end();
+  for (auto it = lines_.begin(); it != lines_.end(); ++it) {
+    if (EqualsNoCase(it->section, Trim(section)) && (it->is_header || !it->key.empty()))
+      last = it;
+  }
+  Line entry{std::string(Trim(section)), std::string(key), std::string(value), "", false};
+  if (last == lines_.end()) {
+    Line header{entry.section, "", "", "[" + entry.section + "]", true};
+    lines_.push_back(header);
+    lines_.push_back(entry);
+  } else {
+    lines_.insert(last + 1, entry);
+  }
+}
+
+void ProfileFile::SetInt(std::string_view section, std::string_view key, int value) {
+  Set(section, key, std::to_string(value));
+}
+
+void ProfileFile::AddBlankLines(int count) {
+  std::string section = lines_.empty() ? "" : lines_.back().section;
+  for (int i = 0; i < count; ++i) lines_.push_back(Line{section, "", "", "", false});
+}
+
+std::string ProfileFile::Text() const {
+  std::string out;
+  for (const Line& l : lines_) {
+    out += l.key.empty() ? l.raw : l.key + "=" + l.value;
+    out += '\n';
+  }
+  return out;
+}
+
+bool ProfileFile::Save(const std::filesystem::path& path) const {
+  std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  std::filesystem::path tmp;
+  UniqueFd fd = MakeTempFile(folder, "." + path.filename().string() + ".", tmp);
+  if (!fd) return false;
+  std::string text = Text();
+  bool ok = ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+            ::fsync(fd.Get()) == 0;
+  ok = fd.Reset() && ok;
+  std::error_code ec;
+  if (ok) std::filesystem::rename(tmp, path, ec);
+  if (!ok || ec) {
+    std::filesystem::remove(tmp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tarnhold

@@ -1,0 +1,119 @@
+// The configuration file <root>/tarnhold.dat in memory: every [Defaults] value, the rules, the
+// POP3 mailboxes, local users and their addresses, the scanners, and the DNS and cluster lists
+// read from the files it names. Load also creates the data folders. The object holds no global
+// state: a reload is a Load into a fresh object that then replaces the one the engine shares.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gateway/config_records.h"
+#include "gateway/rule_record.h"
+
+namespace tarnhold {
+
+// The data folders under the root, in the order the load creates them.
+inline constexpr std::array<std::string_view, 15> kDataFolders = {
+    "archive", "logs",  "offpeak", "pop",    "popstore",    "que",          "queproc",
+    "temp",    "lists", "stat",    "quaran", "quaran/junk", "quaran/virus", "quaran/content",
+    "quaran/errors"};
+
+inline constexpr std::string_view kConfigFileName = "tarnhold.dat";
+inline constexpr std::string_view kQuarantineFolder = "quaran";
+
+// What a load met on its way; nothing here stops it.
+struct ConfigLoadReport {
+  bool file_read = false;             // false: tarnhold.dat missing or unreadable, defaults used
+  std::vector<std::string> problems;  // one line each: a folder or list file that failed
+};
+
+class CGatewayConfig {
+ public:
+  explicit CGatewayConfig(std::filesystem::path root);
+
+  // Creates the data folders, then reads <root>/tarnhold.dat afresh: every value and list is
+  // replaced, never added to. A missing or broken file gives the defaults; never fails.
+  ConfigLoadReport Load();
+
+  // The administrator's save: writes the whole file in its fixed order (every value, even 0 or
+  // empty) under a temporary name and renames it into place, then creates popstore/<n> for
+  // each local user. False when the file could not be written; `error` says why.
+  [[nodiscard]] bool Save(std::string& error) const;
+
+  [[nodiscard]] const std::filesystem::path& Root() const { return root_; }
+  [[nodiscard]] std::filesystem::path ConfigPath() const { return root_ / kConfigFileName; }
+  // A value that names a file, mapped onto the data root when it begins with c:\tarnhold\.
+  [[nodiscard]] std::filesystem::path MapPath(std::string_view value) const;
+  // The folder of a quarantine area: always inside <root>/quaran, whatever the area holds.
+  [[nodiscard]] std::filesystem::path QuarantinePath(std::string_view area) const;
+
+  // [Defaults]. Flags are on only when exactly 1.
+  std::string AdultKeywords;
+  std::string InboundGatewayAddress;
+  int InboundGatewayType = 0;
+  std::string OutboundGatewayAddress;
+  int OutboundGatewayType = 0;  // 1: deliver by MX through `dns_servers`
+  std::string DNSLookupFileName;
+  std::string SMTPRoutingFileName;
+  int EnableClustering = 0;
+  std::string ClusterFileName;
+  int LogPOP3 = 0;
+  int LogSMTPIn = 0;
+  int LogSMTPInTraffic = 0;
+  int LogSweeper = 0;
+  int LogSMTPOut = 0;
+  int LogBandwidth = 0;
+  std::string AdminEmail;
+  std::string SpamReplyEmail;
+  int EnablePOP3Server = 0;
+  int DefaultPOP3LocalUserID = 0;
+  int EnablePOP3Download = 0;
+  int POP3DownloadInterval = 0;  // minutes
+  std::uint16_t SMTPInPort = 25;
+  std::uint16_t InboundPort = 25;
+  std::uint16_t OutboundPort = 25;
+  std::uint16_t POP3Port = 100;  // kept and written; the POP3 server does not use it
+  int SMTPMaxIn = 250;
+  int SMTPMaxOut = 25;
+  int SMTPMaxRetries = 5;
+  int SMTPRetryInterval = 300;  // seconds
+  std::string DialEntry;
+  std::string DialUserName;
+  std::string DialPassword;
+  std::string DialModem;
+  int EnableRas = 0;
+  int DialASAP = 0;
+  int DialMON = 0;
+  int DialTUE = 0;
+  int DialWED = 0;
+  int DialTHU = 0;
+  int DialFRI = 0;
+  int DialSAT = 0;
+  int DialSUN = 0;
+  int OffPeakFromHH = 0;
+  int OffPeakFromMM = 0;
+  int OffPeakToHH = 0;
+  int OffPeakToMM = 0;
+
+  // The lists, each in file order.
+  std::vector<CRuleRecord> rules;               // index = rule number
+  std::vector<CPopAccountRecord> pop_accounts;  // [POP<n>]
+  std::vector<CPopAccountRecord> local_users;   // [POP3User<n>]; index = mailbox number
+  std::vector<MailboxPair> mailbox_pairs;       // EmailAddress<k> of every local user
+  std::vector<CScannerRecord> scanners;
+  std::vector<std::string> local_domains;  // lower case
+  std::vector<std::string> dial_times;     // lower case, "HH:MM" as typed
+  std::vector<std::string> cluster_hosts;  // from ClusterFileName when EnableClustering is 1
+  std::vector<std::string> dns_servers;    // from DNSLookupFileName when OutboundGatewayType is 1
+
+  bool operator==(const CGatewayConfig&) const = default;
+
+ private:
+  std::filesystem::path root_;
+};
+
+}  // namespace tarnhold

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace tarnhold {
 namespace {
@@ -49,6 +50,72 @@ CreateResult CreateViaHiddenName(const std::filesystem::path& path, UniqueFd& ou
 }
 
 }  // namespace
+
+LockedFile::LockedFile(LockedFile&& other) noexcept
+    : fd_(std::move(other.fd_)),
+      path_(std::exchange(other.path_, {})),
+      unnamed_(std::exchange(other.unnamed_, false)),
+      hidden_(std::exchange(other.hidden_, {})) {}
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::move(other.fd_);
+    path_ = std::exchange(other.path_, {});
+    unnamed_ = std::exchange(other.unnamed_, false);
+    hidden_ = std::exchange(other.hidden_, {});
+  }
+  return *this;
+}
+
+LockedFile::~LockedFile() { Close(); }
+
+CreateResult LockedFile::CreateUnnamed(const std::filesystem::path& folder, std::string& error) {
+  Close();
+  UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
+  if (!fd) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      error = SystemError("creating in " + folder.string());
+      return CreateResult::Failed;
+    }
+    std::string tmpl = (folder / ".new.XXXXXX").string();
+    fd = UniqueFd(::mkstemp(tmpl.data()));
+    if (!fd) {
+      error = SystemError("creating a hidden file in " + folder.string());
+      return CreateResult::Failed;
+    }
+    ::fchmod(fd.Get(), 0644);
+    hidden_ = tmpl;
+  }
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    error = SystemError("locking a new file");
+    if (!hidden_.empty()) ::unlink(hidden_.c_str());
+    hidden_.clear();
+    return CreateResult::Failed;
+  }
+  fd_ = std::move(fd);
+  unnamed_ = true;
+  return CreateResult::Created;
+}
+
+CreateResult LockedFile::LinkAs(const std::filesystem::path& path, std::string& error) {
+  if (!unnamed_ || !fd_) {
+    error = "naming " + path.string() + ": the file is not a new unnamed file";
+    return CreateResult::Failed;
+  }
+  bool linked = hidden_.empty() ? LinkUnnamed(fd_.Get(), path)
+                                : ::link(hidden_.c_str(), path.c_str()) == 0;
+  if (!linked) {
+    if (errno == EEXIST) return CreateResult::Exists;
+    error = SystemError("naming " + path.string());
+    return CreateResult::Failed;
+  }
+  if (!hidden_.empty()) ::unlink(hidden_.c_str());
+  hidden_.clear();
+  unnamed_ = false;
+  path_ = path;
+  return CreateResult::Created;
+}
 
 LockResult LockedFile::OpenLocked(const std::filesystem::path& path, Access access,
                                   std::string& error) {
@@ -104,6 +171,9 @@ CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::st
 }
 
 bool LockedFile::Close() {
+  if (!hidden_.empty()) ::unlink(hidden_.c_str());  // an unnamed file never linked vanishes
+  hidden_.clear();
+  unnamed_ = false;
   path_.clear();
   return fd_.Reset();  // closing the descriptor drops the flock
 }

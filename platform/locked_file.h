@@ -19,8 +19,9 @@ enum class Access { ReadOnly, ReadWrite };
 class LockedFile {
  public:
   LockedFile() = default;
-  LockedFile(LockedFile&&) noexcept = default;
-  LockedFile& operator=(LockedFile&&) noexcept = default;
+  LockedFile(LockedFile&& other) noexcept;
+  LockedFile& operator=(LockedFile&& other) noexcept;
+  ~LockedFile();
 
   // Opens an existing file and takes its exclusive lock without waiting.
   // Locked: this object holds it. Busy: another party holds it. Failed: anything else
@@ -32,6 +33,18 @@ class LockedFile {
   // unnamed in its folder, locked, and only then linked under its name. Exists: the name is
   // taken (nothing was changed). Failed: `error` says why.
   [[nodiscard]] CreateResult CreateLocked(const std::filesystem::path& path, std::string& error);
+
+  // Creates a file in `folder` that has no name yet, open for reading and writing and locked:
+  // no other party can see it until LinkAs names it, and it vanishes if it is closed (or the
+  // process ends) first. On file systems without unnamed files a hidden name (never a number)
+  // stands in and is removed on close. Created or Failed.
+  [[nodiscard]] CreateResult CreateUnnamed(const std::filesystem::path& folder,
+                                           std::string& error);
+  // Names a file made by CreateUnnamed as `path` (in the same folder), never replacing an
+  // existing entry: Exists when the name is taken (the file stays unnamed and may be linked
+  // under another name). Failed: `error` says why.
+  [[nodiscard]] CreateResult LinkAs(const std::filesystem::path& path, std::string& error);
+  [[nodiscard]] bool IsUnnamed() const { return unnamed_; }
 
   // Releases the lock and closes. Returns false when close reported an error.
   bool Close();
@@ -54,6 +67,8 @@ class LockedFile {
  private:
   UniqueFd fd_;
   std::filesystem::path path_;
+  bool unnamed_ = false;            // made by CreateUnnamed and not linked yet
+  std::filesystem::path hidden_;    // the stand-in name of an unnamed file, if it has one
 };
 
 // Forces a folder's entries to disk (after a create, rename or unlink in it).

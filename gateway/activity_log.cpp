@@ -1,0 +1,251 @@
+#include "gateway/activity_log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace tarnhold {
+namespace {
+
+std::tm LocalTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+}  // namespace
+
+std::filesystem::path DatedLogFileName(const std::filesystem::path& path, const std::tm& when) {
+  char date[16];
+  std::snprintf(date, sizeof date, "%2.2d%2.2d%4.4d", when.tm_mday % 100, (when.tm_mon + 1) % 100,
+                (when.tm_year + 1900) % 10000);
+  std::string name = path.filename().string();
+  std::size_t dot = name.find('.');
+  name.insert(dot == std::string::npos ? name.size() : dot, date);
+  return path.parent_path() / name;
+}
+
+CUH_Control::CUH_Control(std::string name) : name_(std::move(name)) {}
+
+void CUH_Control::SetLineSink(LineSink sink) {
+  std::scoped_lock guard(lock_);
+  sink_ = std::move(sink);
+}
+
+void CUH_Control::SetClock(std::function<std::time_t()> clock) {
+  std::scoped_lock guard(lock_);
+  clock_ = std::move(clock);
+}
+
+void CUH_Control::Attach(int lines_fit, int chars_fit) {
+  std::scoped_lock guard(lock_);
+  attached_ = true;
+  SetViewSize(lines_fit, chars_fit);
+}
+
+void CUH_Control::Detach() {
+  std::scoped_lock guard(lock_);
+  attached_ = false;
+  lines_fit_ = chars_fit_ = 0;
+}
+
+bool CUH_Control::IsAttached() const {
+  std::scoped_lock guard(lock_);
+  return attached_;
+}
+
+void CUH_Control::SetViewSize(int lines_fit, int chars_fit) {
+  std::scoped_lock guard(lock_);
+  lines_fit_ = std::max(0, lines_fit);
+  chars_fit_ = std::max(0, chars_fit);
+  SetLineLimit(requested_limit_);
+}
+
+void CUH_Control::SetLineLimit(int count) {
+  std::scoped_lock guard(lock_);
+  requested_limit_ = std::max(0, count);
+  line_limit_ = requested_limit_ == 0 ? 0 : std::max(requested_limit_, lines_fit_);
+  ApplyLineLimit();
+  RecomputeScrollRanges();
+}
+
+int CUH_Control::SetFileName(const std::string& path) {
+  if (path.empty() || path.size() > kMaxLogFileNameLength) return 1;
+  std::scoped_lock guard(lock_);
+  file_name_ = path;
+  return 0;
+}
+
+void CUH_Control::SetFileOutput(bool on) {
+  std::scoped_lock guard(lock_);
+  file_output_ = on;
+}
+
+void CUH_Control::SetDatedFileName(bool on) {
+  std::scoped_lock guard(lock_);
+  dated_file_name_ = on;
+}
+
+int CUH_Control::SetTimeStampFormat(const std::string& format) {
+  if (format.empty()) return 1;
+  std::scoped_lock guard(lock_);
+  time_stamp_format_ = format;
+  return 0;
+}
+
+void CUH_Control::SetColours(std::uint32_t text_colour, std::uint32_t background_colour) {
+  std::scoped_lock guard(lock_);
+  text_colour_ = text_colour;
+  background_colour_ = background_colour;
+}
+
+std::string CUH_Control::Stamp(std::string_view text, const std::tm& when) const {
+  std::scoped_lock guard(lock_);
+  // The stamp buffer is the text's length plus 25 bytes; a format that does not fit gives an
+  // empty stamp rather than a cut one.
+  std::vector<char> buf(text.size() + 25);
+  std::size_t n = std::strftime(buf.data(), buf.size(), time_stamp_format_.c_str(), &when);
+  std::string line(buf.data(), n);
+  line += ' ';
+  line += text;
+  return line;
+}
+
+void CUH_Control::AddStampedLine(std::string_view text, bool to_file) {
+  std::scoped_lock guard(lock_);  // taken again inside AddLine: the lock is re-entrant
+  std::time_t now = clock_ ? clock_() : std::time(nullptr);
+  AddLine(Stamp(text, LocalTime(now)), to_file);
+}
+
+void CUH_Control::AddLine(std::string_view text, bool to_file) {
+  std::scoped_lock guard(lock_);
+  if (to_file && file_output_) WriteToFile(text);
+  if (sink_) sink_(name_, text);
+  if (!attached_) return;
+  lines_.push_back(LogLine{std::string(text), text_colour_, background_colour_});
+  longest_ = std::max(longest_, text.size());
+  ApplyLineLimit();
+  RecomputeScrollRanges();
+}
+
+void CUH_Control::Clear() {
+  std::scoped_lock guard(lock_);
+  lines_.clear();
+  longest_ = 0;
+  scroll_ = ScrollState{};
+  RecomputeScrollRanges();
+}
+
+void CUH_Control::ApplyLineLimit() {
+  bool dropped_longest = false;
+  while (lines_.size() > static_cast<std::size_t>(line_limit_)) {
+    dropped_longest = dropped_longest || lines_.front().text.size() == longest_;
+    lines_.pop_front();
+  }
+  if (dropped_longest) FindLongestLine();
+}
+
+void CUH_Control::FindLongestLine() {
+  longest_ = 0;
+  for (const LogLine& l : lines_) longest_ = std::max(longest_, l.text.size());
+}
+
+void CUH_Control::RecomputeScrollRanges() {
+  // The vertical position keeps its distance from the bottom, so a view that showed the newest
+  // line goes on showing it.
+  int from_bottom = scroll_.vertical_max - scroll_.vertical_pos;
+  scroll_.vertical_max = std::max(0, static_cast<int>(lines_.size()) - lines_fit_);
+  scroll_.vertical_pos = std::clamp(scroll_.vertical_max - from_bottom, 0, scroll_.vertical_max);
+  scroll_.horizontal_max = std::max(0, static_cast<int>(longest_) - chars_fit_ + 1);
+  scroll_.horizontal_pos = std::clamp(scroll_.horizontal_pos, 0, scroll_.horizontal_max);
+}
+
+namespace {
+
+int Scrolled(ScrollAction action, int position, int current, int page, int max) {
+  int target = current;
+  switch (action) {
+    case ScrollAction::LineUp: target = current - 1; break;
+    case ScrollAction::LineDown: target = current + 1; break;
+    case ScrollAction::PageUp: target = current - page; break;
+    case ScrollAction::PageDown: target = current + page; break;
+    case ScrollAction::ThumbPosition:
+    case ScrollAction::ThumbTrack: target = position; break;
+    case ScrollAction::Top: target = 0; break;
+    case ScrollAction::Bottom: target = max; break;
+  }
+  return std::clamp(target, 0, max);
+}
+
+}  // namespace
+
+bool CUH_Control::ScrollVertical(ScrollAction action, int position) {
+  std::scoped_lock guard(lock_);
+  int target =
+      Scrolled(action, position, scroll_.vertical_pos, lines_fit_, scroll_.vertical_max);
+  if (target == scroll_.vertical_pos) return false;
+  scroll_.vertical_pos = target;
+  return true;
+}
+
+bool CUH_Control::ScrollHorizontal(ScrollAction action, int position) {
+  std::scoped_lock guard(lock_);
+  int target =
+      Scrolled(action, position, scroll_.horizontal_pos, chars_fit_, scroll_.horizontal_max);
+  if (target == scroll_.horizontal_pos) return false;
+  scroll_.horizontal_pos = target;
+  return true;
+}
+
+std::vector<LogLine> CUH_Control::Lines() const {
+  std::scoped_lock guard(lock_);
+  return {lines_.begin(), lines_.end()};
+}
+
+std::vector<LogLine> CUH_Control::VisibleLines() const {
+  std::scoped_lock guard(lock_);
+  if (static_cast<int>(lines_.size()) <= lines_fit_) return {lines_.begin(), lines_.end()};
+  auto first = lines_.begin() + scroll_.vertical_pos;
+  return {first, first + lines_fit_};
+}
+
+ScrollState CUH_Control::Scroll() const {
+  std::scoped_lock guard(lock_);
+  return scroll_;
+}
+
+std::size_t CUH_Control::LineCount() const {
+  std::scoped_lock guard(lock_);
+  return lines_.size();
+}
+
+std::size_t CUH_Control::LongestLineLength() const {
+  std::scoped_lock guard(lock_);
+  return longest_;
+}
+
+int CUH_Control::LineLimit() const {
+  std::scoped_lock guard(lock_);
+  return line_limit_;
+}
+
+std::filesystem::path CUH_Control::FileNameFor(const std::tm& when) const {
+  std::scoped_lock guard(lock_);
+  if (!dated_file_name_) return file_name_;
+  return DatedLogFileName(file_name_, when);
+}
+
+void CUH_Control::WriteToFile(std::string_view line) {
+  if (file_name_.empty()) return;
+  std::time_t now = clock_ ? clock_() : std::time(nullptr);
+  std::filesystem::path path = FileNameFor(LocalTime(now));
+  // Opened and closed for every entry: the date change needs no timer, and other programs may
+  // read the file between entries.
+  std::FILE* f = std::fopen(path.c_str(), "ae");
+  if (f == nullptr) return;
+  std::fputc('\n', f);
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fclose(f);
+}
+
+}  // namespace tarnhold

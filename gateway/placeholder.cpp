@@ -1,1 +1,0 @@
-// Placeholder so that the gateway library exists before its first module lands.

@@ -1,0 +1,246 @@
+// The settings and spool data manager: registry settings, the local mailbox table, and every
+// operation that creates, picks, updates, closes or reads queue items and mailbox messages.
+// One object per gateway process, shared by all engine threads. Creating, picking and closing
+// items and every mailbox operation run under its one lock; an open SpoolItem belongs to the
+// thread that holds it and is read and written without the lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gateway/queue_item.h"
+#include "gateway/spool_item.h"
+
+namespace tarnhold {
+
+// Failure bits of CServerSettings::LoadRegistry.
+inline constexpr int kRegistryKeyMissing = 1;
+inline constexpr int kRegistryRootPathMissing = 2;
+inline constexpr int kRegistryDomainCountMissing = 4;
+inline constexpr int kRegistryDomainNameMissing = 8;
+inline constexpr int kRegistryDnsCountMissing = 16;
+inline constexpr int kRegistryDnsNameMissing = 32;
+
+// The registry's numbered lists are read up to this many entries whatever their count says.
+inline constexpr int kMaxRegistryListEntries = 1024;
+// A message identifier needs a buffer of at least this many bytes.
+inline constexpr std::size_t kMessageIdBufferSize = 72;
+// Domain ending message identifiers when no local domain is configured (a reserved name).
+inline constexpr const char* kPlaceholderDomain = "tarnhold.invalid";
+
+// Most messages listed when a mailbox is opened; the rest wait for the next connection.
+inline constexpr int kMaxMailboxMessages = 512;
+// Numbers tried after the next one is found taken when a new mailbox message is named.
+inline constexpr int kMailboxNumberTries = 100;
+// Bytes read per line by FindMessageId.
+inline constexpr std::size_t kMessageIdLineSize = 512;
+
+enum class OnClose { Keep, Delete };
+enum class Flush { No, Yes };
+
+// One local user as the configuration holds it (a [POP3User<n>] record).
+struct LocalUser {
+  std::string account;
+  std::string password;
+  bool active = false;  // Active = 1
+};
+
+// One (account, mailbox address) pair of the configuration's EmailAddress<n> keys.
+struct AccountAddress {
+  std::string account;
+  std::string address;
+};
+
+// One local mailbox: the user's identity, its mailbox names and, while a POP3 client has it
+// open, the listed messages. `number` is the mailbox folder <root>/popstore/<number>.
+struct CMailboxEntry {
+  std::string account;
+  std::string password;
+  bool active = false;
+  std::vector<std::string> addresses;
+  std::vector<std::uint32_t> message_numbers;
+  std::vector<bool> deletion_marks;
+  std::vector<std::int64_t> message_sizes;
+  bool in_use = false;
+  int number = 0;
+
+  [[nodiscard]] int AddressCount() const { return static_cast<int>(addresses.size()); }
+  [[nodiscard]] int MessageCount() const { return static_cast<int>(message_numbers.size()); }
+};
+
+class CServerSettings {
+ public:
+  // `data_root` is the folder the spool lives in until the registry names another.
+  explicit CServerSettings(std::filesystem::path data_root);
+  CServerSettings(const CServerSettings&) = delete;
+  CServerSettings& operator=(const CServerSettings&) = delete;
+
+  // ---- Registry settings -------------------------------------------------------------------
+
+  // Reads section [Tarnhold] of `registry_file` (normally <root>/registry.dat). Returns 0 or the
+  // kRegistry* bits: 1 the file or its section is missing (nothing else is read, every value
+  // keeps its default), 2 RootPath, 4 NumberDomainNames, 8 a DomainName<n>, 16 NumberDNSNames,
+  // 32 a DNSName<n> missing. A missing or empty RootPath leaves the spool on the data root.
+  int LoadRegistry(const std::filesystem::path& registry_file);
+  // The registry file of a data root.
+  [[nodiscard]] static std::filesystem::path RegistryFile(const std::filesystem::path& data_root);
+
+  // Overwrites the four limits (the configuration file's SMTPMaxIn, SMTPMaxOut,
+  // SMTPMaxRetries and SMTPRetryInterval replace the registry's at start-up).
+  void SetLimits(int max_in, int max_out, int max_retries, int retry_interval_s);
+  [[nodiscard]] int MaxIn() const;
+  [[nodiscard]] int MaxOut() const;
+  [[nodiscard]] int MaxRetries() const;
+  [[nodiscard]] int RetryInterval() const;  // seconds
+  // The folder every spool path is built on.
+  [[nodiscard]] std::filesystem::path RootPath() const;
+  [[nodiscard]] std::vector<std::string> DomainNames() const;
+  [[nodiscard]] std::vector<std::string> DnsNames() const;
+
+  // The configuration's local domains; the first (lower-cased) ends message identifiers.
+  void SetLocalDomains(std::vector<std::string> local_domains);
+
+  // Where the send picker reports an item whose stamp or attempts cannot be read (title
+  // "Error", text "File Read Error"). Unset: a line in the SMTP delivery log. The reporter must
+  // not block.
+  using ReadErrorReporter = std::function<void(const std::string& title, const std::string& text)>;
+  void SetReadErrorReporter(ReadErrorReporter reporter);
+
+  // ---- Queue items -------------------------------------------------------------------------
+
+  // Creates <root>/queproc/<n+1>, n the largest number present (0 when none), locked before any
+  // other party can see it. The returned item is closed when no item could be made.
+  [[nodiscard]] SpoolItem NewProcessingItem();
+
+  // Writes the whole header at the start of the item with the current time as stamp; the item
+  // is left positioned at the start of the message text. 0 or kWrite* bits (queue_item.h).
+  [[nodiscard]] int WriteHeader(SpoolItem& item, std::string_view recipient,
+                                std::string_view sender, std::uint32_t attempts,
+                                std::uint32_t return_kind);
+  // Rewrites stamp (now), attempts and return kind in place. 0 or bits 1, 2, 4, 128.
+  [[nodiscard]] int UpdateHeader(SpoolItem& item, std::uint32_t attempts,
+                                 std::uint32_t return_kind);
+  // Reads the header; the item is left positioned at the message text. 0 or kRead* bits.
+  [[nodiscard]] int ReadHeader(SpoolItem& item, QueueItemHeader& header,
+                               std::size_t recipient_size = kAddressBufferSize,
+                               std::size_t sender_size = kAddressBufferSize);
+
+  // Makes a new processing item with the source's sender, attempts and return kind and the
+  // given recipient, copies the source's message text into it in 256-byte blocks, flushes it
+  // to disk when asked, and closes it. The source keeps its position.
+  // 0 done; 1 no item could be made; 2 the source could not be read or the copy not written
+  // (the half copy is deleted).
+  [[nodiscard]] int CopyItemForRecipient(SpoolItem& source, std::string_view recipient,
+                                         Flush flush = Flush::Yes);
+
+  // Writes `count` bytes at the item's position. Returns `count`, or 0 on failure (after a
+  // line in the SMTP receiver log in place of the original system beep).
+  std::size_t WriteData(SpoolItem& item, const void* bytes, std::size_t count);
+  // Reads up to `size` bytes at the item's position: the count, 0 at the end or on error.
+  [[nodiscard]] std::size_t ReadBlock(SpoolItem& item, void* buffer, std::size_t size);
+
+  // Forces the item's data and its folder entry to disk; call before acknowledging mail.
+  [[nodiscard]] bool FlushToDisk(SpoolItem& item);
+
+  // The first item of <root>/que, in ascending number order, that no other party holds and
+  // that is due: attempts 0, or at least RetryInterval() seconds since its stamp. The item is
+  // returned locked; a closed item means none qualifies.
+  [[nodiscard]] SpoolItem NextSendItem();
+
+  // Closes the item; with OnClose::Delete its file is removed first (while still locked, so
+  // nobody can take it in between). A new mailbox message is linked into its mailbox on Keep
+  // and discarded on Delete. 0, or 1 when closing, deleting or linking failed.
+  int CloseItem(SpoolItem& item, OnClose on_close = OnClose::Keep);
+
+  // Number of entries of <root>/que that are not folders (the dial-up manager's queue count).
+  [[nodiscard]] std::size_t SendQueueCount() const;
+
+  // ---- Local mailboxes ---------------------------------------------------------------------
+  // Mailbox indexes are the entries' positions in the table; message positions count from 0.
+
+  // One entry per user, in order, each with the addresses whose account equals its account
+  // (without regard to case). Replaces the table; mailboxes in use are forgotten.
+  void BuildMailboxTable(const std::vector<LocalUser>& users,
+                         const std::vector<AccountAddress>& addresses);
+  // The mailbox that takes mail no active user's address matches (DefaultPOP3LocalUserID).
+  void SetDefaultMailbox(int number);
+  [[nodiscard]] std::vector<CMailboxEntry> MailboxTable() const;
+
+  // A new mailbox message for `address`: the mailbox of the first active user with a mailbox
+  // name equal to the address's part before "@" (without regard to case), else the default
+  // mailbox. The message has no name until it is closed with OnClose::Keep: it is then synced
+  // and linked in as <root>/popstore/<m>/<k>, k one more than the largest number there, so a
+  // POP3 client never sees half a message. Closed item: the mailbox folder cannot take it.
+  [[nodiscard]] SpoolItem DeliverToMailbox(std::string_view address);
+
+  // The index of the mailbox whose account and password equal these (without regard to case),
+  // marked in use, with up to kMaxMailboxMessages of its messages listed (files another party
+  // holds are skipped) and no deletion marks. -1: no such user or a wrong password; -2: the
+  // mailbox is already in use.
+  [[nodiscard]] int OpenMailbox(std::string_view account, std::string_view password);
+  // Deletes the marked messages (one that cannot be deleted stays), clears the lists and the
+  // in-use flag. Returns the number of messages that could not be deleted.
+  int CloseMailbox(int index);
+  // Listed messages, or -1 for a bad index.
+  [[nodiscard]] int MessageCount(int index) const;
+  // Size in bytes of message `position`, or -1 for a bad index or position.
+  [[nodiscard]] std::int64_t MessageSize(int index, int position) const;
+  // Message `position` opened for reading and locked; closed item when it cannot be opened.
+  [[nodiscard]] SpoolItem OpenMessage(int index, int position);
+  // 0, or -1 for a bad index or position.
+  int MarkDeleted(int index, int position);
+  void UnmarkAll(int index);
+
+  // Reads the next line of an open message into `buffer` (zero-terminated, at most size - 1
+  // bytes): the line ends at CR, LF or CR LF and the file is left right after that line end.
+  // Returns the line's length; 0 for an empty line, at the end of the file and for a last line
+  // without a line end; -1 when reading fails. A line longer than the buffer comes back in
+  // pieces of size - 1 bytes.
+  [[nodiscard]] int ReadLine(SpoolItem& message, char* buffer, std::size_t size);
+  // The value of the first "Message-Id:" header line (name compared without regard to case),
+  // blanks after the colon skipped; when the line holds nothing more, the next (folded) line
+  // without its leading blanks. Cut to `size` - 1 bytes. 0 found, 1 not found. Reads from the
+  // start of the message and stops at the end of the header.
+  [[nodiscard]] int FindMessageId(SpoolItem& message, std::string& value,
+                                  std::size_t size = kMessageIdLineSize);
+
+  // ---- Message identifiers -----------------------------------------------------------------
+
+  // "<" UTC year month day hour minute second millisecond (decimal, no leading zeros), twelve
+  // random letters A to Y, "@", the first local domain or kPlaceholderDomain, ">".
+  // Writes it zero-terminated into `buffer`: 0, or 1 (nothing written) when `size` is below
+  // kMessageIdBufferSize or the identifier would not fit.
+  [[nodiscard]] int MakeMessageId(char* buffer, std::size_t size) const;
+  [[nodiscard]] std::string MakeMessageId() const;
+
+ private:
+  std::filesystem::path Folder(std::string_view name) const;
+  std::filesystem::path MailboxFolder(int number) const;
+  void ReportReadError();
+  bool CommitMailboxMessage(SpoolItem& message);
+  void ListMailbox(CMailboxEntry& entry);
+  CMailboxEntry* Entry(int index);
+  const CMailboxEntry* Entry(int index) const;
+
+  mutable std::recursive_mutex lock_;
+  std::filesystem::path data_root_;
+  std::filesystem::path root_path_;
+  int max_out_ = 10;
+  int max_in_ = 10;
+  int max_retries_ = 10;
+  int retry_interval_s_ = 15;
+  std::vector<std::string> domain_names_;
+  std::vector<std::string> dns_names_;
+  std::string message_id_domain_ = kPlaceholderDomain;
+  ReadErrorReporter read_error_reporter_;
+  std::vector<CMailboxEntry> mailboxes_;
+  int default_mailbox_ = 0;
+};
+
+}  // namespace tarnhold

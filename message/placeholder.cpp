@@ -1,1 +1,0 @@
-// Placeholder so that the message library exists before its first module lands.

@@ -1,0 +1,149 @@
+// Listening TCP server: one accept thread, one thread per accepted connection, each running a
+// CServerConnection made by the derived server. At most kMaxConnections live connections from
+// other hosts; connections from 127.0.0.1 are always served. A derived server must call
+// Shutdown() in its own destructor, since connection threads call back into it.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/unique_fd.h"
+
+namespace tarnhold {
+
+class CServerSettings;
+class CListenServer;
+
+inline constexpr int kMaxConnections = 20;
+// Connection threads of any origin beyond this are closed at once: a guard against a flood
+// from the local host, which the connection limit does not cover.
+inline constexpr int kMaxConnectionThreads = 512;
+inline constexpr long kConnectionTimeoutMs = 30000;
+inline constexpr long kStopWaitMs = 5000;
+
+class CServerConnection {
+ public:
+  CServerConnection() = default;
+  CServerConnection(const CServerConnection&) = delete;
+  CServerConnection& operator=(const CServerConnection&) = delete;
+  virtual ~CServerConnection() = default;
+
+  // The whole protocol dialogue of the connection.
+  virtual void OnConnect();
+  // Called instead of OnConnect when the connection limit is reached.
+  virtual void OnMaxConnect();
+  virtual void OnUnknownCommand() {}
+  virtual int OnCanAccept() { return 1; }
+  virtual int OnCanContinue() { return 1; }
+
+  // Sends `length` bytes (negative: up to the terminating zero). Bytes sent, or -1.
+  int Send(const char* data, int length = -1);
+  int Send(std::string_view text);
+  // Bytes received, 0 when the peer closed or the time-out passed (`timeout_s` > 0, else the
+  // socket's receive time-out).
+  int Receive(char* buffer, int size, long timeout_s = 0);
+  // One CR LF-ended line of at most `size` - 1 bytes, its CR LF kept; a lone LF is data and a
+  // longer line comes in pieces. Returns the bytes stored; 0 on close or time-out.
+  int ReceiveLine(std::string& line, int size, long timeout_s = 0);
+  // True when the last ReceiveLine stored the end of a line (not a piece of a longer line).
+  [[nodiscard]] bool LineComplete() const { return line_complete_; }
+  // 0 when data waits within the time given, else 1.
+  int WaitForReceive(long seconds, long microseconds);
+  [[nodiscard]] int IsDataWaiting() const;
+  int ClearReceiveBuffer();
+  int SetReceiveTimeOut(long timeout_ms);
+  int SetSendTimeOut(long timeout_ms);
+
+  [[nodiscard]] int Socket() const { return socket_; }
+  [[nodiscard]] const sockaddr_in& PeerAddress() const { return peer_; }
+  // The peer's IPv4 address in dotted form.
+  [[nodiscard]] std::string PeerDotted() const;
+  [[nodiscard]] CListenServer* Server() const { return server_; }
+
+ private:
+  friend class CListenServer;
+  int socket_ = -1;
+  sockaddr_in peer_{};
+  int listen_socket_ = -1;
+  CListenServer* server_ = nullptr;
+  bool after_cr_ = false;
+  bool line_complete_ = false;
+};
+
+class CListenServer {
+ public:
+  CListenServer();
+  CListenServer(const CListenServer&) = delete;
+  CListenServer& operator=(const CListenServer&) = delete;
+  virtual ~CListenServer();
+
+  virtual int OnStatus() { return 0; }
+  virtual int OnError() { return 0; }
+  // A new connection object of the derived kind, or nullptr.
+  virtual CServerConnection* CreateInstance() = 0;
+  // Destroys a connection made by CreateInstance.
+  virtual void ReleaseInstance(CServerConnection* connection) = 0;
+  virtual int OnCanAccept() { return 1; }
+
+  // Listens on `port` (0 picks a free port, see Port) on any local address, or on `address`
+  // when given, and starts the accept thread. 0, 1 (listening failed) or 2 (no thread).
+  int Start(unsigned port, const std::string& address = {});
+  // Stops accepting: wakes the accept thread and waits up to kStopWaitMs for it. Connections
+  // in progress go on. 0, or 1 when the accept thread did not end in time.
+  int Stop();
+  // Stop, then end every live connection (their sockets are shut down) and wait for all
+  // connection threads. Must run before the derived server's destructor ends.
+  void Shutdown();
+
+  // The port listened on, -1 before a start.
+  [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] int LiveConnections() const;
+  [[nodiscard]] bool IsRunning() const { return running_; }
+  void SetSettings(CServerSettings* settings) { settings_ = settings; }
+  [[nodiscard]] CServerSettings* Settings() const { return settings_; }
+
+ private:
+  struct StartRecord;
+  struct LiveEntry {
+    CServerConnection* connection;
+    std::thread::id thread;
+    int socket;
+  };
+
+  // Bookkeeping of the threads themselves, so Stop and Shutdown can wait with a deadline. Each
+  // thread holds a share, so its last notify never touches a server that is already gone.
+  struct ThreadBook {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int connection_threads = 0;
+    bool accept_done = true;
+    void ConnectionEnded();
+  };
+
+  void AcceptLoop(std::shared_ptr<ThreadBook> book);
+  void RunConnection(std::unique_ptr<StartRecord> record, std::shared_ptr<ThreadBook> book);
+
+  UniqueFd listen_socket_;
+  sockaddr_in listen_address_{};
+  int port_ = -1;
+  std::thread accept_thread_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stop_{false};
+  const int max_connections_ = kMaxConnections;
+  std::atomic<int> live_count_{0};
+  std::list<LiveEntry> live_;
+  std::atomic<bool> closing_{false};
+  CServerSettings* settings_ = nullptr;
+  mutable std::recursive_mutex lock_;
+  std::shared_ptr<ThreadBook> book_ = std::make_shared<ThreadBook>();
+};
+
+}  // namespace tarnhold

@@ -240,11 +240,14 @@ void CServerSettings::UnmarkAll(int index) {
   }
 }
 
-int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size) {
+int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size,
+                              bool* complete) {
+  if (complete != nullptr) *complete = false;
   if (!message.IsOpen() || buffer == nullptr || size < 2) return -1;
   std::string line;
   ReadLineResult r = NextLine(message.file_, line, size - 1);
   if (r.status == LineStatus::Error) return -1;
+  if (complete != nullptr) *complete = r.status == LineStatus::Line && r.complete;
   std::memcpy(buffer, line.data(), line.size());
   buffer[line.size()] = '\0';
   return r.status == LineStatus::End ? 0 : static_cast<int>(line.size());

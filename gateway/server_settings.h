@@ -201,8 +201,11 @@ class CServerSettings {
   // bytes): the line ends at CR, LF or CR LF and the file is left right after that line end.
   // Returns the line's length; 0 for an empty line, at the end of the file and for a last line
   // without a line end; -1 when reading fails. A line longer than the buffer comes back in
-  // pieces of size - 1 bytes.
-  [[nodiscard]] int ReadLine(SpoolItem& message, char* buffer, std::size_t size);
+  // pieces of size - 1 bytes. `complete`, when given, is set when the bytes returned ended
+  // with a line end: so 0 with `complete` set is an empty line, 0 without it the end, and a
+  // piece of a longer line comes back without it.
+  [[nodiscard]] int ReadLine(SpoolItem& message, char* buffer, std::size_t size,
+                             bool* complete = nullptr);
   // The value of the first "Message-Id:" header line (name compared without regard to case),
   // blanks after the colon skipped; when the line holds nothing more, the next (folded) line
   // without its leading blanks. Cut to `size` - 1 bytes. 0 found, 1 not found. Reads from the

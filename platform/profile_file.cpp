@@ -29,6 +29,37 @@ std::string_view Unquote(std::string_view v) {
   return v;
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The index key of a section and key: both trimmed and folded, joined by a character that no
+// line can hold.
+std::string LookupKey(std::string_view section, std::string_view key) {
+  std::string out;
+  section = Trim(section);
+  key = Trim(key);
+  out.reserve(section.size() + key.size() + 1);
+  for (char c : section) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  out += '\n';
+  for (char c : key) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The written form of a value that reads back unchanged: a line feed would end the entry,
+// and the reader drops blanks (and a CR) at the ends and one pair of matching quotes.
+std::string EncodeValue(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\n') c = ' ';
+  }
+  bool quoted =
+      out.size() >= 2 && (out.front() == '"' || out.front() == '\'') && out.back() == out.front();
+  if (!out.empty() &&
+      (IsBlank(out.front()) || IsBlank(out.back()) || out.back() == '\r' || quoted)) {
+    out = '"' + out + '"';
+  }
+  return out;
+}
+
 }  // namespace
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -57,6 +88,7 @@ int ParseLeadingInt(std::string_view text) {
 
 bool ProfileFile::Load(const std::filesystem::path& path) {
   lines_.clear();
+  index_.clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream text;
@@ -90,15 +122,22 @@ void ProfileFile::Parse(std::string_view text) {
     line.section = section;
     lines_.push_back(std::move(line));
   }
+  RebuildIndex();
+}
+
+void ProfileFile::IndexLine(std::size_t i) {
+  const Line& l = lines_[i];
+  if (!l.key.empty()) index_.emplace(LookupKey(l.section, l.key), i);
+}
+
+void ProfileFile::RebuildIndex() {
+  index_.clear();
+  for (std::size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
 }
 
 const ProfileFile::Line* ProfileFile::Find(std::string_view section, std::string_view key) const {
-  for (const Line& l : lines_) {
-    if (!l.key.empty() && EqualsNoCase(Trim(l.section), Trim(section)) &&
-        EqualsNoCase(Trim(l.key), Trim(key)))
-      return &l;
-  }
-  return nullptr;
+  auto it = index_.find(LookupKey(section, key));
+  return it == index_.end() ? nullptr : &lines_[it->second];
 }
 
 bool ProfileFile::HasSection(std::string_view section) const {
@@ -125,12 +164,9 @@ int ProfileFile::GetInt(std::string_view section, std::string_view key, int fall
 }
 
 void ProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
-  for (Line& l : lines_) {
-    if (!l.key.empty() && EqualsNoCase(l.section, Trim(section)) &&
-        EqualsNoCase(Trim(l.key), Trim(key))) {
-      l.value = std::string(value);
-      return;
-    }
+  if (auto it = index_.find(LookupKey(section, key)); it != index_.end()) {
+    lines_[it->second].value = EncodeValue(value);
+    return;
   }
   // Insert after the last line of the section, or open the section at the end.
   auto last = lines_.end();
@@ -138,13 +174,15 @@ void ProfileFile::Set(std::string_view section, std::string_view key, std::strin
     if (EqualsNoCase(it->section, Trim(section)) && (it->is_header || !it->key.empty()))
       last = it;
   }
-  Line entry{std::string(Trim(section)), std::string(key), std::string(value), "", false};
+  Line entry{std::string(Trim(section)), std::string(key), EncodeValue(value), "", false};
   if (last == lines_.end()) {
     Line header{entry.section, "", "", "[" + entry.section + "]", true};
     lines_.push_back(header);
     lines_.push_back(entry);
+    IndexLine(lines_.size() - 1);
   } else {
     lines_.insert(last + 1, entry);
+    RebuildIndex();
   }
 }
 
@@ -155,6 +193,21 @@ void ProfileFile::SetInt(std::string_view section, std::string_view key, int val
 void ProfileFile::AddBlankLines(int count) {
   std::string section = lines_.empty() ? "" : lines_.back().section;
   for (int i = 0; i < count; ++i) lines_.push_back(Line{section, "", "", "", false});
+}
+
+void ProfileFile::AppendSection(std::string_view section) {
+  std::string name(Trim(section));
+  lines_.push_back(Line{name, "", "", "[" + name + "]", true});
+}
+
+void ProfileFile::AppendEntry(std::string_view key, std::string_view value) {
+  std::string section = lines_.empty() ? "" : lines_.back().section;
+  lines_.push_back(Line{std::move(section), std::string(key), EncodeValue(value), "", false});
+  IndexLine(lines_.size() - 1);
+}
+
+void ProfileFile::AppendInt(std::string_view key, int value) {
+  AppendEntry(key, std::to_string(value));
 }
 
 std::string ProfileFile::Text() const {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnhold {
@@ -33,10 +34,18 @@ class ProfileFile {
 
   // Sets a value, adding the section and key at their ends when new. The key is written as
   // given, so a key with a trailing blank is written "Key =value" and still reads as "Key".
+  // Every value reads back as it was set: line feeds become blanks, and a value with blanks
+  // at its ends or in matching quotes is written inside one more pair of quotes.
   void Set(std::string_view section, std::string_view key, std::string_view value);
   void SetInt(std::string_view section, std::string_view key, int value);
   // Adds `count` empty lines at the end of the text (layout only).
   void AddBlankLines(int count);
+  // Writers that lay a file out line by line: a section header at the end, and an entry at
+  // the end under the last header. An entry whose key already exists in that section is
+  // written but does not change what the key reads (the first one wins).
+  void AppendSection(std::string_view section);
+  void AppendEntry(std::string_view key, std::string_view value);
+  void AppendInt(std::string_view key, int value);
 
   [[nodiscard]] std::string Text() const;
   // Writes the whole file under a temporary name, then renames it into place, so a reader
@@ -48,12 +57,17 @@ class ProfileFile {
     std::string section;  // owning section name as written ("" before the first header)
     std::string key;      // empty for headers, blanks and comments
     std::string value;
-    std::string raw;      // the text for lines that are not entries
+    std::string raw;  // the text for lines that are not entries
     bool is_header = false;
   };
   [[nodiscard]] const Line* Find(std::string_view section, std::string_view key) const;
+  void IndexLine(std::size_t i);
+  void RebuildIndex();
 
   std::vector<Line> lines_;
+  // Folded "section\nkey" to the first entry line that holds it, so that a look-up costs the
+  // same in a file of thousands of rules as in a small one.
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 // Case-insensitive ASCII comparison used for section, key and address look-ups.

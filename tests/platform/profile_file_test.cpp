@@ -73,6 +73,52 @@ TEST(ProfileFile, SaveAndLoadRoundTrip) {
   EXPECT_FALSE(q.Load(root / "missing.dat"));
 }
 
+TEST(ProfileFile, EveryValueReadsBackAsSet) {
+  const char* values[] = {
+      "plain", " leading", "trailing ",   "\"quoted\"", "'single'",     "\"", "a=b",
+      "",      "  ",       "line\nbreak", "cr\rinside", "ends in cr\r", "\r", "; not a comment",
+      "[x]"};
+  for (const char* v : values) {
+    SCOPED_TRACE(v);
+    std::string want = v;
+    for (char& c : want) {
+      if (c == '\n') c = ' ';
+    }
+    ProfileFile set;
+    set.Set("S", "K", v);
+    ProfileFile appended;
+    appended.AppendSection("S");
+    appended.AppendEntry("K", v);
+    for (const ProfileFile* p : {&set, &appended}) {
+      ProfileFile back;
+      back.Parse(p->Text());
+      EXPECT_EQ(back.GetString("S", "K", "missing"), want);
+      EXPECT_EQ(back.Text(), p->Text());
+    }
+  }
+}
+
+TEST(ProfileFile, AppendLaysOutLineByLine) {
+  ProfileFile p;
+  p.AppendSection("Defaults");
+  p.AppendInt("InboundGatewayType ", 1);
+  p.AppendEntry("Name", "first");
+  p.AppendEntry("name", "second");
+  p.AddBlankLines(2);
+  p.AppendSection("Rule0");
+  p.AppendInt("Enabled", 0);
+  EXPECT_EQ(p.Text(),
+            "[Defaults]\nInboundGatewayType =1\nName=first\nname=second\n\n\n[Rule0]\nEnabled=0\n");
+  EXPECT_EQ(p.GetInt("defaults", "inboundgatewaytype", 9), 1);
+  EXPECT_EQ(p.GetString("Defaults", "NAME"), "first");
+  EXPECT_EQ(p.GetInt("RULE0", "Enabled", -1), 0);
+  p.Set("Defaults", "Name", "changed");
+  p.Set("Rule0", "Comment", "new");
+  EXPECT_EQ(p.GetString("Defaults", "Name"), "changed");
+  EXPECT_EQ(p.GetString("Rule0", "Comment"), "new");
+  EXPECT_EQ(p.GetInt("Rule0", "Enabled", -1), 0);
+}
+
 TEST(DataRoot, MapsOriginalPaths) {
   struct Case {
     const char* value;

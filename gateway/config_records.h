@@ -4,11 +4,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+#include "gateway/config_io.h"
 
 namespace tarnhold {
-
-class ProfileFile;
 
 // A remote mailbox that the gateway collects from, or a local user served by the POP3 server
 // (of which only Active, Account and Password are used).
@@ -29,8 +28,10 @@ struct CPopAccountRecord {
   // Appends [POP<n>] with its keys in the administrator's order.
   void WriteRemote(ProfileFile& profile, int n) const;
   // Reads the Account, Password and Active of [POP3User<n>]. False when `Account` is empty.
-  // The user's EmailAddress<k> keys are read by CGatewayConfig into its pair list.
+  // The user's EmailAddress<k> keys are read and written by CGatewayConfig with its pairs.
   [[nodiscard]] bool LoadLocalUser(const ProfileFile& profile, int n);
+  // Appends [POP3User<n>] with account, password and active.
+  void WriteLocalUser(ProfileFile& profile, int n) const;
 };
 
 // One (account, address) pair of a local user: mail whose address part before "@" equals
@@ -61,5 +62,10 @@ struct CScannerRecord {
   // Appends [Scanner<n>] with its keys in the administrator's order.
   void Write(ProfileFile& profile, int n) const;
 };
+
+// Section names: "POP", "POP3User" or "Scanner" and n in decimal.
+[[nodiscard]] std::string RemoteMailboxSectionName(int n);
+[[nodiscard]] std::string LocalUserSectionName(int n);
+[[nodiscard]] std::string ScannerSectionName(int n);
 
 }  // namespace tarnhold

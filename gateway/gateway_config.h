@@ -18,9 +18,9 @@ namespace tarnhold {
 
 // The data folders under the root, in the order the load creates them.
 inline constexpr std::array<std::string_view, 15> kDataFolders = {
-    "archive", "logs",  "offpeak", "pop",    "popstore",    "que",          "queproc",
-    "temp",    "lists", "stat",    "quaran", "quaran/junk", "quaran/virus", "quaran/content",
-    "quaran/errors"};
+    "archive",      "logs",           "offpeak",      "pop",  "popstore", "que",
+    "queproc",      "temp",           "lists",        "stat", "quaran",   "quaran/junk",
+    "quaran/virus", "quaran/content", "quaran/errors"};
 
 inline constexpr std::string_view kConfigFileName = "tarnhold.dat";
 inline constexpr std::string_view kQuarantineFolder = "quaran";

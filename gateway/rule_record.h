@@ -4,17 +4,12 @@
 // A rule list ends at the first section whose `Enabled` is missing or -1.
 #pragma once
 
-#include <cstddef>
 #include <span>
 #include <string>
-#include <string_view>
+
+#include "gateway/config_io.h"
 
 namespace tarnhold {
-
-class ProfileFile;
-
-// Values longer than this are cut when read or written (readers use 255-byte buffers).
-inline constexpr std::size_t kMaxConfigValueLength = 254;
 
 // Final actions (`CRuleRecord::Action`).
 enum RuleAction : int {
@@ -99,12 +94,7 @@ struct CRuleRecord {
   void Write(ProfileFile& profile, int n) const;
 };
 
-// One key of a rule: exactly one of the two member pointers is set.
-struct RuleKey {
-  std::string_view key;  // as written
-  int CRuleRecord::*number = nullptr;
-  std::string CRuleRecord::*text = nullptr;
-};
+using RuleKey = ConfigKey<CRuleRecord>;
 
 // The 56 keys in the order the administrator writes them.
 [[nodiscard]] std::span<const RuleKey> RuleKeys();

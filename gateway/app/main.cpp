@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "gateway/gateway_config.h"
 #include "platform/data_root.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +14,10 @@ int main(int argc, char** argv) {
   }
   auto root = tarnhold::ResolveDataRoot(root_arg);
   std::printf("thgate: data root %s\n", root.c_str());
+  // Loading the configuration also creates the data folders.
+  tarnhold::CGatewayConfig config(root);
+  tarnhold::ConfigLoadReport report = config.Load();
+  for (const std::string& problem : report.problems)
+    std::fprintf(stderr, "thgate: %s\n", problem.c_str());
   return 0;
 }

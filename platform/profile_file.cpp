@@ -34,13 +34,15 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // The index key of a section and key: both trimmed and folded, joined by a character that no
 // line can hold.
 std::string LookupKey(std::string_view section, std::string_view key) {
-  std::string out;
   section = Trim(section);
   key = Trim(key);
+  std::string out;
   out.reserve(section.size() + key.size() + 1);
-  for (char c : section) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  out += '\n';
-  for (char c : key) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  out.append(section).append(1, '\n').append(key);
+  // ASCII folding, as EqualsNoCase does in the "C" locale every program runs in.
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return out;
 }
 
@@ -132,6 +134,7 @@ void ProfileFile::IndexLine(std::size_t i) {
 
 void ProfileFile::RebuildIndex() {
   index_.clear();
+  index_.reserve(lines_.size());
   for (std::size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
 }
 

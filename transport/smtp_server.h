@@ -1,0 +1,95 @@
+// The SMTP receiver: HELO, MAIL, RCPT, DATA, HELP, QUIT, NOOP and RSET (no extensions) on the
+// listening server, each accepted message stored as one processing item per recipient with the
+// sending host's address beside the first. Every command line and event goes to the SMTP
+// receiver log. The owner sets the settings (SetSettings) before Start; the server name is
+// asked once per session, so a configuration reload never changes a session halfway.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transport/listen_server.h"
+
+namespace tarnhold {
+
+// Command codes, in the order they are recognised.
+enum class SmtpCommand : int { Unknown = 0, Helo, Mail, Rcpt, Data, Help, Quit, Rset, Noop };
+
+inline constexpr std::size_t kSmtpLineBuffer = 512;
+// Recipients counted past this log "Error: GetRcptListItemCount, too large" (and still go).
+inline constexpr std::size_t kSmtpRecipientWarnCount = 32;
+// Recipients one message may have; further RCPT commands are refused with 452, so that a
+// client cannot make the receiver hold unbounded lists or open unbounded items.
+inline constexpr std::size_t kSmtpMaxRecipients = 100;
+// Address texts as the receiver keeps them (255 characters), and address tokens of a line.
+inline constexpr std::size_t kSmtpAddressSize = 256;
+inline constexpr std::size_t kSmtpTokenSize = 260;
+
+// The code of a command line: its first four characters, upper-cased, compared in table order.
+[[nodiscard]] SmtpCommand RecogniseSmtpCommand(std::string_view line);
+
+// The address of a MAIL or RCPT line: the first token (split at "\t ,:") holding an "@" with
+// characters on both sides, without its angle brackets. False when there is none (a null
+// sender "<>" included).
+[[nodiscard]] bool SmtpAddressToken(std::string_view line, std::string& address);
+
+class CSmtpServer : public CListenServer {
+ public:
+  // `data_root` holds the stat folder for source-information files.
+  explicit CSmtpServer(std::filesystem::path data_root);
+  ~CSmtpServer() override { Shutdown(); }
+
+  CServerConnection* CreateInstance() override;
+  void ReleaseInstance(CServerConnection* connection) override;
+
+  // The name used in the greeting and the HELO reply; asked at the start of every session.
+  void SetServerNameSource(std::function<std::string()> source);
+  [[nodiscard]] std::string ServerName() const;
+  [[nodiscard]] const std::filesystem::path& StatFolder() const { return stat_folder_; }
+
+ private:
+  std::filesystem::path stat_folder_;
+  std::function<std::string()> server_name_;
+};
+
+class CSmtpConnection : public CServerConnection {
+ public:
+  void OnConnect() override;
+  // Past the connection limit the connection is closed without a word.
+  void OnMaxConnect() override {}
+  virtual void SendHelp();
+
+ private:
+  struct Handler;
+  static const Handler kHandlers[];
+
+  bool Reply(std::string_view text);
+  void OnHelo(const std::string& line);
+  void OnMail(const std::string& line);
+  void OnRcpt(const std::string& line);
+  void OnData(const std::string& line);
+  void OnHelp(const std::string& line);
+  void OnQuit(const std::string& line);
+  void OnRset(const std::string& line);
+  void OnNoop(const std::string& line);
+  void OnUnknown(const std::string& line);
+  void ReceiveMessage();
+  void DrainData();
+  void LogRecipientCount();
+
+  std::string line_;
+  int last_read_ = 0;
+  SmtpCommand previous_ = SmtpCommand::Unknown;
+  SmtpCommand current_ = SmtpCommand::Unknown;
+  CServerSettings* settings_ = nullptr;
+  std::string sender_;
+  std::string client_name_;
+  std::vector<std::string> recipients_;
+  std::string server_name_;
+  bool ended_ = false;
+};
+
+}  // namespace tarnhold

@@ -1,0 +1,153 @@
+#include "transport/smtp_transfer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "gateway/activity_log.h"
+#include "platform/locked_file.h"
+#include "platform/profile_file.h"
+#include "platform/unique_fd.h"
+
+namespace tarnhold {
+namespace {
+
+constexpr std::string_view kMessageIdField = "Message-Id:";
+constexpr std::size_t kCopyBlock = 4096;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+DataLineTracker::Step DataLineTracker::Next(std::string_view read, bool complete) {
+  Step step;
+  if (at_line_start_) {
+    if (in_header_ && StartsWithNoCase(read, kMessageIdField)) has_message_id_ = true;
+    // The empty line that ends the header: a whole line of fewer than three bytes.
+    if (in_header_ && complete && read.size() < 3) {
+      in_header_ = false;
+      step.insert_message_id = !has_message_id_;
+    }
+    step.end_of_data = complete && read == ".\r\n";
+  }
+  at_line_start_ = complete;
+  return step;
+}
+
+StatResult WriteStatFile(const std::filesystem::path& stat_folder, std::uint32_t number,
+                         std::string_view peer_address, std::string& error) {
+  try {
+    const std::filesystem::path path = stat_folder / std::to_string(number);
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    bool ok = fd.Valid();
+    std::size_t done = 0;
+    while (ok && done < peer_address.size()) {
+      long n = ::write(fd.Get(), peer_address.data() + done, peer_address.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd.Get()) == 0;
+    ok = ok && fd.Reset();
+    ok = ok && SyncFolder(stat_folder);
+    if (!ok) {
+      error = std::strerror(errno != 0 ? errno : EIO);
+      return StatResult::FileError;
+    }
+    return StatResult::Written;
+  } catch (...) {
+    return StatResult::SystemError;
+  }
+}
+
+bool MailTransfer::Begin(std::string_view first_recipient, std::string_view sender) {
+  Discard();
+  first_ = settings_.NewProcessingItem();
+  if (!first_.IsOpen()) return false;
+  sender_.assign(sender);
+  write_failed_ = settings_.WriteHeader(first_, first_recipient, sender, 0, kReturnNone) != 0;
+  return true;
+}
+
+void MailTransfer::Write(std::string_view bytes) {
+  if (bytes.empty() || write_failed_) return;
+  if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) {
+    write_failed_ = true;
+  }
+}
+
+bool MailTransfer::MakeCopy(std::string_view recipient) {
+  SpoolItem copy = settings_.NewProcessingItem();
+  if (!copy.IsOpen()) return false;
+  copies_.push_back(std::move(copy));
+  SpoolItem& item = copies_.back();
+  if (settings_.WriteHeader(item, recipient, sender_, 0, kReturnNone) != 0) return false;
+  // The text is read back from the first item, behind its header.
+  QueueItemHeader header;
+  if (settings_.ReadHeader(first_, header) != 0) return false;
+  char block[kCopyBlock];
+  for (;;) {
+    std::size_t n = settings_.ReadBlock(first_, block, sizeof block);
+    if (n == 0) break;
+    if (settings_.WriteData(item, block, n) != n) return false;
+  }
+  return first_.File().Position() == first_.File().Size();
+}
+
+bool MailTransfer::Commit(const std::vector<std::string>& further_recipients,
+                          std::string_view peer_address,
+                          const std::filesystem::path& stat_folder) {
+  bool ok = first_.IsOpen() && !write_failed_;
+  for (std::size_t i = 0; ok && i < further_recipients.size(); ++i) {
+    ok = MakeCopy(further_recipients[i]);
+  }
+  ok = ok && settings_.FlushToDisk(first_);
+  for (SpoolItem& copy : copies_) ok = ok && settings_.FlushToDisk(copy);
+  if (ok) {
+    std::string error;
+    stat_file_ = stat_folder / std::to_string(first_.Number());
+    switch (WriteStatFile(stat_folder, first_.Number(), peer_address, error)) {
+      case StatResult::Written:
+        SmtpInLogLine("Mail received OK from " + std::string(peer_address));
+        break;
+      case StatResult::FileError:
+        SmtpInLogLine("file error writing stat info: " + error);
+        ok = false;
+        break;
+      case StatResult::SystemError:
+        SmtpInLogLine("system error writing stat info");
+        ok = false;
+        break;
+    }
+  }
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  // Everything is on disk: release the copies, then the first item (whose source file the
+  // sweeper reads).
+  for (SpoolItem& copy : copies_) settings_.CloseItem(copy, OnClose::Keep);
+  copies_.clear();
+  settings_.CloseItem(first_, OnClose::Keep);
+  stat_file_.clear();
+  return true;
+}
+
+void MailTransfer::Discard() {
+  for (SpoolItem& copy : copies_) {
+    if (copy.IsOpen()) settings_.CloseItem(copy, OnClose::Delete);
+  }
+  copies_.clear();
+  if (!stat_file_.empty()) {
+    ::unlink(stat_file_.c_str());
+    stat_file_.clear();
+  }
+  if (first_.IsOpen()) settings_.CloseItem(first_, OnClose::Delete);
+  write_failed_ = false;
+}
+
+}  // namespace tarnhold

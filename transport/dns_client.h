@@ -1,8 +1,8 @@
-// DNS client: sends one query to one server (over TCP with a two-byte length prefix, or as a
-// UDP datagram) and holds the records of its answer for the caller to walk. Each query gets a
-// fresh random identifier; an answer whose identifier or question differs from the query, or
-// a datagram from another address than the one asked, is ignored as if nothing had arrived.
-// Not thread-safe: one object per thread.
+// DNS client: a socket client that sends one query to one server (over TCP with a two-byte
+// length prefix, or as a UDP datagram) and holds the records of its answer for the caller to
+// walk. Each query gets a fresh random identifier; an answer whose identifier or question
+// differs from the query, or a datagram from another address than the one asked, is ignored
+// as if nothing had arrived. Not thread-safe: one object per thread.
 #pragma once
 
 #include <cstdint>
@@ -11,25 +11,26 @@
 #include <vector>
 
 #include "transport/dns_message.h"
+#include "transport/ws_client.h"
 
 namespace tarnhold {
 
-class CDnsClient {
+class CDnsClient : public CUT_WSClient {
  public:
   // Result codes of Query beyond the socket layer's own.
   static constexpr int kBadRequest = 99;   // missing or empty server or name, or a bad name
   static constexpr int kNoLengthPrefix = 2;  // TCP: the answer's length never arrived
   static constexpr int kEmptyAnswer = 37;    // nothing (acceptable) arrived
+  // The largest answer read from one datagram.
+  static constexpr int kDatagramMax = 540;
 
   CDnsClient() = default;
-  virtual ~CDnsClient() = default;
-  CDnsClient(const CDnsClient&) = delete;
-  CDnsClient& operator=(const CDnsClient&) = delete;
 
   // Asks `server` (dotted address or host name) about `name` with question type `type`.
   // 0: the answer's records are held, the cursor is at the first and Authoritative() tells
   // the AA bit. Otherwise kBadRequest, kNoLengthPrefix, kEmptyAnswer or the socket code of the
-  // failed connect or send (see dns_socket.h); no records are held then.
+  // failed connect (kWsConnectTimedOut, kWsConnectFailed, kWsHostUnresolved, ...) or
+  // kWsSendFailed; no records are held then.
   [[nodiscard]] int Query(std::string_view server, std::string_view name, std::uint16_t type);
 
   void Rewind() { cursor_ = 0; }
@@ -60,6 +61,12 @@ class CDnsClient {
   void SetTimeoutSeconds(int seconds) { timeout_s_ = seconds; }
 
  private:
+  // Connects, sends the query (framed over TCP), receives its answer and closes.
+  int Exchange(std::string_view server, DnsView query, DnsBytes& answer);
+  // Read the one answer that matches `query` into `answer` (empty when none came in time).
+  int ReceiveStreamAnswer(DnsView query, DnsBytes& answer);
+  void ReceiveDatagramAnswer(DnsView query, const std::string& asked, DnsBytes& answer);
+
   std::uint16_t server_port_ = 53;
   bool use_datagram_ = false;
   bool authoritative_ = false;

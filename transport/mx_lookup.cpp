@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "transport/dns_socket.h"
 
 namespace tarnhold {
 namespace {
@@ -32,15 +31,6 @@ std::vector<std::string> CanonicalTargets(const std::vector<DnsRecord>& records,
     if (r.type == kDnsTypeCname && r.owner == domain) targets.push_back(r.data);
   }
   return targets;
-}
-
-// A host name is resolved as the socket layer resolves one: the text after its last "@".
-std::string ResolveHostNow(std::string_view name) {
-  std::size_t at = name.rfind('@');
-  if (at != std::string_view::npos) name.remove_prefix(at + 1);
-  std::string dotted;
-  if (!ResolveIpv4Text(name, dotted)) dotted.clear();
-  return dotted;
 }
 
 }  // namespace
@@ -148,7 +138,8 @@ int CMxLookup::NextMailExchanger(std::string& name, std::string* address,
   preference = entry.preference;
   if (address != nullptr) {
     if (entry.address.empty() && !entry.resolved) {
-      entry.address = ResolveHostNow(entry.host);
+      // A failed resolution leaves the address empty; it is not tried again.
+      if (ResolveHost(entry.host, entry.address) != 0) entry.address.clear();
       entry.resolved = true;
     }
     *address = entry.address;

@@ -119,9 +119,9 @@ TEST(DnsClient, FailuresGiveTheirCodes) {
       {"name without wire form", "127.0.0.1", "a..test", false, CDnsClient::kBadRequest},
       {"tcp closed without length", "127.0.0.1", "example.test", false, CDnsClient::kNoLengthPrefix},
       {"udp silence", "127.0.0.1", "example.test", true, CDnsClient::kEmptyAnswer},
-      {"nobody listening", "127.0.0.3", "example.test", false, kDnsSocketConnectFailed},
+      {"nobody listening", "127.0.0.3", "example.test", false, kWsConnectFailed},
       {"unknown server name", "no-such-host.invalid", "example.test", false,
-       kDnsSocketHostUnresolved},
+       kWsHostUnresolved},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

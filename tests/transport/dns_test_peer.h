@@ -18,9 +18,10 @@
 
 #include "platform/unique_fd.h"
 #include "transport/dns_message.h"
-#include "transport/dns_socket.h"
 
 namespace tarnhold::test {
+
+enum class DnsProtocol { Tcp, Udp };
 
 inline void Append(DnsBytes& out, const DnsBytes& more) {
   out.insert(out.end(), more.begin(), more.end());

@@ -13,7 +13,7 @@ class MemoryBuffer {
  public:
   explicit MemoryBuffer(std::string_view initial = "", std::size_t capacity = 1 << 20)
       : data_(std::max(capacity, initial.size()), '\0'),
-        source_(data_.data(), capacity, "memory", initial.size()) {
+        source_(data_.data(), std::max(capacity, initial.size()), "memory", initial.size()) {
     data_.replace(0, initial.size(), initial);
   }
   MemoryBuffer(const MemoryBuffer&) = delete;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace tarnhold {
 namespace {
 
@@ -46,13 +45,17 @@ int CMxLookup::Lookup(std::string_view server, std::string_view address) {
   exchanger_cursor_ = 0;
   visited_.clear();
   depth_ = 0;
-  servers_asked_ = 0;
-  int result = server.empty() ? 1 : Resolve(domain, std::string(server));
+  int result = server.empty() ? 1 : ResolveFrom(domain, std::string(server));
   for (std::size_t i = 0; result != 0 && i < name_servers_.size(); ++i) {
-    result = Resolve(domain, name_servers_[i]);
+    result = ResolveFrom(domain, name_servers_[i]);
   }
   if (add_domain_) exchangers_.push_back({domain, "", kAddDomainPreference, false});
   return result;
+}
+
+int CMxLookup::ResolveFrom(const std::string& domain, const std::string& server) {
+  servers_asked_ = 0;
+  return Resolve(domain, server);
 }
 
 int CMxLookup::Resolve(const std::string& domain, const std::string& server) {

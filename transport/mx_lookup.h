@@ -20,8 +20,9 @@ class CMxLookup : public CDnsClient {
  public:
   // Preference of the entry for the domain itself, after every real exchanger.
   static constexpr std::uint16_t kAddDomainPreference = 65535;
-  // Servers asked in one lookup at most, referrals and canonical names included; a hostile
-  // answer listing hundreds of name servers cannot keep a send thread busy for hours.
+  // Servers asked at most in the walk from one starting server, referrals and canonical names
+  // included; a hostile answer listing hundreds of name servers cannot keep a send thread
+  // busy for hours.
   static constexpr int kMaxServersPerLookup = 16;
 
   // Appends a server (dotted address or name) to the list asked after the first server;
@@ -53,6 +54,8 @@ class CMxLookup : public CDnsClient {
     bool resolved = false;  // the address was looked up already (it may still be empty)
   };
 
+  // One walk from a starting server, with its own budget of servers.
+  int ResolveFrom(const std::string& domain, const std::string& server);
   int Resolve(const std::string& domain, const std::string& server);
   int FollowCanonicalNames(const std::vector<std::string>& targets, const std::string& server);
   void AddExchangers(const std::vector<DnsRecord>& records);

@@ -63,14 +63,16 @@ std::uint32_t LargestItemNumber(const fs::path& folder) {
   return largest;
 }
 
-std::uint32_t FindFreeNumber(const fs::path& folder) {
+std::uint32_t FindFreeNumber(const fs::path& folder) { return FindFreeNumber(folder, 1); }
+
+std::uint32_t FindFreeNumber(const fs::path& folder, std::uint32_t start) {
   // One scan instead of one lookup per candidate: the first gap in the taken set.
   std::unordered_set<std::uint32_t> taken;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     if (auto n = ItemNumber(it->path().filename().string())) taken.insert(*n);
   }
-  std::uint32_t n = 1;
+  std::uint32_t n = start < 1 ? 1 : start;
   while (taken.count(n) != 0) ++n;
   return n;
 }
@@ -103,9 +105,10 @@ MoveResult MoveUnheldItem(const fs::path& from, const fs::path& to, std::string&
 }
 
 std::optional<std::uint32_t> MoveToFreeNumber(const fs::path& from, const fs::path& folder,
-                                              std::string& error, int max_tries) {
+                                              std::string& error, int max_tries,
+                                              std::uint32_t start) {
   for (int i = 0; i < max_tries; ++i) {
-    std::uint32_t n = FindFreeNumber(folder);
+    std::uint32_t n = FindFreeNumber(folder, start);
     switch (MoveNoReplace(from, folder / std::to_string(n), error)) {
       case MoveResult::Moved: return n;
       case MoveResult::TargetExists: continue;  // taken in between: look again
@@ -130,8 +133,8 @@ DeleteResult DeleteUnheldItem(const fs::path& path, std::string& error) {
   return DeleteResult::Deleted;
 }
 
-std::optional<std::uint32_t> CopyIntoFolder(const fs::path& from, const fs::path& folder,
-                                            std::string& error, int max_tries) {
+std::optional<fs::path> CopyToHidden(const fs::path& from, const fs::path& folder,
+                                     std::string& error) {
   fs::path hidden;
   UniqueFd out = MakeTempFile(folder, ".copy.", hidden);
   if (!out) {
@@ -153,9 +156,16 @@ std::optional<std::uint32_t> CopyIntoFolder(const fs::path& from, const fs::path
     ::unlink(hidden.c_str());
     return std::nullopt;
   }
-  out.Reset();
-  auto n = MoveToFreeNumber(hidden, folder, error, max_tries);
-  if (!n) ::unlink(hidden.c_str());
+  return hidden;
+}
+
+std::optional<std::uint32_t> CopyIntoFolder(const fs::path& from, const fs::path& folder,
+                                            std::string& error, int max_tries,
+                                            std::uint32_t start) {
+  auto hidden = CopyToHidden(from, folder, error);
+  if (!hidden) return std::nullopt;
+  auto n = MoveToFreeNumber(*hidden, folder, error, max_tries, start);
+  if (!n) ::unlink(hidden->c_str());
   return n;
 }
 

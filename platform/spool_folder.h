@@ -25,6 +25,9 @@ namespace tarnhold {
 // The smallest n from 1 up for which no entry <folder>/<n> exists (of any kind).
 // A missing folder gives 1. Bounded by the number of entries, so it always ends.
 [[nodiscard]] std::uint32_t FindFreeNumber(const std::filesystem::path& folder);
+// The same search starting at max(start, 1) (a search hint kept by the caller).
+[[nodiscard]] std::uint32_t FindFreeNumber(const std::filesystem::path& folder,
+                                           std::uint32_t start);
 
 // Counts the entries of `folder` that are not folders (the queue count of the monitors).
 [[nodiscard]] std::size_t CountFiles(const std::filesystem::path& folder);
@@ -40,23 +43,33 @@ enum class MoveResult { Moved, TargetExists, Busy, Failed };
 [[nodiscard]] MoveResult MoveUnheldItem(const std::filesystem::path& from,
                                         const std::filesystem::path& to, std::string& error);
 
-// Moves an item into `folder` under its first free number, trying the next free number when
-// one is taken in between (at most `max_tries` times). Returns the number used, or nullopt.
+// Moves an item into `folder` under its first free number from `start` on, trying the next
+// free number when one is taken in between (at most `max_tries` times). Returns the number
+// used, or nullopt.
 [[nodiscard]] std::optional<std::uint32_t> MoveToFreeNumber(const std::filesystem::path& from,
                                                             const std::filesystem::path& folder,
                                                             std::string& error,
-                                                            int max_tries = 100);
+                                                            int max_tries = 100,
+                                                            std::uint32_t start = 1);
 
 enum class DeleteResult { Deleted, Busy, Missing, Failed };
 
 // Deletes an item that the caller does not hold, after taking its lock.
 [[nodiscard]] DeleteResult DeleteUnheldItem(const std::filesystem::path& path, std::string& error);
 
+// Copies `from` into `folder` under a new hidden name (".copy." and random letters, never an
+// item number) and syncs it. Returns that path, or nullopt with `error` set (nothing is left).
+[[nodiscard]] std::optional<std::filesystem::path> CopyToHidden(const std::filesystem::path& from,
+                                                                const std::filesystem::path& folder,
+                                                                std::string& error);
+
 // Copies `from` into `folder` under a hidden name, syncs it, then renames it to the folder's
-// first free number, never overwriting: another host reading `folder` never sees half a copy.
+// first free number from `start` on, never overwriting: another host reading `folder` never
+// sees half a copy.
 [[nodiscard]] std::optional<std::uint32_t> CopyIntoFolder(const std::filesystem::path& from,
                                                           const std::filesystem::path& folder,
                                                           std::string& error,
-                                                          int max_tries = 100);
+                                                          int max_tries = 100,
+                                                          std::uint32_t start = 1);
 
 }  // namespace tarnhold

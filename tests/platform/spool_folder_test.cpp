@@ -47,6 +47,23 @@ TEST(SpoolFolder, FirstFreeNumber) {
   EXPECT_EQ(FindFreeNumber(root / "q"), 5u);
 }
 
+TEST(SpoolFolder, FreeNumberFromAStart) {
+  TempRoot root;
+  for (const char* n : {"1", "2", "3", "6"}) root.Write(std::string("q/") + n, "");
+  struct Case {
+    std::uint32_t start;
+    std::uint32_t want;
+  } cases[] = {{0, 4}, {1, 4}, {4, 4}, {5, 5}, {6, 7}, {30001, 30001}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start);
+    EXPECT_EQ(FindFreeNumber(root / "q", c.start), c.want);
+  }
+  std::string err;
+  auto item = root.Write("in/1", "x");
+  EXPECT_EQ(MoveToFreeNumber(item, root / "q", err, 100, 6), std::optional<std::uint32_t>(7));
+  EXPECT_EQ(CopyIntoFolder(root / "q/7", root / "q", err, 100, 2), std::optional<std::uint32_t>(4));
+}
+
 TEST(SpoolFolder, MovesNeverOverwrite) {
   TempRoot root;
   auto a = root.Write("a", "A");

@@ -1,0 +1,390 @@
+#include "transport/smtp_client.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+#include <utility>
+
+#include "message/uu_file_list.h"
+#include "platform/temp_files.h"
+#include "platform/unique_fd.h"
+#include "transport/dot_stuffing.h"
+#include "transport/smtp_date.h"
+#include "transport/smtp_wire.h"
+#include "transport/tokens.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+// Longest element of a recipient list.
+constexpr std::size_t kMaxRecipientText = 499;
+// A pause before the cc and before the bcc recipients.
+constexpr std::chrono::milliseconds kListPause{500};
+
+struct OpenedFile {
+  UniqueFd fd;
+  long long size = 0;
+};
+
+// Opens a regular file for reading; false when it cannot be (missing, a folder, no rights).
+bool OpenForSending(const fs::path& path, OpenedFile& out) {
+  out.fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!out.fd || ::fstat(out.fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  out.size = st.st_size;
+  return true;
+}
+
+// One read of up to `size` bytes: the bytes read, 0 at the end, -1 on an error.
+long ReadSome(int fd, char* data, std::size_t size) {
+  long n;
+  do {
+    n = ::read(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// A header value on one line: a CR, LF or NUL inside it would start a header of its own.
+std::string OneLine(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// Whether a comma-separated list names anybody.
+bool HasElement(std::string_view list) {
+  return list.find_first_not_of(" \t,") != std::string_view::npos;
+}
+
+// Collects transformed message data and hands it to the socket in fixed blocks.
+class BlockSender {
+ public:
+  explicit BlockSender(CUT_WSClient& socket) : socket_(socket) {
+    buffer_.reserve(2 * kSmtpDataBlockBytes + 8);
+  }
+  [[nodiscard]] bool Add(std::string_view bytes) {
+    buffer_ += bytes;
+    while (buffer_.size() >= kSmtpDataBlockBytes) {
+      if (!SendFront(kSmtpDataBlockBytes)) return false;
+    }
+    return true;
+  }
+  [[nodiscard]] bool Flush() { return buffer_.empty() || SendFront(buffer_.size()); }
+
+ private:
+  bool SendFront(std::size_t size) {
+    int sent = socket_.Send(buffer_.data(), static_cast<int>(size));
+    if (sent != static_cast<int>(size)) return false;
+    buffer_.erase(0, size);
+    return true;
+  }
+
+  CUT_WSClient& socket_;
+  std::string buffer_;
+};
+
+int RefusalCode(SmtpStep step) {
+  switch (step) {
+    case SmtpStep::Greeting:
+    case SmtpStep::Helo: return kSmtpHeloRefused;
+    case SmtpStep::Rcpt: return kSmtpRcptRefused;
+    case SmtpStep::Data: return kSmtpDataRefused;
+    default: return kSmtpMailRefused;
+  }
+}
+
+}  // namespace
+
+// What one Send call sends to every recipient.
+struct CSmtpClient::Outgoing {
+  std::string_view from;
+  std::string_view subject;
+  const MessageText& text;
+  std::string_view cc;
+  const std::vector<fs::path>& files;
+};
+
+// One recipient's copy, with its files opened for this transaction.
+struct CSmtpClient::Copy {
+  const Outgoing& message;
+  std::string address;
+  std::string_view to_header;
+  OpenedFile appended;
+  std::vector<OpenedFile> files;
+  long long total = 0;
+  long long consumed = 0;
+};
+
+std::string RecipientAddress(std::string_view text) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') quoted = !quoted;
+    if (text[i] == '<' && !quoted) {
+      std::string_view rest = text.substr(i + 1);
+      return std::string(rest.substr(0, rest.find('>')));
+    }
+  }
+  std::string word;
+  (void)GetToken(text, " ", 0, word, text.size() + 1);
+  return word;
+}
+
+CSmtpClient::~CSmtpClient() { Close(); }
+
+int CSmtpClient::SendProgress(long long bytes_sent, long long total) {
+  (void)bytes_sent;
+  (void)total;
+  return 1;
+}
+
+void CSmtpClient::AddExtraHeader(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  extra_headers_.emplace_back(line);
+}
+
+int CSmtpClient::Connect(std::string_view host, std::string_view helo_name, unsigned port) {
+  Close();
+  helo_name_ = helo_name;
+  std::string address(host);
+  if (!IsIPAddress(host) && ResolveHost(host, address) != kWsSuccess) return kSmtpHostUnresolved;
+  if (CUT_WSClient::Connect(port, address, connect_timeout_s_) != kWsSuccess) {
+    return kSmtpConnectFailed;
+  }
+  for (SmtpStep step = SmtpStep::Greeting; step != SmtpStep::Ready;) {
+    if (Act(step, nullptr) != kSmtpSent ||
+        (step = ReactToReply(step, ReadReply())) == SmtpStep::Refused) {
+      if (last_reply_.Complete()) {
+        Close();
+      } else {
+        Abandon();
+      }
+      return kSmtpHeloRefused;
+    }
+  }
+  return kSmtpConnected;
+}
+
+void CSmtpClient::Close() {
+  if (GetSocket() < 0) return;
+  (void)Send("Quit\r\n", 6);
+  CloseConnection();
+}
+
+void CSmtpClient::Abandon() { CloseConnection(); }
+
+bool CSmtpClient::Command(std::string_view line) {
+  CommandResult sent = SendSmtpCommand(GetSocket(), line);
+  if (sent == CommandResult::Failed) Abandon();
+  return sent == CommandResult::Sent;
+}
+
+SmtpReply& CSmtpClient::ReadReply() {
+  SmtpReadOptions options;
+  options.timeout = reply_timeout_;
+  // Nothing is ever sent before the previous reply has ended, so lines already waiting
+  // after a reply's last line can only be more of it.
+  options.waiting = WaitingLines::Absorb;
+  options.aborted = [this] { return IsAborted() != 0; };
+  last_reply_ = ReadSmtpReply(GetSocket(), options);
+  return last_reply_;
+}
+
+int CSmtpClient::Send(std::string_view to, std::string_view from, std::string_view subject,
+                      const MessageText& text, std::string_view cc, std::string_view bcc,
+                      const std::vector<fs::path>& files) {
+  Outgoing message{from, subject, text, cc, files};
+  // A send with nobody to send to must not read as sent.
+  if (!HasElement(to) && !HasElement(cc) && !HasElement(bcc)) return kSmtpBadRecipient;
+  if (int code = SendToList(to, {}, message); code != kSmtpSent) return code;
+  for (std::string_view list : {cc, bcc}) {
+    if (CountTokens(list, ",") == 0) continue;
+    std::this_thread::sleep_for(kListPause);
+    if (int code = SendToList(list, to, message); code != kSmtpSent) return code;
+  }
+  return kSmtpSent;
+}
+
+// Each element of `list` gets its own transaction; an empty `to_header` means the element
+// itself is the To header.
+int CSmtpClient::SendToList(std::string_view list, std::string_view to_header,
+                            const Outgoing& message) {
+  const int count = CountTokens(list, ",");
+  for (int i = 0; i < count; ++i) {
+    std::string element;
+    // A too-long element is refused, not skipped: skipping would end the list unnoticed.
+    if (GetToken(list, ",", i, element, kMaxRecipientText + 1) != 0) return kSmtpBadRecipient;
+    if (IsBlank(element)) continue;
+    Copy copy{message, RecipientAddress(element), to_header.empty() ? element : to_header};
+    if (int code = RunTransaction(copy); code != kSmtpSent) return code;
+  }
+  return kSmtpSent;
+}
+
+int CSmtpClient::RunTransaction(Copy& copy) {
+  if (!IsConnected()) return kSmtpNotConnected;
+  const Outgoing& m = copy.message;
+  copy.total = static_cast<long long>(m.text.text.size());
+  if (!m.text.appended_file.empty()) {
+    if (!OpenForSending(m.text.appended_file, copy.appended)) return kSmtpFileUnreadable;
+    copy.total += 2 + copy.appended.size;
+  }
+  for (const fs::path& path : m.files) {
+    if (!OpenForSending(path, copy.files.emplace_back())) return kSmtpFileUnreadable;
+    copy.total += copy.files.back().size;
+  }
+  if (copy.address.size() < 3 || !IsSingleLine(copy.address)) return kSmtpBadRecipient;
+
+  for (SmtpStep step = SmtpStep::Mail; step != SmtpStep::Ready;) {
+    if (int code = Act(step, &copy); code != kSmtpSent) return code;
+    SmtpStep next = ReactToReply(step, ReadReply());
+    if (next == SmtpStep::Refused) {
+      if (!last_reply_.Complete()) {
+        Abandon();  // gone, stalled or flooding: nothing more can be said on this connection
+      } else if (step == SmtpStep::Rcpt || step == SmtpStep::Data) {
+        // The server still holds the sender; a later send on this connection starts clean.
+        if (!Command("RSET") || !ReadReply().Complete()) Abandon();
+      }
+      return RefusalCode(step);
+    }
+    step = next;
+  }
+  (void)SendProgress(copy.total, copy.total);
+  return kSmtpSent;
+}
+
+int CSmtpClient::Act(SmtpStep step, Copy* copy) {
+  switch (step) {
+    case SmtpStep::Greeting:
+      return kSmtpSent;
+    case SmtpStep::Helo:
+      return Command("HELO " + helo_name_) ? kSmtpSent : kSmtpHeloRefused;
+    case SmtpStep::Mail:
+      return Command("MAIL from:<" + std::string(copy->message.from) + ">") ? kSmtpSent
+                                                                            : kSmtpMailRefused;
+    case SmtpStep::Rcpt:
+      return Command("RCPT to:<" + copy->address + ">") ? kSmtpSent : kSmtpRcptRefused;
+    case SmtpStep::Data:
+      return Command("DATA") ? kSmtpSent : kSmtpDataRefused;
+    case SmtpStep::Message: {
+      // A message cut off half-way must never be completed by whatever is sent next.
+      int code = SendMessageData(*copy);
+      if (code != kSmtpSent) Abandon();
+      return code;
+    }
+    case SmtpStep::Ready:
+    case SmtpStep::Refused:
+      break;
+  }
+  return kSmtpSent;
+}
+
+int CSmtpClient::SendMessageData(Copy& copy) {
+  const Outgoing& m = copy.message;
+  BlockSender out(*this);
+
+  std::string header = "From: " + OneLine(m.from) + "\r\nTo: " + OneLine(copy.to_header) +
+                       "\r\nSubject: " + OneLine(m.subject) + "\r\nDate: " + SmtpDate() + "\r\n";
+  const int cc_count = CountTokens(m.cc, ",");
+  for (int i = 0; i < cc_count; ++i) {
+    std::string element;
+    if (GetToken(m.cc, ",", i, element, kMaxRecipientText + 1) == 0 && !IsBlank(element)) {
+      header += "cc: " + OneLine(element) + "\r\n";
+    }
+  }
+  for (const std::string& line : extra_headers_) header += line + "\r\n";
+  header += "\r\n";
+  // Extra header lines may be folded; passing the header through the same transform keeps
+  // every line end CR LF and lets no line of it end the data.
+  DotStuffer text_form(DataForm::Text);
+  std::string stuffed;
+  text_form.Transform(header, stuffed);
+  if (!out.Add(stuffed)) return kSmtpSendFailed;
+
+  // Feeds one piece of content through `form` and reports progress.
+  auto pass = [&](std::string_view piece, DotStuffer& form) {
+    stuffed.clear();
+    form.Transform(piece, stuffed);
+    if (!out.Add(stuffed)) return kSmtpSendFailed;
+    copy.consumed += static_cast<long long>(piece.size());
+    if (!SendProgress(copy.consumed, copy.total) || IsAborted()) return kSmtpStopped;
+    return kSmtpSent;
+  };
+  // Streams a file through `form`; `drop_cr` removes its carriage returns first.
+  std::string block(kSmtpDataBlockBytes, '\0');
+  auto stream_file = [&](OpenedFile& file, DotStuffer& form, bool drop_cr) {
+    for (;;) {
+      long n = ReadSome(file.fd.Get(), block.data(), block.size());
+      if (n < 0) return kSmtpFileUnreadable;
+      if (n == 0) return kSmtpSent;
+      std::string_view piece(block.data(), static_cast<std::size_t>(n));
+      std::string kept;
+      if (drop_cr) {
+        for (char c : piece) {
+          if (c != '\r') kept += c;
+        }
+        piece = kept;
+      }
+      if (int code = pass(piece, form); code != kSmtpSent) return code;
+    }
+  };
+
+  std::string_view text = m.text.text;
+  for (std::size_t at = 0; at < text.size(); at += kSmtpDataBlockBytes) {
+    if (int code = pass(text.substr(at, kSmtpDataBlockBytes), text_form); code != kSmtpSent) {
+      return code;
+    }
+  }
+  if (copy.appended.fd) {
+    if (int code = pass("\r\n", text_form); code != kSmtpSent) return code;
+    if (int code = stream_file(copy.appended, text_form, true); code != kSmtpSent) return code;
+  }
+  for (OpenedFile& file : copy.files) {
+    if (!out.Add("\r\n\r\n")) return kSmtpSendFailed;
+    DotStuffer file_form(DataForm::File);
+    if (int code = stream_file(file, file_form, false); code != kSmtpSent) return code;
+  }
+  if (!out.Add("\r\n.\r\n") || !out.Flush()) return kSmtpSendFailed;
+  return kSmtpSent;
+}
+
+int CSmtpClient::SendWithFiles(std::string_view to, std::string_view from,
+                               std::string_view subject, std::string_view text,
+                               std::string_view cc, CUuFileList& files) {
+  std::error_code ec;
+  fs::path folder = fs::temp_directory_path(ec);
+  if (ec) return kSmtpNoTempFile;
+  fs::path temp;
+  UniqueFd fd = MakeTempFile(folder, "MIME", temp);
+  if (!fd) return kSmtpNoTempFile;
+  ::fchmod(fd.Get(), 0600);  // it holds a copy of the attachments
+  fd.Reset();
+  struct RemoveOnExit {
+    const fs::path& path;
+    ~RemoveOnExit() {
+      std::error_code ignored;
+      fs::remove(path, ignored);
+    }
+  } remove_temp{temp};
+
+  if (files.WriteAll(temp) != 0) return Send(to, from, subject, text, cc);
+  for (int i = 0; i < files.GlobalHeaderCount(); ++i) {
+    std::string line = files.GlobalHeader(static_cast<std::size_t>(i));
+    bool known = false;
+    for (const std::string& have : extra_headers_) known = known || have == line;
+    if (!known) AddExtraHeader(line);
+  }
+  return Send(to, from, subject, text, cc, {}, {temp});
+}
+
+}  // namespace tarnhold

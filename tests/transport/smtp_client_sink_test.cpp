@@ -1,20 +1,23 @@
 // The SMTP client against a real server: Postfix's smtp-sink, which accepts everything and
 // dumps each transaction into a file of its own (with the dots of the data taken out again).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/support/loopback_socket.h"
-#include "tests/support/scripted_peer.h"
+#include "platform/unique_fd.h"
 #include "tests/support/temp_root.h"
 #include "transport/local_mail.h"
 #include "transport/smtp_client.h"
@@ -37,44 +40,104 @@ std::string FindSink() {
   return {};
 }
 
-// One smtp-sink process on 127.0.0.1, stopped by its pid when the object goes.
+// A free port on `address` (bound, then released).
+int FreePort(const std::string& address) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::inet_aton(address.c_str(), &a.sin_addr);
+  socklen_t len = sizeof a;
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    return 0;
+  }
+  return ntohs(a.sin_port);
+}
+
+bool Accepts(const std::string& address, int port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_aton(address.c_str(), &a.sin_addr);
+  return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+// One smtp-sink process, stopped by its pid when the object goes. Unless told otherwise it
+// listens on an address of its own in 127.0.0.0/8, where no other test's listener can take
+// its port between the search for a free one and the sink's start.
 class SmtpSink {
  public:
-  SmtpSink(const std::string& program, const fs::path& dump_folder,
-           const std::vector<std::string>& options) {
-    port_ = test::UnusedLoopbackPort();
-    std::vector<std::string> args = {program};
+  SmtpSink(std::string program, fs::path dump_folder, std::vector<std::string> options,
+           std::string address = {})
+      : program_(std::move(program)), dumps_(std::move(dump_folder)), options_(std::move(options)) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+      address_ = !address.empty() ? address
+                                  : "127.77." + std::to_string(random() % 250 + 1) + "." +
+                                        std::to_string(random() % 250 + 1);
+      port_ = FreePort(address_);
+      ready_ = port_ != 0 && Start() && WaitUntilListening();
+      if (!ready_) Stop();
+    }
+  }
+  ~SmtpSink() { Stop(); }
+
+  [[nodiscard]] bool Ready() const { return ready_; }
+  [[nodiscard]] const std::string& Address() const { return address_; }
+  [[nodiscard]] int Port() const { return port_; }
+
+ private:
+  bool Start() {
+    std::vector<std::string> args = {program_};
     if (::geteuid() == 0) args.insert(args.end(), {"-u", "nobody"});
-    args.insert(args.end(), options.begin(), options.end());
-    args.insert(args.end(), {"-d", (dump_folder / "m.").string(),
-                             "127.0.0.1:" + std::to_string(port_), "100"});
+    args.insert(args.end(), options_.begin(), options_.end());
+    args.insert(args.end(), {"-d", (dumps_ / "m.").string(),
+                             address_ + ":" + std::to_string(port_), "100"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    if (::posix_spawn(&pid_, program_.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
+    return pid_ > 0;
   }
-  ~SmtpSink() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  // Waits until the sink accepts connections.
-  [[nodiscard]] bool Ready() const {
+  // True once the sink accepts; false when it ended (the port was taken) or 5 s passed.
+  bool WaitUntilListening() {
     auto deadline = Clock::now() + milliseconds(5000);
-    while (pid_ > 0 && Clock::now() < deadline) {
-      if (test::ConnectLoopback(port_)) return true;
+    while (Clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+      if (Accepts(address_, port_)) {
+        // Another listener may have answered on a shared address; a sink that could not bind
+        // ends at once, so it must still be running a moment later.
+        std::this_thread::sleep_for(milliseconds(100));
+        if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
+        pid_ = -1;
+        return false;
+      }
       std::this_thread::sleep_for(milliseconds(20));
     }
     return false;
   }
-  [[nodiscard]] int Port() const { return port_; }
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
 
- private:
+  std::string program_;
+  fs::path dumps_;
+  std::vector<std::string> options_;
+  std::string address_;
   pid_t pid_ = -1;
   int port_ = 0;
+  bool ready_ = false;
 };
 
 // The dump files once `count` of them exist (sorted by name), or fewer after 5 seconds.
@@ -133,7 +196,7 @@ TEST_F(SmtpClientSink, TextAndFileArriveAsSent) {
   fs::path file = root_.Write("attached.txt", file_content);
 
   CSmtpClient client;
-  ASSERT_EQ(client.Connect("127.0.0.1", "local", static_cast<unsigned>(sink.Port())),
+  ASSERT_EQ(client.Connect(sink.Address(), "local", static_cast<unsigned>(sink.Port())),
             kSmtpConnected);
   EXPECT_EQ(client.Send("one@example.test, Two <two@example.test>", "gw@example.test", "Files",
                         text, "", "", {file}),
@@ -161,7 +224,7 @@ TEST_F(SmtpClientSink, TextAndFileArriveAsSent) {
 }
 
 TEST_F(SmtpClientSink, SendLocalMailArrives) {
-  SmtpSink sink(program_, dumps_, {});
+  SmtpSink sink(program_, dumps_, {}, "127.0.0.1");
   ASSERT_TRUE(sink.Ready());
   fs::path reply = root_.Write("reply.txt", "Held by the gateway.\n.\nEnd\n");
   EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(sink.Port()), "sender@example.test",
@@ -177,7 +240,7 @@ TEST_F(SmtpClientSink, RefusedRecipientAndTheNextSend) {
   SmtpSink sink(program_, dumps_, {"-f", "RCPT", "-B", "550 5.1.1 User unknown"});
   ASSERT_TRUE(sink.Ready());
   CSmtpClient client;
-  ASSERT_EQ(client.Connect("127.0.0.1", "local", static_cast<unsigned>(sink.Port())),
+  ASSERT_EQ(client.Connect(sink.Address(), "local", static_cast<unsigned>(sink.Port())),
             kSmtpConnected);
   EXPECT_EQ(client.Send("nobody@example.test", "gw@example.test", "s", "t"), kSmtpRcptRefused);
   EXPECT_EQ(client.LastReply().code, 250);  // the RSET after the refusal

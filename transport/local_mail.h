@@ -24,7 +24,6 @@ inline constexpr int kLocalMailNoConnection = -2;
 //     Copies for recipients before the failure may already have been queued.
 [[nodiscard]] int SendLocalMail(std::uint16_t smtp_in_port, std::string_view to,
                                 std::string_view from, std::string_view subject,
-                                std::string_view text,
-                                const std::filesystem::path& text_file = {});
+                                std::string_view text, const std::filesystem::path& text_file = {});
 
 }  // namespace tarnhold

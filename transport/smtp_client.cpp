@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -62,25 +63,68 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
+// `text` without the blanks around it ("a@b, c@d" has the element " c@d").
+std::string_view Trimmed(std::string_view text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // Whether a comma-separated list names anybody.
 bool HasElement(std::string_view list) {
   return list.find_first_not_of(" \t,") != std::string_view::npos;
 }
 
-// Collects transformed message data and hands it to the socket in fixed blocks.
-class BlockSender {
+enum class CarriageReturns { Keep, Drop };
+
+// Message data on its way to the socket: content passes a DotStuffer, the result goes out in
+// fixed blocks, and every piece of content consumed is reported to `progress`, which says
+// whether to go on. Each call returns 0 or the send result code that ends the message.
+class DataStream {
  public:
-  explicit BlockSender(CUT_WSClient& socket) : socket_(socket) {
+  DataStream(CUT_WSClient& socket, std::function<bool(long long)> progress)
+      : socket_(socket), progress_(std::move(progress)) {
     buffer_.reserve(2 * kSmtpDataBlockBytes + 8);
   }
-  [[nodiscard]] bool Add(std::string_view bytes) {
+
+  // Bytes sent as they are (separators the transform must not see).
+  [[nodiscard]] int Raw(std::string_view bytes) {
     buffer_ += bytes;
     while (buffer_.size() >= kSmtpDataBlockBytes) {
-      if (!SendFront(kSmtpDataBlockBytes)) return false;
+      if (!SendFront(kSmtpDataBlockBytes)) return kSmtpSendFailed;
     }
-    return true;
+    return kSmtpSent;
   }
-  [[nodiscard]] bool Flush() { return buffer_.empty() || SendFront(buffer_.size()); }
+  // A piece of content through `form`; counted for the progress unless it is the header.
+  [[nodiscard]] int Content(std::string_view piece, DotStuffer& form, bool counted = true) {
+    stuffed_.clear();
+    form.Transform(piece, stuffed_);
+    if (int code = Raw(stuffed_); code != kSmtpSent) return code;
+    if (counted && !progress_(static_cast<long long>(piece.size()))) return kSmtpStopped;
+    return kSmtpSent;
+  }
+  // A whole file through `form`, block by block.
+  [[nodiscard]] int File(int fd, DotStuffer& form, CarriageReturns crs) {
+    std::string block(kSmtpDataBlockBytes, '\0');
+    for (;;) {
+      long n = ReadSome(fd, block.data(), block.size());
+      if (n <= 0) return n == 0 ? kSmtpSent : kSmtpFileUnreadable;
+      std::string_view piece(block.data(), static_cast<std::size_t>(n));
+      std::string kept;
+      if (crs == CarriageReturns::Drop) {
+        for (char c : piece) {
+          if (c != '\r') kept += c;
+        }
+        piece = kept;
+      }
+      if (int code = Content(piece, form); code != kSmtpSent) return code;
+    }
+  }
+  // The line that ends the data, and whatever waits in the buffer.
+  [[nodiscard]] int Finish() {
+    if (Raw("\r\n.\r\n") != kSmtpSent) return kSmtpSendFailed;
+    return buffer_.empty() || SendFront(buffer_.size()) ? kSmtpSent : kSmtpSendFailed;
+  }
 
  private:
   bool SendFront(std::size_t size) {
@@ -91,16 +135,22 @@ class BlockSender {
   }
 
   CUT_WSClient& socket_;
+  std::function<bool(long long)> progress_;
   std::string buffer_;
+  std::string stuffed_;
 };
 
 int RefusalCode(SmtpStep step) {
   switch (step) {
     case SmtpStep::Greeting:
-    case SmtpStep::Helo: return kSmtpHeloRefused;
-    case SmtpStep::Rcpt: return kSmtpRcptRefused;
-    case SmtpStep::Data: return kSmtpDataRefused;
-    default: return kSmtpMailRefused;
+    case SmtpStep::Helo:
+      return kSmtpHeloRefused;
+    case SmtpStep::Rcpt:
+      return kSmtpRcptRefused;
+    case SmtpStep::Data:
+      return kSmtpDataRefused;
+    default:
+      return kSmtpMailRefused;
   }
 }
 
@@ -208,7 +258,7 @@ int CSmtpClient::Send(std::string_view to, std::string_view from, std::string_vi
   if (!HasElement(to) && !HasElement(cc) && !HasElement(bcc)) return kSmtpBadRecipient;
   if (int code = SendToList(to, {}, message); code != kSmtpSent) return code;
   for (std::string_view list : {cc, bcc}) {
-    if (CountTokens(list, ",") == 0) continue;
+    if (!HasElement(list)) continue;
     std::this_thread::sleep_for(kListPause);
     if (int code = SendToList(list, to, message); code != kSmtpSent) return code;
   }
@@ -225,7 +275,8 @@ int CSmtpClient::SendToList(std::string_view list, std::string_view to_header,
     // A too-long element is refused, not skipped: skipping would end the list unnoticed.
     if (GetToken(list, ",", i, element, kMaxRecipientText + 1) != 0) return kSmtpBadRecipient;
     if (IsBlank(element)) continue;
-    Copy copy{message, RecipientAddress(element), to_header.empty() ? element : to_header};
+    std::string_view trimmed = Trimmed(element);
+    Copy copy{message, RecipientAddress(trimmed), to_header.empty() ? trimmed : to_header};
     if (int code = RunTransaction(copy); code != kSmtpSent) return code;
   }
   return kSmtpSent;
@@ -289,78 +340,50 @@ int CSmtpClient::Act(SmtpStep step, Copy* copy) {
   return kSmtpSent;
 }
 
-int CSmtpClient::SendMessageData(Copy& copy) {
+std::string CSmtpClient::BuildHeader(const Copy& copy) const {
   const Outgoing& m = copy.message;
-  BlockSender out(*this);
-
   std::string header = "From: " + OneLine(m.from) + "\r\nTo: " + OneLine(copy.to_header) +
                        "\r\nSubject: " + OneLine(m.subject) + "\r\nDate: " + SmtpDate() + "\r\n";
   const int cc_count = CountTokens(m.cc, ",");
   for (int i = 0; i < cc_count; ++i) {
     std::string element;
     if (GetToken(m.cc, ",", i, element, kMaxRecipientText + 1) == 0 && !IsBlank(element)) {
-      header += "cc: " + OneLine(element) + "\r\n";
+      header += "cc: " + OneLine(Trimmed(element)) + "\r\n";
     }
   }
   for (const std::string& line : extra_headers_) header += line + "\r\n";
-  header += "\r\n";
-  // Extra header lines may be folded; passing the header through the same transform keeps
-  // every line end CR LF and lets no line of it end the data.
-  DotStuffer text_form(DataForm::Text);
-  std::string stuffed;
-  text_form.Transform(header, stuffed);
-  if (!out.Add(stuffed)) return kSmtpSendFailed;
-
-  // Feeds one piece of content through `form` and reports progress.
-  auto pass = [&](std::string_view piece, DotStuffer& form) {
-    stuffed.clear();
-    form.Transform(piece, stuffed);
-    if (!out.Add(stuffed)) return kSmtpSendFailed;
-    copy.consumed += static_cast<long long>(piece.size());
-    if (!SendProgress(copy.consumed, copy.total) || IsAborted()) return kSmtpStopped;
-    return kSmtpSent;
-  };
-  // Streams a file through `form`; `drop_cr` removes its carriage returns first.
-  std::string block(kSmtpDataBlockBytes, '\0');
-  auto stream_file = [&](OpenedFile& file, DotStuffer& form, bool drop_cr) {
-    for (;;) {
-      long n = ReadSome(file.fd.Get(), block.data(), block.size());
-      if (n < 0) return kSmtpFileUnreadable;
-      if (n == 0) return kSmtpSent;
-      std::string_view piece(block.data(), static_cast<std::size_t>(n));
-      std::string kept;
-      if (drop_cr) {
-        for (char c : piece) {
-          if (c != '\r') kept += c;
-        }
-        piece = kept;
-      }
-      if (int code = pass(piece, form); code != kSmtpSent) return code;
-    }
-  };
-
-  std::string_view text = m.text.text;
-  for (std::size_t at = 0; at < text.size(); at += kSmtpDataBlockBytes) {
-    if (int code = pass(text.substr(at, kSmtpDataBlockBytes), text_form); code != kSmtpSent) {
-      return code;
-    }
-  }
-  if (copy.appended.fd) {
-    if (int code = pass("\r\n", text_form); code != kSmtpSent) return code;
-    if (int code = stream_file(copy.appended, text_form, true); code != kSmtpSent) return code;
-  }
-  for (OpenedFile& file : copy.files) {
-    if (!out.Add("\r\n\r\n")) return kSmtpSendFailed;
-    DotStuffer file_form(DataForm::File);
-    if (int code = stream_file(file, file_form, false); code != kSmtpSent) return code;
-  }
-  if (!out.Add("\r\n.\r\n") || !out.Flush()) return kSmtpSendFailed;
-  return kSmtpSent;
+  return header + "\r\n";
 }
 
-int CSmtpClient::SendWithFiles(std::string_view to, std::string_view from,
-                               std::string_view subject, std::string_view text,
-                               std::string_view cc, CUuFileList& files) {
+int CSmtpClient::SendMessageData(Copy& copy) {
+  DataStream out(*this, [&](long long consumed) {
+    copy.consumed += consumed;
+    return SendProgress(copy.consumed, copy.total) != 0 && IsAborted() == 0;
+  });
+  // Extra header lines may be folded; the header passes the text transform too, so every
+  // line of it ends in CR LF and none can end the data.
+  DotStuffer text_form(DataForm::Text);
+  int code = out.Content(BuildHeader(copy), text_form, false);
+  std::string_view text = copy.message.text.text;
+  for (std::size_t at = 0; code == kSmtpSent && at < text.size(); at += kSmtpDataBlockBytes) {
+    code = out.Content(text.substr(at, kSmtpDataBlockBytes), text_form);
+  }
+  if (code == kSmtpSent && copy.appended.fd) {
+    code = out.Content("\r\n", text_form);
+    if (code == kSmtpSent)
+      code = out.File(copy.appended.fd.Get(), text_form, CarriageReturns::Drop);
+  }
+  for (OpenedFile& file : copy.files) {
+    if (code != kSmtpSent) break;
+    DotStuffer file_form(DataForm::File);
+    code = out.Raw("\r\n\r\n");
+    if (code == kSmtpSent) code = out.File(file.fd.Get(), file_form, CarriageReturns::Keep);
+  }
+  return code == kSmtpSent ? out.Finish() : code;
+}
+
+int CSmtpClient::SendWithFiles(std::string_view to, std::string_view from, std::string_view subject,
+                               std::string_view text, std::string_view cc, CUuFileList& files) {
   std::error_code ec;
   fs::path folder = fs::temp_directory_path(ec);
   if (ec) return kSmtpNoTempFile;

@@ -28,8 +28,8 @@ inline constexpr int kSmtpHeloRefused = 3;  // no greeting, or HELO not answered
 // Results of Send and SendWithFiles.
 inline constexpr int kSmtpSent = 0;
 inline constexpr int kSmtpNotConnected = 1;
-inline constexpr int kSmtpBadRecipient = 2;    // no recipient at all, or one without an address
-inline constexpr int kSmtpMailRefused = 3;     // MAIL refused, or the message not accepted
+inline constexpr int kSmtpBadRecipient = 2;  // no recipient at all, or one without an address
+inline constexpr int kSmtpMailRefused = 3;   // MAIL refused, or the message not accepted
 inline constexpr int kSmtpRcptRefused = 4;
 inline constexpr int kSmtpDataRefused = 5;     // DATA not answered with 354
 inline constexpr int kSmtpSendFailed = 6;      // the connection broke while sending the message
@@ -111,6 +111,7 @@ class CSmtpClient : public CUT_WSClient {
   // Sends what `step` needs: 0, or the result code that ends the transaction.
   [[nodiscard]] int Act(SmtpStep step, Copy* copy);
   [[nodiscard]] int SendMessageData(Copy& copy);
+  [[nodiscard]] std::string BuildHeader(const Copy& copy) const;
   [[nodiscard]] bool Command(std::string_view line);
   SmtpReply& ReadReply();
   // Drops the connection without a word, so a half-sent message is never completed.

@@ -3,9 +3,7 @@
 namespace tarnhold {
 
 SmtpStep ReactToReply(SmtpStep step, const SmtpReply& reply, DataGoAhead go_ahead) {
-  auto on_positive = [&](SmtpStep next) {
-    return reply.IsPositive() ? next : SmtpStep::Refused;
-  };
+  auto on_positive = [&](SmtpStep next) { return reply.IsPositive() ? next : SmtpStep::Refused; };
   switch (step) {
     case SmtpStep::Greeting:
       // The greeting's code is not judged: a server that greets with an error refuses HELO
@@ -33,14 +31,22 @@ SmtpStep ReactToReply(SmtpStep step, const SmtpReply& reply, DataGoAhead go_ahea
 
 const char* StepName(SmtpStep step) {
   switch (step) {
-    case SmtpStep::Greeting: return "greeting";
-    case SmtpStep::Helo: return "HELO";
-    case SmtpStep::Mail: return "MAIL";
-    case SmtpStep::Rcpt: return "RCPT";
-    case SmtpStep::Data: return "DATA";
-    case SmtpStep::Message: return "message data";
-    case SmtpStep::Ready: return "ready";
-    case SmtpStep::Refused: return "refused";
+    case SmtpStep::Greeting:
+      return "greeting";
+    case SmtpStep::Helo:
+      return "HELO";
+    case SmtpStep::Mail:
+      return "MAIL";
+    case SmtpStep::Rcpt:
+      return "RCPT";
+    case SmtpStep::Data:
+      return "DATA";
+    case SmtpStep::Message:
+      return "message data";
+    case SmtpStep::Ready:
+      return "ready";
+    case SmtpStep::Refused:
+      return "refused";
   }
   return "?";
 }

@@ -12,8 +12,8 @@
 namespace tarnhold {
 
 struct SmtpReplyLimits {
-  std::size_t line_chars = 510;     // characters kept of one line (line end not counted)
-  std::size_t max_lines = 100;      // lines of one reply
+  std::size_t line_chars = 510;       // characters kept of one line (line end not counted)
+  std::size_t max_lines = 100;        // lines of one reply
   std::size_t max_bytes = 64 * 1024;  // bytes of one reply, dropped characters included
 };
 

@@ -25,9 +25,7 @@ long WaitSeconds(Clock::duration left) {
 SmtpReply ReadSmtpReply(int fd, const SmtpReadOptions& options) {
   SmtpReplyParser parser(options.limits);
   const Clock::time_point deadline = Clock::now() + options.timeout;
-  auto stop = [&] {
-    return Clock::now() >= deadline || (options.aborted && options.aborted());
-  };
+  auto stop = [&] { return Clock::now() >= deadline || (options.aborted && options.aborted()); };
   bool after_cr = false;
   std::string piece;
   while (!parser.Done()) {

@@ -11,7 +11,8 @@ namespace {
 std::string StuffInPieces(std::string_view in, DataForm form, std::size_t piece) {
   DotStuffer stuffer(form);
   std::string out;
-  for (std::size_t at = 0; at < in.size(); at += piece) stuffer.Transform(in.substr(at, piece), out);
+  for (std::size_t at = 0; at < in.size(); at += piece)
+    stuffer.Transform(in.substr(at, piece), out);
   return out;
 }
 

@@ -15,9 +15,17 @@ using test::ScriptedPeer;
 using Lines = std::vector<std::string>;
 
 Lines Copy(const std::string& rcpt, const Lines& body) {
-  Lines out = {"C: MAIL from:<admin@gw.test>", "S: 250 OK", "C: RCPT to:<" + rcpt + ">",
-               "S: 250 OK", "C: DATA", "S: 354 go ahead", "C: From: admin@gw.test",
-               "C: To: " + rcpt, "C: Subject: RE: Your message", "C: Date: *", "C: "};
+  Lines out = {"C: MAIL from:<admin@gw.test>",
+               "S: 250 OK",
+               "C: RCPT to:<" + rcpt + ">",
+               "S: 250 OK",
+               "C: DATA",
+               "S: 354 go ahead",
+               "C: From: admin@gw.test",
+               "C: To: " + rcpt,
+               "C: Subject: RE: Your message",
+               "C: Date: *",
+               "C: "};
   out.insert(out.end(), body.begin(), body.end());
   out.insert(out.end(), {"C: .", "S: 250 Mail Received OK"});
   return out;
@@ -41,10 +49,10 @@ TEST(SendLocalMail, TextAndFileToEveryRecipient) {
   const Lines body = {"C: Dear sender,", "C: Your message was held.", "C: ..signature", "C: end",
                       "C: "};
   ScriptedPeer peer(Script({Copy("one@example.test", body), Copy("two@example.test", body)}));
-  EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()),
-                          "one@example.test,two@example.test", "admin@gw.test",
-                          "RE: Your message", "Dear sender,", file),
-            kLocalMailSent);
+  EXPECT_EQ(
+      SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "one@example.test,two@example.test",
+                    "admin@gw.test", "RE: Your message", "Dear sender,", file),
+      kLocalMailSent);
   ExpectScriptRan(peer);
   // Every line went out ending in CR LF, the file's bare LF included.
   std::string sent = peer.Received();
@@ -66,8 +74,8 @@ TEST(SendLocalMail, NoConnection) {
                           "admin@gw.test", "s", "t"),
             kLocalMailNoConnection);
   ScriptedPeer refusing({"S: 220 ready", "C: HELO local", "S: 421 closing", "C: Quit", "EOF"});
-  EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(refusing.Port()), "a@b.test",
-                          "admin@gw.test", "s", "t"),
+  EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(refusing.Port()), "a@b.test", "admin@gw.test",
+                          "s", "t"),
             kLocalMailNoConnection);
   ExpectScriptRan(refusing);
 }
@@ -76,26 +84,25 @@ TEST(SendLocalMail, FailedTransaction) {
   test::TempRoot root;
   {
     SCOPED_TRACE("recipient refused");
-    ScriptedPeer peer(Script({{"C: MAIL from:<admin@gw.test>", "S: 250 OK",
-                               "C: RCPT to:<a@b.test>", "S: 550 no", "C: RSET", "S: 250 Ok"}}));
-    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "a@b.test",
-                            "admin@gw.test", "s", "t"),
+    ScriptedPeer peer(Script({{"C: MAIL from:<admin@gw.test>", "S: 250 OK", "C: RCPT to:<a@b.test>",
+                               "S: 550 no", "C: RSET", "S: 250 Ok"}}));
+    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "a@b.test", "admin@gw.test",
+                            "s", "t"),
               kLocalMailFailed);
     ExpectScriptRan(peer);
   }
   {
     SCOPED_TRACE("text file missing: nothing is sent");
     ScriptedPeer peer(Script({}));
-    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "a@b.test",
-                            "admin@gw.test", "s", "t", root / "text" / "missing.txt"),
+    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "a@b.test", "admin@gw.test",
+                            "s", "t", root / "text" / "missing.txt"),
               kLocalMailFailed);
     ExpectScriptRan(peer);
   }
   {
     SCOPED_TRACE("nobody to send to");
     ScriptedPeer peer(Script({}));
-    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "", "admin@gw.test", "s",
-                            "t"),
+    EXPECT_EQ(SendLocalMail(static_cast<std::uint16_t>(peer.Port()), "", "admin@gw.test", "s", "t"),
               kLocalMailFailed);
     ExpectScriptRan(peer);
   }

@@ -4,15 +4,15 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <random>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,8 +92,8 @@ class SmtpSink {
     std::vector<std::string> args = {program_};
     if (::geteuid() == 0) args.insert(args.end(), {"-u", "nobody"});
     args.insert(args.end(), options_.begin(), options_.end());
-    args.insert(args.end(), {"-d", (dumps_ / "m.").string(),
-                             address_ + ":" + std::to_string(port_), "100"});
+    args.insert(args.end(),
+                {"-d", (dumps_ / "m.").string(), address_ + ":" + std::to_string(port_), "100"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

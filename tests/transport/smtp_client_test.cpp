@@ -27,8 +27,12 @@ const Lines kGreeted = {"S: 220 peer.test ready", "C: HELO local", "S: 250 peer.
 
 // The commands of one accepted transaction up to the go-ahead for the data.
 Lines Envelope(const std::string& from, const std::string& rcpt) {
-  return {"C: MAIL from:<" + from + ">", "S: 250 OK", "C: RCPT to:<" + rcpt + ">", "S: 250 OK",
-          "C: DATA", "S: 354 go ahead"};
+  return {"C: MAIL from:<" + from + ">",
+          "S: 250 OK",
+          "C: RCPT to:<" + rcpt + ">",
+          "S: 250 OK",
+          "C: DATA",
+          "S: 354 go ahead"};
 }
 
 // The generated header lines and the empty line after them.
@@ -75,8 +79,7 @@ TEST(SmtpClientConnect, Failures) {
   {
     SCOPED_TRACE("nobody listens");
     CSmtpClient client;
-    EXPECT_EQ(client.Connect("127.0.0.1", "local", test::UnusedLoopbackPort()),
-              kSmtpConnectFailed);
+    EXPECT_EQ(client.Connect("127.0.0.1", "local", test::UnusedLoopbackPort()), kSmtpConnectFailed);
   }
   {
     SCOPED_TRACE("no host name");
@@ -86,10 +89,12 @@ TEST(SmtpClientConnect, Failures) {
 }
 
 TEST(SmtpClientSend, OneRecipientWithDotsDoubled) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("admin@gw.test", "user@example.test"),
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("admin@gw.test", "user@example.test"),
                           Header("admin@gw.test", "user@example.test", "Notice"),
                           {"C: first line", "C: ..dot line", "C: ..", "C: last line"},
-                          kAccepted, kQuit}));
+                          kAccepted,
+                          kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
   EXPECT_EQ(client.Send("user@example.test", "admin@gw.test", "Notice",
@@ -103,11 +108,13 @@ TEST(SmtpClientSend, EachRecipientGetsItsOwnTransaction) {
   // Two to recipients and one cc: three transactions; the cc copy's To header is the whole
   // to list, and every copy carries the cc line.
   auto copy = [](const std::string& rcpt, const std::string& to) {
-    return Join({Envelope("a@gw.test", rcpt), Header("a@gw.test", to, "Hi"),
-                 {"C: cc: <c@z.test>", "C: ", "C: body"}, kAccepted});
+    return Join({Envelope("a@gw.test", rcpt),
+                 Header("a@gw.test", to, "Hi"),
+                 {"C: cc: <c@z.test>", "C: ", "C: body"},
+                 kAccepted});
   };
   Lines script = Join({kGreeted});
-  for (const Lines& part : {copy("x@y.test", "x@y.test"), copy("w@y.test", " Walter <w@y.test>"),
+  for (const Lines& part : {copy("x@y.test", "x@y.test"), copy("w@y.test", "Walter <w@y.test>"),
                             copy("c@z.test", "x@y.test, Walter <w@y.test>"), kQuit}) {
     script = Join({script, part});
   }
@@ -127,10 +134,16 @@ TEST(SmtpClientSend, EachRecipientGetsItsOwnTransaction) {
 }
 
 TEST(SmtpClientSend, BccGetsACopyWithoutAHeaderLine) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
-                          Header("a@gw.test", "x@y.test", "s"), {"C: t"}, kAccepted,
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
+                          Header("a@gw.test", "x@y.test", "s"),
+                          {"C: t"},
+                          kAccepted,
                           Envelope("a@gw.test", "hidden@z.test"),
-                          Header("a@gw.test", "x@y.test", "s"), {"C: t"}, kAccepted, kQuit}));
+                          Header("a@gw.test", "x@y.test", "s"),
+                          {"C: t"},
+                          kAccepted,
+                          kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
   EXPECT_EQ(client.Send("x@y.test", "a@gw.test", "s", "t", "", "hidden@z.test"), kSmtpSent);
@@ -139,10 +152,12 @@ TEST(SmtpClientSend, BccGetsACopyWithoutAHeaderLine) {
 }
 
 TEST(SmtpClientSend, ExtraHeadersFollowTheGeneratedOnes) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
                           {"C: From: a@gw.test", "C: To: x@y.test", "C: Subject: s", "C: Date: *",
                            "C: MIME-Version: 1.0", "C: X-Folded: one", "C: \ttwo", "C: ", "C: t"},
-                          kAccepted, kQuit}));
+                          kAccepted,
+                          kQuit}));
   CSmtpClient client;
   client.AddExtraHeader("MIME-Version: 1.0\r\n");
   client.AddExtraHeader("X-Folded: one\r\n\ttwo");
@@ -156,15 +171,15 @@ TEST(SmtpClientSend, FilesFollowTheTextAfterAnEmptyLine) {
   test::TempRoot root;
   auto one = root.Write("one.txt", "begin 660 a\r\n.dot stays doubled\r\nend\r\n");
   auto two = root.Write("two.bin", std::string("\x01\x02\0raw\n.x", 9));
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
                           Header("a@gw.test", "x@y.test", "files"),
                           {"C: .. text", "C: ", "C: begin 660 a", "C: ..dot stays doubled",
                            "C: end", "C: ", "C: ", "C: *", "C: ..x", "C: .", "S: 250 queued"},
                           kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
-  EXPECT_EQ(client.Send("x@y.test", "a@gw.test", "files", ". text", "", "", {one, two}),
-            kSmtpSent);
+  EXPECT_EQ(client.Send("x@y.test", "a@gw.test", "files", ". text", "", "", {one, two}), kSmtpSent);
   client.Close();
   ExpectScriptRan(peer);
   // The binary file arrives byte for byte, its bare LF included.
@@ -173,8 +188,11 @@ TEST(SmtpClientSend, FilesFollowTheTextAfterAnEmptyLine) {
 }
 
 TEST(SmtpClientSend, NoFilesMeansNoSeparator) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
-                          Header("a@gw.test", "x@y.test", "s"), {"C: text only"}, kAccepted,
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
+                          Header("a@gw.test", "x@y.test", "s"),
+                          {"C: text only"},
+                          kAccepted,
                           kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
@@ -188,10 +206,11 @@ TEST(SmtpClientSend, SendWithFilesUuencodesTheFileList) {
   test::TempRoot root;
   CUuFileList files;
   ASSERT_EQ(files.AddFile(root.Write("report.txt", "hello")), 0);
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
                           Header("a@gw.test", "x@y.test", "s"),
-                          {"C: body", "C: ", "C: begin 660 report.txt", "C: *", "C: end", "C: ",
-                           "C: .", "S: 250 queued"},
+                          {"C: body", "C: ", "C: begin 660 report.txt", "C: *", "C: end",
+                           "C: ", "C: .", "S: 250 queued"},
                           kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
@@ -201,8 +220,12 @@ TEST(SmtpClientSend, SendWithFilesUuencodesTheFileList) {
 }
 
 TEST(SmtpClientSend, EmptyFileListSendsTheTextAlone) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
-                          Header("a@gw.test", "x@y.test", "s"), {"C: body"}, kAccepted, kQuit}));
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
+                          Header("a@gw.test", "x@y.test", "s"),
+                          {"C: body"},
+                          kAccepted,
+                          kQuit}));
   CSmtpClient client;
   CUuFileList none;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
@@ -227,7 +250,8 @@ TEST(SmtpClientRefusals, EachStepHasItsCode) {
         "S: 250 odd", "C: RSET", "S: 250 reset"},
        kSmtpDataRefused},
       {"message refused after its data",
-       Join({Envelope("a@gw.test", "x@y.test"), Header("a@gw.test", "x@y.test", "s"),
+       Join({Envelope("a@gw.test", "x@y.test"),
+             Header("a@gw.test", "x@y.test", "s"),
              {"C: t", "C: .", "S: 554 no thanks"}}),
        kSmtpMailRefused},
   };
@@ -244,8 +268,11 @@ TEST(SmtpClientRefusals, EachStepHasItsCode) {
 
 TEST(SmtpClientRefusals, RefusedRecipientEndsTheSend) {
   // The first copy went out; the refusal of the second ends the send, the third is not tried.
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "one@y.test"),
-                          Header("a@gw.test", "one@y.test", "s"), {"C: t"}, kAccepted,
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "one@y.test"),
+                          Header("a@gw.test", "one@y.test", "s"),
+                          {"C: t"},
+                          kAccepted,
                           {"C: MAIL from:<a@gw.test>", "S: 250 OK", "C: RCPT to:<two@y.test>",
                            "S: 550 no such user", "C: RSET", "S: 250 reset"},
                           kQuit}));
@@ -269,12 +296,17 @@ TEST(SmtpClientRefusals, CheckedBeforeAnythingIsSent) {
       {"no recipient", "", "a@gw.test", {}, kSmtpBadRecipient},
       {"blank recipients", " , ,", "a@gw.test", {}, kSmtpBadRecipient},
       {"short address", "<ab>", "a@gw.test", {}, kSmtpBadRecipient},
-      {"address too long for the list", "a@b.test," + std::string(600, 'x') + "@y.test",
-       "a@gw.test", {}, kSmtpBadRecipient},
-      {"attached file missing", "x@y.test", "a@gw.test", {root / "missing"},
-       kSmtpFileUnreadable},
+      {"address too long for the list",
+       "a@b.test," + std::string(600, 'x') + "@y.test",
+       "a@gw.test",
+       {},
+       kSmtpBadRecipient},
+      {"attached file missing", "x@y.test", "a@gw.test", {root / "missing"}, kSmtpFileUnreadable},
       {"attached file is a folder", "x@y.test", "a@gw.test", {root.Path()}, kSmtpFileUnreadable},
-      {"sender with a line break", "x@y.test", "a@gw.test>\r\nRCPT to:<evil@x.test", {},
+      {"sender with a line break",
+       "x@y.test",
+       "a@gw.test>\r\nRCPT to:<evil@x.test",
+       {},
        kSmtpMailRefused},
   };
   for (const Case& c : cases) {
@@ -282,8 +314,11 @@ TEST(SmtpClientRefusals, CheckedBeforeAnythingIsSent) {
     // The long list sends its first copy before it meets the bad element.
     Lines script = kGreeted;
     if (c.to.starts_with("a@b.test")) {
-      script = Join({script, Envelope("a@gw.test", "a@b.test"), Header("a@gw.test", "a@b.test", "s"),
-                     {"C: t"}, kAccepted});
+      script = Join({script,
+                     Envelope("a@gw.test", "a@b.test"),
+                     Header("a@gw.test", "a@b.test", "s"),
+                     {"C: t"},
+                     kAccepted});
     }
     ScriptedPeer peer(Join({script, kQuit}));
     CSmtpClient client;
@@ -304,9 +339,12 @@ TEST(SmtpClientRefusals, NotConnected) {
 }
 
 TEST(SmtpClientHeaders, LineBreaksInValuesCannotAddHeaders) {
-  ScriptedPeer peer(Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
-                          Header("a@gw.test", "x@y.test", "hi  Bcc: victim@z.test"), {"C: t"},
-                          kAccepted, kQuit}));
+  ScriptedPeer peer(Join({kGreeted,
+                          Envelope("a@gw.test", "x@y.test"),
+                          Header("a@gw.test", "x@y.test", "hi  Bcc: victim@z.test"),
+                          {"C: t"},
+                          kAccepted,
+                          kQuit}));
   CSmtpClient client;
   ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
   EXPECT_EQ(client.Send("x@y.test", "a@gw.test", "hi\r\nBcc: victim@z.test", "t"), kSmtpSent);
@@ -347,14 +385,19 @@ TEST(SmtpClientHostilePeer, BoundedAndClear) {
   } cases[] = {
       {"reply line longer than any buffer is one line",
        {"S: " + long_line, "C: RCPT to:<x@y.test>", "S: 550 no", "C: RSET", "S: 250 ok"},
-       kSmtpRcptRefused, true},
+       kSmtpRcptRefused,
+       true},
       {"never-ending multi-line reply", Join({endless, {"STALL"}}), kSmtpMailRefused, false},
       {"server stalls", {"STALL"}, kSmtpMailRefused, false},
-      {"server trickles a line that never ends", {"R: 250-", "R: abc", "STALL"},
-       kSmtpMailRefused, false},
+      {"server trickles a line that never ends",
+       {"R: 250-", "R: abc", "STALL"},
+       kSmtpMailRefused,
+       false},
       {"server closes mid-reply", {"R: 250-half", "CLOSE"}, kSmtpMailRefused, false},
-      {"binary bytes and no code", {std::string("S: \x01\x02\xff\0junk", 11), "C: Quit", "EOF"},
-       kSmtpMailRefused, true},
+      {"binary bytes and no code",
+       {std::string("S: \x01\x02\xff\0junk", 11), "C: Quit", "EOF"},
+       kSmtpMailRefused,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -412,9 +455,10 @@ TEST(SmtpClientProgress, StopLeavesTheMessageUnfinished) {
 TEST(SmtpClientSend, LargeTextGoesOutWhole) {
   // Lines that begin with a dot on every block boundary and elsewhere.
   std::string text;
-  for (int i = 0; i < 20000; ++i) text += (i % 7 == 0 ? ".line " : "line ") + std::to_string(i) + "\n";
-  Lines script = Join({kGreeted, Envelope("a@gw.test", "x@y.test"),
-                       Header("a@gw.test", "x@y.test", "big")});
+  for (int i = 0; i < 20000; ++i)
+    text += (i % 7 == 0 ? ".line " : "line ") + std::to_string(i) + "\n";
+  Lines script =
+      Join({kGreeted, Envelope("a@gw.test", "x@y.test"), Header("a@gw.test", "x@y.test", "big")});
   for (int i = 0; i < 20000; ++i) {
     script.push_back(std::string("C: ") + (i % 7 == 0 ? "..line " : "line ") + std::to_string(i));
   }

@@ -31,7 +31,7 @@ class ZoneScope {
   std::optional<std::string> old_;
 };
 
-constexpr std::time_t kJune2000 = 960825909;   // Mon 12 Jun 2000 16:05:09 UTC
+constexpr std::time_t kJune2000 = 960825909;      // Mon 12 Jun 2000 16:05:09 UTC
 constexpr std::time_t kJanuary2024 = 1704164645;  // Tue 2 Jan 2024 03:04:05 UTC
 
 TEST(SmtpDate, LocalTimeWithZoneOffset) {

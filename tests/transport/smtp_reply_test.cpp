@@ -31,7 +31,9 @@ TEST(SmtpReply, ParsedWholeAndByteByByte) {
       {"250 OK\r\n", Status::Complete, 250, {"250 OK"}},
       {"250\r\n", Status::Complete, 250, {"250"}},
       {"220 lf only\n", Status::Complete, 220, {"220 lf only"}},
-      {"250-first\r\n250-second\r\n250 last\r\n", Status::Complete, 250,
+      {"250-first\r\n250-second\r\n250 last\r\n",
+       Status::Complete,
+       250,
        {"250-first", "250-second", "250 last"}},
       // A dash and then a space right after the code also goes on.
       {"250- hello there\r\n250 OK\r\n", Status::Complete, 250, {"250- hello there", "250 OK"}},
@@ -43,7 +45,9 @@ TEST(SmtpReply, ParsedWholeAndByteByByte) {
       {"25 short\r\n", Status::Complete, 0, {"25 short"}},
       {"\r\n", Status::Complete, 0, {""}},
       // Control bytes never reach a log line as they came; other bytes stay.
-      {std::string("250 a\0b\x1b[2J\tc\xff\r\n", 16), Status::Complete, 250,
+      {std::string("250 a\0b\x1b[2J\tc\xff\r\n", 16),
+       Status::Complete,
+       250,
        {"250 a?b?[2J\tc\xff"}},
       {"250 a\rb\r\n", Status::Complete, 250, {"250 a?b"}},
       // Cut off by a close: the partial line is kept for the log, the code is 0.
@@ -67,9 +71,9 @@ TEST(SmtpReply, PositiveAndIntermediate) {
     bool positive;
     bool intermediate;
   } cases[] = {
-      {"200 a\r\n", true, false},   {"299 a\r\n", true, false},  {"199 a\r\n", false, false},
-      {"300 a\r\n", false, true},   {"354 a\r\n", false, true},  {"399 a\r\n", false, true},
-      {"400 a\r\n", false, false},  {"550 a\r\n", false, false}, {"250-a\r\n", false, false},
+      {"200 a\r\n", true, false},  {"299 a\r\n", true, false},  {"199 a\r\n", false, false},
+      {"300 a\r\n", false, true},  {"354 a\r\n", false, true},  {"399 a\r\n", false, true},
+      {"400 a\r\n", false, false}, {"550 a\r\n", false, false}, {"250-a\r\n", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -19,6 +19,8 @@
 
 namespace tarnhold {
 
+class CGatewayConfig;
+
 // Failure bits of CServerSettings::LoadRegistry.
 inline constexpr int kRegistryKeyMissing = 1;
 inline constexpr int kRegistryRootPathMissing = 2;
@@ -41,7 +43,15 @@ inline constexpr int kMailboxNumberTries = 100;
 // Bytes read per line by FindMessageId.
 inline constexpr std::size_t kMessageIdLineSize = 512;
 
+// Opening a source information file that exists is tried this often, this far apart, before
+// the sweeper goes on without it.
+inline constexpr int kSourceInfoOpenTries = 3;
+inline constexpr int kSourceInfoRetryDelayMs = 20;
+// A source information file holds a dotted IPv4 address; more than this is not read.
+inline constexpr std::size_t kMaxSourceInfoBytes = 64;
+
 enum class OnClose { Keep, Delete };
+enum class SourceInfo { Present, Absent, Unreadable };
 enum class Flush { No, Yes };
 
 // One local user as the configuration holds it (a [POP3User<n>] record).
@@ -158,6 +168,15 @@ class CServerSettings {
   // and discarded on Delete. 0, or 1 when closing, deleting or linking failed.
   int CloseItem(SpoolItem& item, OnClose on_close = OnClose::Keep);
 
+  // Writes <root>/stat/<number> (created or truncated): the client's address text, with no line
+  // end. False on failure, with the system's reason in `error`.
+  [[nodiscard]] bool WriteSourceInfo(std::uint32_t number, std::string_view address,
+                                     std::string& error);
+  // Reads <root>/stat/<number> into `address` (at most kMaxSourceInfoBytes). Absent: no such
+  // file. Unreadable: it exists but could not be opened or read within kSourceInfoOpenTries.
+  [[nodiscard]] SourceInfo ReadSourceInfo(std::uint32_t number, std::string& address) const;
+  [[nodiscard]] std::filesystem::path SourceInfoPath(std::uint32_t number) const;
+
   // Number of entries of <root>/que that are not folders (the dial-up manager's queue count).
   [[nodiscard]] std::size_t SendQueueCount() const;
 
@@ -168,8 +187,14 @@ class CServerSettings {
   // (without regard to case). Replaces the table; mailboxes in use are forgotten.
   void BuildMailboxTable(const std::vector<LocalUser>& users,
                          const std::vector<AccountAddress>& addresses);
+  // The same from the configuration's [POP3User<n>] records and their address pairs.
+  void BuildMailboxTable(const CGatewayConfig& config);
   // The mailbox that takes mail no active user's address matches (DefaultPOP3LocalUserID).
   void SetDefaultMailbox(int number);
+  // What the engine takes from the configuration at start-up: the four limits (SMTPMaxIn,
+  // SMTPMaxOut, SMTPMaxRetries, SMTPRetryInterval), the local domains, the mailbox table and
+  // the default mailbox.
+  void ApplyConfiguration(const CGatewayConfig& config);
   [[nodiscard]] std::vector<CMailboxEntry> MailboxTable() const;
 
   // A new mailbox message for `address`: the mailbox of the first active user with a mailbox

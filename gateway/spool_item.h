@@ -21,7 +21,8 @@ class SpoolItem {
   SpoolItem& operator=(SpoolItem&&) noexcept = default;
 
   [[nodiscard]] bool IsOpen() const { return file_.IsOpen(); }
-  // The item's number (its file name); 0 for a mailbox message not yet committed.
+  // The item's number (its file name), kept after closing; 0 for a mailbox message not yet
+  // linked into its mailbox.
   [[nodiscard]] std::uint32_t Number() const { return number_; }
   // Full path of the item; empty for a mailbox message not yet committed.
   [[nodiscard]] const std::filesystem::path& Path() const { return file_.Path(); }

@@ -161,14 +161,12 @@ int CServerSettings::CloseItem(SpoolItem& item, OnClose on_close) {
     bool ok = on_close == OnClose::Delete || CommitMailboxMessage(item);
     ok = item.file_.Close() && ok;
     item.pending_folder_.clear();
-    item.number_ = 0;
     return ok ? 0 : 1;
   }
   bool ok = true;
   // Removed while still locked, so no other party can take the item in between.
   if (on_close == OnClose::Delete) ok = ::unlink(item.Path().c_str()) == 0;
   ok = item.file_.Close() && ok;
-  item.number_ = 0;
   return ok ? 0 : 1;
 }
 

@@ -1,0 +1,58 @@
+// CServerSettings: source information files (<root>/stat/<n>, the sending client's address).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "gateway/server_settings.h"
+#include "platform/unique_fd.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+
+fs::path CServerSettings::SourceInfoPath(std::uint32_t number) const {
+  return Folder("stat") / std::to_string(number);
+}
+
+bool CServerSettings::WriteSourceInfo(std::uint32_t number, std::string_view address,
+                                      std::string& error) {
+  fs::path path = SourceInfoPath(number);
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  bool ok = fd.Valid();
+  for (std::size_t done = 0; ok && done < address.size();) {
+    ssize_t n = ::write(fd.Get(), address.data() + done, address.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  if (!ok) error = std::strerror(errno != 0 ? errno : EIO);
+  return ok;
+}
+
+SourceInfo CServerSettings::ReadSourceInfo(std::uint32_t number, std::string& address) const {
+  address.clear();
+  const fs::path path = SourceInfoPath(number);
+  for (int attempt = 0; attempt < kSourceInfoOpenTries; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kSourceInfoRetryDelayMs));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+      if (errno == ENOENT) return SourceInfo::Absent;
+      continue;
+    }
+    char buf[kMaxSourceInfoBytes];
+    ssize_t n;
+    do {
+      n = ::read(fd.Get(), buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) continue;
+    address.assign(buf, static_cast<std::size_t>(n));
+    return SourceInfo::Present;
+  }
+  return SourceInfo::Unreadable;
+}
+
+}  // namespace tarnhold

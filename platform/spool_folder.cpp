@@ -1,6 +1,8 @@
 #include "platform/spool_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <linux/fs.h>
 #include <stdio.h>
 #include <sys/syscall.h>
@@ -10,7 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <unordered_set>
+#include <memory>
 
 #include "platform/locked_file.h"
 #include "platform/temp_files.h"
@@ -41,40 +43,65 @@ std::optional<std::uint32_t> ItemNumber(std::string_view name) {
   return value;
 }
 
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// Calls `f(number, is_folder)` for every entry of `folder` whose name is an item number.
+// readdir instead of std::filesystem: a queue scan runs under the spool lock for every new
+// item, and this avoids a path object per entry. The entry type comes from the listing; only
+// links and file systems that give no type cost a stat (which follows links, as is_directory
+// does).
+template <typename F>
+void ForEachNumbered(const fs::path& folder, F&& f) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir.get())) {
+    auto n = ItemNumber(e->d_name);
+    if (!n) continue;
+    bool is_folder = e->d_type == DT_DIR;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      struct stat st{};
+      is_folder = ::fstatat(::dirfd(dir.get()), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    }
+    f(*n, is_folder);
+  }
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> ListItemNumbers(const fs::path& folder) {
   std::vector<std::uint32_t> numbers;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    auto n = ItemNumber(it->path().filename().string());
-    std::error_code type_ec;
-    if (n && !it->is_directory(type_ec)) numbers.push_back(*n);
-  }
+  ForEachNumbered(folder, [&](std::uint32_t n, bool is_folder) {
+    if (!is_folder) numbers.push_back(n);
+  });
   std::sort(numbers.begin(), numbers.end());
   return numbers;
 }
 
 std::uint32_t LargestItemNumber(const fs::path& folder) {
   std::uint32_t largest = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    auto n = ItemNumber(it->path().filename().string());
-    if (n && *n > largest) largest = *n;
-  }
+  ForEachNumbered(folder, [&](std::uint32_t n, bool) { largest = std::max(largest, n); });
   return largest;
 }
 
 std::uint32_t FindFreeNumber(const fs::path& folder) { return FindFreeNumber(folder, 1); }
 
 std::uint32_t FindFreeNumber(const fs::path& folder, std::uint32_t start) {
-  // One scan instead of one lookup per candidate: the first gap in the taken set.
-  std::unordered_set<std::uint32_t> taken;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (auto n = ItemNumber(it->path().filename().string())) taken.insert(*n);
+  // One scan instead of one lookup per candidate. With k entries the answer is at most
+  // start + k, so only numbers from start to start + k need marking.
+  const std::uint32_t first = start < 1 ? 1 : start;
+  std::vector<std::uint32_t> taken;
+  ForEachNumbered(folder, [&](std::uint32_t n, bool) { taken.push_back(n); });
+  std::vector<bool> seen(taken.size() + 1, false);
+  for (std::uint32_t n : taken) {
+    if (n >= first && n - first < seen.size()) seen[n - first] = true;
   }
-  std::uint32_t n = start < 1 ? 1 : start;
-  while (taken.count(n) != 0) ++n;
-  return n;
+  std::uint32_t offset = 0;
+  while (seen[offset]) ++offset;
+  return first + offset;
 }
 
 std::size_t CountFiles(const fs::path& folder) {

@@ -24,7 +24,8 @@ class SpoolItem {
   // The item's number (its file name), kept after closing; 0 for a mailbox message not yet
   // linked into its mailbox.
   [[nodiscard]] std::uint32_t Number() const { return number_; }
-  // Full path of the item; empty for a mailbox message not yet committed.
+  // Full path of the item while it is open; empty for a mailbox message not yet linked into
+  // its mailbox and after closing.
   [[nodiscard]] const std::filesystem::path& Path() const { return file_.Path(); }
   // The underlying locked file, for callers that stream its bytes themselves.
   [[nodiscard]] LockedFile& File() { return file_; }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "platform/spool_folder.h"
 #include "tests/support/temp_root.h"
@@ -46,6 +47,40 @@ TEST(MailboxTable, EntriesTakeTheirAccountsAddresses) {
   EXPECT_EQ(table[2].number, 2);
   EXPECT_FALSE(table[2].in_use);
   EXPECT_EQ(table[2].MessageCount(), 0);
+}
+
+TEST(MailboxTable, TakenFromTheConfiguration) {
+  TempRoot root;
+  CGatewayConfig config(root.Path());
+  CPopAccountRecord user;
+  user.Account = "Alice";
+  user.Password = "pw";
+  user.Active = 1;
+  config.local_users.push_back(user);
+  user.Account = "bob";
+  user.Active = 2;  // only exactly 1 is on
+  config.local_users.push_back(user);
+  config.mailbox_pairs = {{"alice", "a1"}, {"BOB", "b1"}, {"alice", "a2"}};
+  config.DefaultPOP3LocalUserID = 1;
+  config.local_domains = {"mail.example.org"};
+  config.SMTPRetryInterval = 42;
+  CServerSettings settings(root.Path());
+  settings.ApplyConfiguration(config);
+  auto table = settings.MailboxTable();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table[0].addresses, (std::vector<std::string>{"a1", "a2"}));
+  EXPECT_TRUE(table[0].active);
+  EXPECT_FALSE(table[1].active);
+  EXPECT_EQ(table[1].addresses, std::vector<std::string>{"b1"});
+  EXPECT_EQ(settings.RetryInterval(), 42);
+  EXPECT_EQ(settings.MaxIn(), 250);
+  EXPECT_TRUE(settings.MakeMessageId().ends_with("@mail.example.org>"));
+  // b1 belongs to an inactive user: the default mailbox 1 takes it all the same.
+  fs::create_directories(root / "popstore/1");
+  SpoolItem m = settings.DeliverToMailbox("b1@mail.example.org");
+  ASSERT_TRUE(m.IsOpen());
+  EXPECT_EQ(settings.CloseItem(m), 0);
+  EXPECT_EQ(ListItemNumbers(root / "popstore/1"), std::vector<std::uint32_t>{1});
 }
 
 TEST(DeliverToMailbox, ChoosesTheMailboxByLocalPart) {

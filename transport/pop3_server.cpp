@@ -128,9 +128,11 @@ CPop3Server::CPop3Server(CServerSettings& settings) : settings_(settings) {
   SetSettings(&settings);
 }
 
-CPop3Server::~CPop3Server() {
+CPop3Server::~CPop3Server() { Shutdown(); }
+
+void CPop3Server::Shutdown() {
   stopping_ = true;
-  Shutdown();
+  CListenServer::Shutdown();
 }
 
 CServerConnection* CPop3Server::CreateInstance() { return new CPop3Connection(settings_, *this); }

@@ -118,9 +118,12 @@ class CPop3Connection : public CServerConnection {
 class CPop3Server : public CListenServer {
  public:
   explicit CPop3Server(CServerSettings& settings);
-  // Ends every connection without deleting anything: a stopping gateway is not a client's
-  // QUIT.
   ~CPop3Server() override;
+
+  // Stops accepting and ends every connection, deleting nothing: a stopping gateway is not a
+  // client's QUIT, so the messages marked in open sessions stay. Stands in for
+  // CListenServer::Shutdown, which must not be called on this server through a base pointer.
+  void Shutdown();
 
   CServerConnection* CreateInstance() override;
   void ReleaseInstance(CServerConnection* connection) override;

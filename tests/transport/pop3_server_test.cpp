@@ -500,7 +500,7 @@ TEST_F(Pop3Server, StoppingGatewayKeepsMarkedMessages) {
   StoreThree();
   auto c = LoggedIn();
   EXPECT_EQ(c->Ask("DELE 1"), "+OK");
-  server_.reset();
+  server_->Shutdown();
   EXPECT_TRUE(c->ClosedByServer());
   EXPECT_FALSE(InUse(0));
   EXPECT_TRUE(fs::exists(Mailbox(0) / "1"));

@@ -111,6 +111,7 @@ int CServerConnection::ReceiveLine(std::string& line, int size, long timeout_s) 
   LineRead r = ReceiveLineFrom(socket_, line, size > 0 ? static_cast<std::size_t>(size) : 0,
                                timeout_s, LineEnd::CrLf, after_cr_);
   line_complete_ = r.complete;
+  line_timed_out_ = r.timed_out;
   return static_cast<int>(r.bytes);
 }
 

@@ -55,6 +55,8 @@ class CServerConnection {
   int ReceiveLine(std::string& line, int size, long timeout_s = 0);
   // True when the last ReceiveLine stored the end of a line (not a piece of a longer line).
   [[nodiscard]] bool LineComplete() const { return line_complete_; }
+  // True when the last ReceiveLine ended because the peer sent nothing more in time.
+  [[nodiscard]] bool LineTimedOut() const { return line_timed_out_; }
   // 0 when data waits within the time given, else 1.
   int WaitForReceive(long seconds, long microseconds);
   [[nodiscard]] int IsDataWaiting() const;
@@ -76,6 +78,7 @@ class CServerConnection {
   CListenServer* server_ = nullptr;
   bool after_cr_ = false;
   bool line_complete_ = false;
+  bool line_timed_out_ = false;
 };
 
 class CListenServer {

@@ -232,7 +232,9 @@ void CSmtpConnection::ReceiveMessage() {
   bool complete = false;
   for (;;) {
     last_read_ = ReceiveLine(line_, kSmtpLineBuffer);
-    if (last_read_ < 1) {
+    // A client silent for the whole receive time-out has gone, even in the middle of a line.
+    if (last_read_ < 1 || LineTimedOut()) {
+      transfer.Discard();
       Reply(kTransactionFailed);
       SmtpInLogLine("SMTPDATA error");
       break;
@@ -249,7 +251,7 @@ void CSmtpConnection::ReceiveMessage() {
     }
   }
   SmtpInLogLine("Data finished");
-  if (!complete) return;  // the transfer's destructor deletes the item
+  if (!complete) return;
 
   LogRecipientCount();
   std::vector<std::string> further(recipients_.begin() + 1, recipients_.end());
@@ -258,6 +260,7 @@ void CSmtpConnection::ReceiveMessage() {
   if (transfer.Commit(further, PeerDotted(), server->StatFolder())) {
     Reply(kMailReceived);
     SmtpInLogLine("Mail received OK");
+    server->MessageQueued();
   } else {
     Reply(kProcessingError);
     SmtpInLogLine("SMTPDATA error");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wake_event.h"
 #include "transport/listen_server.h"
 
 namespace tarnhold {
@@ -49,10 +50,16 @@ class CSmtpServer : public CListenServer {
   void SetServerNameSource(std::function<std::string()> source);
   [[nodiscard]] std::string ServerName() const;
   [[nodiscard]] const std::filesystem::path& StatFolder() const { return stat_folder_; }
+  // Notified after every message that was queued (the sweeper's wake-up).
+  void SetQueueWake(WakeEvent* wake) { queue_wake_ = wake; }
+  void MessageQueued() const {
+    if (queue_wake_ != nullptr) queue_wake_->Notify();
+  }
 
  private:
   std::filesystem::path stat_folder_;
   std::function<std::string()> server_name_;
+  WakeEvent* queue_wake_ = nullptr;
 };
 
 class CSmtpConnection : public CServerConnection {

@@ -87,13 +87,17 @@ LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeo
   line.reserve(room);
   while (line.size() < room) {
     if (aborted && aborted()) break;
-    if (timeout_s > 0 && !WaitReadable(fd, timeout_s, 0)) break;
+    if (timeout_s > 0 && !WaitReadable(fd, timeout_s, 0)) {
+      result.timed_out = true;
+      break;
+    }
     const std::size_t old = line.size();
     bool cr_before = old == 0 ? after_cr : line.back() == '\r';
     line.resize(room);
     char* tail = line.data() + old;
     long n = RecvRetrying(fd, tail, room - old, MSG_PEEK);
     if (n <= 0) {
+      result.timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
       line.resize(old);
       break;
     }

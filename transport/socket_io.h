@@ -28,8 +28,9 @@ bool SetSendTimeoutMs(int fd, long timeout_ms);
 enum class LineEnd { Lf, CrLf };
 
 struct LineRead {
-  long bytes = 0;       // bytes stored in the line, its line end included
-  bool complete = false;  // the stored bytes end with the line end
+  long bytes = 0;          // bytes stored in the line, its line end included
+  bool complete = false;   // the stored bytes end with the line end
+  bool timed_out = false;  // the read ended because no more data came in time
 };
 
 // Reads one line of at most `size` - 1 bytes into `line` (replacing its content). A longer

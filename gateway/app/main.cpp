@@ -1,23 +1,86 @@
-// thgate: the gateway engine. Parses the command line, resolves the data root and runs the
-// engine; everything it starts lives in the engine's components.
-#include <cstdio>
-#include <string>
+// thgate: the gateway engine. Parses the command line, makes sure it is the only engine on its
+// data root, runs the engine, and turns signals into the engine's commands: SIGHUP reloads the
+// configuration, SIGTERM and SIGINT run the exit routine. Signals are taken by sigwait on the
+// main thread only; every other thread has them blocked.
+#include <signal.h>
+#include <sys/resource.h>
 
-#include "gateway/gateway_config.h"
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "gateway/app/command_line.h"
+#include "gateway/app/engine.h"
+#include "gateway/app/single_instance.h"
 #include "platform/data_root.h"
 
-int main(int argc, char** argv) {
-  std::string root_arg;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--root" && i + 1 < argc) root_arg = argv[++i];
+namespace {
+
+// Each SMTP session may hold an open file per recipient: take all the descriptors allowed.
+void RaiseFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
   }
-  auto root = tarnhold::ResolveDataRoot(root_arg);
-  std::printf("thgate: data root %s\n", root.c_str());
-  // Loading the configuration also creates the data folders.
-  tarnhold::CGatewayConfig config(root);
-  tarnhold::ConfigLoadReport report = config.Load();
-  for (const std::string& problem : report.problems)
-    std::fprintf(stderr, "thgate: %s\n", problem.c_str());
-  return 0;
+}
+
+sigset_t EngineSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tarnhold;
+  GateOptions options;
+  std::string error;
+  if (!ParseGateOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "thgate: %s\n%s\n", error.c_str(), kGateUsage);
+    return 2;
+  }
+  const std::filesystem::path root = ResolveDataRoot(options.root);
+
+  SingleInstance instance;
+  switch (instance.Acquire(root, error)) {
+    case InstanceResult::Acquired: break;
+    case InstanceResult::AlreadyRunning: return kExitCode;  // silently, as the window search did
+    case InstanceResult::Failed:
+      std::fprintf(stderr, "thgate: %s\n", error.c_str());
+      return kExitCode;
+  }
+
+  // Before any thread exists, so that every thread inherits the mask.
+  sigset_t signals = EngineSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  RaiseFileLimit();
+
+  // No window yet: the engine always runs as it does headless.
+  Engine::Options engine_options;
+  engine_options.root = root;
+  engine_options.headless = true;
+  engine_options.pop3_port = options.pop3_port;
+  auto* engine = new Engine(engine_options);  // lives until the process ends
+  engine->Start();
+
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&signals, &signal_number) != 0) continue;
+    if (signal_number == SIGHUP) {
+      engine->ReloadConfiguration();
+      continue;
+    }
+    int code = engine->Exit();
+    std::fflush(nullptr);
+    // The other engine threads end with the process, as the exit routine intends.
+    std::_Exit(code);
+  }
 }

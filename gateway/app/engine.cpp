@@ -1,0 +1,163 @@
+#include "gateway/app/engine.h"
+
+#include <string_view>
+
+#include "transport/interrupted_transfers.h"
+#include "transport/server_name.h"
+
+namespace tarnhold {
+
+// An engine thread's start step: its load.log line, whether the configuration wants it, and
+// what starts it. Steps run in table order.
+struct Engine::StartStep {
+  const char* line;
+  bool (Engine::*wanted)() const;  // nullptr: always
+  void (Engine::*start)();
+};
+
+const Engine::StartStep Engine::kThreadSteps[] = {
+    // "Starting Sweeper ..." (always) and "Starting POP3 download thread..."
+    // (EnablePOP3Download) come first once those components exist.
+    {"Starting POP3 Server...", &Engine::Pop3ServerWanted, &Engine::StartPop3Server},
+    {"Starting SMTP In...", nullptr, &Engine::StartSmtpReceiver},
+    // "Starting SMTP Out..." (always) and "Starting RAS Manager..." (EnableRas) follow.
+};
+
+Engine::Engine(Options options)
+    : options_(std::move(options)),
+      load_log_(options_.root / "logs", options_.headless ? options_.echo : nullptr),
+      config_(std::make_shared<CGatewayConfig>(options_.root)),
+      settings_(options_.root),
+      pop3_server_(settings_),
+      smtp_server_(options_.root) {
+  load_log_.Reset();
+}
+
+Engine::~Engine() {
+  // Connection threads log and use the settings: they end before the logs and the settings.
+  smtp_server_.Shutdown();
+  pop3_server_.Shutdown();
+  InstallActivityLogs({});
+}
+
+std::shared_ptr<const CGatewayConfig> Engine::Config() const {
+  std::scoped_lock lock(config_mutex_);
+  return config_;
+}
+
+void Engine::Start() {
+  load_log_.Append("Subclassing windows ...");
+  AttachLogs();
+  load_log_.Append("Loading egSetup ...");
+  LoadConfiguration();
+  load_log_.Append("Loading registry ...");
+  LoadRegistry();
+  CreateLogFiles();
+  // Nothing may sweep what a receiver that died mid-transfer left behind: cleared before any
+  // engine thread starts.
+  RemoveInterruptedTransfers(settings_.RootPath() / "queproc", options_.root / "stat");
+  for (const StartStep& step : kThreadSteps) {
+    if (step.wanted != nullptr && !(this->*step.wanted)()) continue;
+    load_log_.Append(step.line);
+    (this->*step.start)();
+  }
+  load_log_.Append("OK");
+}
+
+void Engine::AttachLogs() {
+  CUH_Control* logs[] = {&pop3_log_, &smtp_in_log_, &sweep_log_, &smtp_out_log_, &bandwidth_log_};
+  for (CUH_Control* log : logs) {
+    log->SetLineLimit(kLogLineLimit);
+    if (options_.headless && options_.echo != nullptr) {
+      std::FILE* echo = options_.echo;
+      // One write per line: lines of different logs never mix inside a line.
+      log->SetLineSink([echo](std::string_view name, std::string_view line) {
+        std::string out;
+        out.reserve(name.size() + line.size() + 3);
+        out.append(name).append(": ").append(line).append("\n");
+        std::fwrite(out.data(), 1, out.size(), echo);
+        std::fflush(echo);
+      });
+    }
+  }
+  InstallActivityLogs({&pop3_log_, &smtp_in_log_, &sweep_log_, &smtp_out_log_, &bandwidth_log_});
+}
+
+void Engine::LoadConfiguration() {
+  auto fresh = std::make_shared<CGatewayConfig>(options_.root);
+  ConfigLoadReport report = fresh->Load();
+  for (const std::string& problem : report.problems) {
+    std::fprintf(stderr, "thgate: %s\n", problem.c_str());
+  }
+  settings_.SetLocalDomains(fresh->local_domains);
+  std::scoped_lock lock(config_mutex_);
+  config_ = std::move(fresh);
+}
+
+void Engine::ReloadConfiguration() { LoadConfiguration(); }
+
+void Engine::LoadRegistry() {
+  // A missing registry file leaves the defaults; it is not fatal.
+  (void)settings_.LoadRegistry(CServerSettings::RegistryFile(options_.root));
+  auto config = Config();
+  settings_.SetLimits(config->SMTPMaxIn, config->SMTPMaxOut, config->SMTPMaxRetries,
+                      config->SMTPRetryInterval);
+  std::vector<LocalUser> users;
+  for (const CPopAccountRecord& u : config->local_users) {
+    users.push_back({u.Account, u.Password, u.Active == 1});
+  }
+  std::vector<AccountAddress> addresses;
+  for (const MailboxPair& p : config->mailbox_pairs) addresses.push_back({p.account, p.address});
+  settings_.BuildMailboxTable(users, addresses);
+  settings_.SetDefaultMailbox(config->DefaultPOP3LocalUserID);
+  smtp_server_.SetSettings(&settings_);
+  smtp_server_.SetServerNameSource([this] { return SmtpServerName(Config()->local_domains); });
+}
+
+void Engine::CreateLogFiles() {
+  struct LogFile {
+    int CGatewayConfig::*flag;
+    const char* line;
+    CUH_Control* log;
+    const char* file;
+  };
+  const LogFile files[] = {
+      {&CGatewayConfig::LogPOP3, "Creating POP3 Log ...", &pop3_log_, "POP3_.log"},
+      {&CGatewayConfig::LogSMTPIn, "Creating SMTP In Log ...", &smtp_in_log_, "SMTPIn_.log"},
+      {&CGatewayConfig::LogSweeper, "Creating Sweeper Log ...", &sweep_log_, "Sweep_.log"},
+      {&CGatewayConfig::LogSMTPOut, "Creating SMTP Out Log ...", &smtp_out_log_, "SMTPOut_.log"},
+      {&CGatewayConfig::LogBandwidth, "Creating Bandwidth Log ...", &bandwidth_log_,
+       "Bandwidth_.log"},
+  };
+  auto config = Config();
+  for (const LogFile& f : files) {
+    if ((*config).*f.flag != 1) continue;
+    load_log_.Append(f.line);
+    f.log->SetFileName((options_.root / "logs" / f.file).string());
+    f.log->SetFileOutput(true);
+    f.log->SetDatedFileName(true);
+  }
+}
+
+bool Engine::Pop3ServerWanted() const { return Config()->EnablePOP3Server == 1; }
+
+void Engine::StartPop3Server() {
+  // A server that cannot listen does not stop the start; the operator sees why.
+  if (pop3_server_.Start(options_.pop3_port) != 0) {
+    std::fprintf(stderr, "thgate: the POP3 server cannot listen on port %u\n", options_.pop3_port);
+  }
+}
+
+void Engine::StartSmtpReceiver() {
+  unsigned port = Config()->SMTPInPort;
+  if (smtp_server_.Start(port) != 0) {
+    SmtpInLogLine("Error: cannot listen on port " + std::to_string(port));
+  }
+}
+
+int Engine::Exit() {
+  smtp_server_.Stop();
+  return kExitCode;
+}
+
+}  // namespace tarnhold

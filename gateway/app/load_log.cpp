@@ -1,0 +1,38 @@
+#include "gateway/app/load_log.h"
+
+#include <ctime>
+#include <string>
+
+namespace tarnhold {
+
+LoadLog::LoadLog(std::filesystem::path logs_folder, std::FILE* echo)
+    : folder_(std::move(logs_folder)), path_(folder_ / "load.log"), echo_(echo) {}
+
+void LoadLog::Reset() {
+  std::error_code ec;
+  std::filesystem::remove(path_, ec);
+}
+
+void LoadLog::Append(std::string_view message) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char stamp[16] = {};
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  std::string line = std::string(stamp) + " " + std::string(message) + "\n";
+  // The folder is made by the configuration load; making it here too keeps the first step's
+  // line on a data root that has never been used.
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  if (std::FILE* f = std::fopen(path_.c_str(), "a")) {
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+  }
+  if (echo_ != nullptr) {
+    std::string echoed = "load: " + line;
+    std::fwrite(echoed.data(), 1, echoed.size(), echo_);
+    std::fflush(echo_);
+  }
+}
+
+}  // namespace tarnhold

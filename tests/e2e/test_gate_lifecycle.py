@@ -1,0 +1,154 @@
+"""thgate as a process: one engine per data root, the start-up steps in load.log, the exit
+routine on SIGTERM and SIGINT, the configuration reload on SIGHUP, and a restart after a crash
+in the middle of a transfer."""
+import os
+import re
+import signal
+import socket
+import struct
+import subprocess
+import time
+import unittest
+
+from thtest import THGATE, DataRoot, Gate, free_port, wait_until
+
+STAMP = r"\d\d:\d\d:\d\d "
+
+
+def load_log_steps(root):
+    with open(root.join("logs", "load.log")) as f:
+        lines = f.read().splitlines()
+    for line in lines:
+        assert re.match(STAMP, line), line
+    return [line[9:] for line in lines]
+
+
+def greeting(port):
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.settimeout(5)
+        return s.recv(200)
+
+
+class StartUp(unittest.TestCase):
+    def setUp(self):
+        self.root = DataRoot(self)
+        self.port = free_port()
+
+    def test_steps_with_every_optional_component_off(self):
+        self.root.write_config(SMTPInPort=self.port, EnablePOP3Download=0, EnablePOP3Server=0,
+                               EnableRas=0)
+        Gate(self, self.root.path).start()
+        self.assertEqual(load_log_steps(self.root), [
+            "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
+            "Starting SMTP In...", "OK"])
+        for folder in ("archive", "logs", "queproc", "que", "stat", "quaran/errors"):
+            self.assertTrue(os.path.isdir(self.root.join(folder)), folder)
+
+    def test_steps_with_logs_and_pop3_server(self):
+        self.root.write_config(SMTPInPort=self.port, EnablePOP3Server=1, LogPOP3=1, LogSMTPIn=1,
+                               LogSweeper=1, LogSMTPOut=1, LogBandwidth=1)
+        Gate(self, self.root.path, "--pop3-port", str(free_port())).start()
+        self.assertEqual(load_log_steps(self.root), [
+            "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
+            "Creating POP3 Log ...", "Creating SMTP In Log ...", "Creating Sweeper Log ...",
+            "Creating SMTP Out Log ...", "Creating Bandwidth Log ...",
+            "Starting POP3 Server...", "Starting SMTP In...", "OK"])
+
+    def test_load_log_holds_only_the_current_run(self):
+        self.root.write_config(SMTPInPort=self.port)
+        first = Gate(self, self.root.path).start()
+        self.assertEqual(first.stop(), 1)
+        Gate(self, self.root.path).start()
+        self.assertEqual(load_log_steps(self.root).count("OK"), 1)
+
+    def test_second_engine_ends_at_once_without_touching_load_log(self):
+        self.root.write_config(SMTPInPort=self.port)
+        Gate(self, self.root.path).start()
+        path = self.root.join("logs", "load.log")
+        before = (os.stat(path).st_mtime_ns, self.root.read("logs", "load.log"))
+        run = subprocess.run([THGATE, "--root", self.root.path, "--headless"],
+                             capture_output=True, timeout=10)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stdout, b"")
+        self.assertEqual((os.stat(path).st_mtime_ns, self.root.read("logs", "load.log")), before)
+
+    def test_bad_command_line(self):
+        for args in (["--pop3-port", "0"], ["--pop3-port", "x"], ["--root"], ["--window"]):
+            run = subprocess.run([THGATE] + args, capture_output=True, timeout=10)
+            self.assertEqual(run.returncode, 2, args)
+            self.assertIn(b"usage: thgate", run.stderr)
+
+    def test_port_taken_does_not_stop_the_start(self):
+        with socket.socket() as blocker:
+            blocker.bind(("0.0.0.0", 0))
+            blocker.listen()
+            port = blocker.getsockname()[1]
+            self.root.write_config(SMTPInPort=port)
+            gate = Gate(self, self.root.path).start()
+            gate.wait_for_line(r"^SMTP Server: %s?Error: cannot listen on port %d$" % (STAMP, port))
+
+
+class ExitAndReload(unittest.TestCase):
+    def setUp(self):
+        self.root = DataRoot(self)
+        self.port = free_port()
+        self.root.write_config(SMTPInPort=self.port, LocalDomain0="First.Example")
+        self.gate = Gate(self, self.root.path).start()
+
+    def test_sigterm_and_sigint_end_with_code_1_promptly(self):
+        # A client in the middle of a session does not hold the exit up.
+        held = socket.create_connection(("127.0.0.1", self.port), timeout=5)
+        self.addCleanup(held.close)
+        self.assertTrue(held.recv(100).startswith(b"220 "))
+        began = time.monotonic()
+        self.assertEqual(self.gate.stop(signal.SIGTERM), 1)
+        self.assertLess(time.monotonic() - began, 5.0)
+        again = Gate(self, self.root.path).start()
+        self.assertEqual(again.stop(signal.SIGINT), 1)
+
+    def test_sighup_reloads_for_new_sessions(self):
+        old = socket.create_connection(("127.0.0.1", self.port), timeout=5)
+        self.addCleanup(old.close)
+        self.assertEqual(old.recv(100), b"220 first.example Service Ready\r\n")
+        self.root.write_config(SMTPInPort=self.port, LocalDomain0="second.example")
+        self.gate.send_signal(signal.SIGHUP)
+        self.assertTrue(wait_until(
+            lambda: greeting(self.port) == b"220 second.example Service Ready\r\n"))
+        # A session keeps the name it started with.
+        old.sendall(b"HELO c\r\n")
+        self.assertEqual(old.recv(100), b"250 first.example c\r\n")
+        self.assertIsNone(self.gate.proc.poll())
+
+
+class CrashInTheMiddleOfATransfer(unittest.TestCase):
+    def test_restart_clears_the_unfinished_item_and_listens_at_once(self):
+        root = DataRoot(self)
+        port = free_port()
+        root.write_config(SMTPInPort=port)
+        # One finished message stays.
+        gate = Gate(self, root.path).start()
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as c:
+            c.recv(100)
+            c.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
+                      b"Subject: whole\r\n\r\nbody\r\n.\r\nQUIT\r\n")
+            gate.wait_for_line(r"Mail received OK$")
+        # The next dies with its data half sent: no 250, so the client will send again.
+        half = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.addCleanup(half.close)
+        half.recv(100)
+        half.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
+                     b"Subject: cut\r\n\r\nhalf of the bo")
+        self.assertTrue(wait_until(lambda: root.items() == [1, 2]))
+        self.assertTrue(wait_until(lambda: os.path.getsize(root.join("queproc", "2")) > 40))
+        gate.stop(signal.SIGKILL)
+        half.close()
+
+        again = Gate(self, root.path).start()
+        again.wait_for_line(
+            r"^SMTP Server: %sRemoved unfinished message 2 left by an interrupted transfer$" % STAMP)
+        self.assertNotIn(2, root.items())
+        self.assertEqual(greeting(port)[:4], b"220 ")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from thtest import THGATE, DataRoot, Gate, free_port, wait_until
+from thtest import THGATE, DataRoot, Gate, free_port, start_gate, wait_until
 
 STAMP = r"\d\d:\d\d:\d\d "
 
@@ -35,9 +35,7 @@ class StartUp(unittest.TestCase):
         self.port = free_port()
 
     def test_steps_with_every_optional_component_off(self):
-        self.root.write_config(SMTPInPort=self.port, EnablePOP3Download=0, EnablePOP3Server=0,
-                               EnableRas=0)
-        Gate(self, self.root.path).start()
+        start_gate(self, self.root, EnablePOP3Download=0, EnablePOP3Server=0, EnableRas=0)
         self.assertEqual(load_log_steps(self.root), [
             "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
             "Starting SMTP In...", "OK"])
@@ -45,9 +43,8 @@ class StartUp(unittest.TestCase):
             self.assertTrue(os.path.isdir(self.root.join(folder)), folder)
 
     def test_steps_with_logs_and_pop3_server(self):
-        self.root.write_config(SMTPInPort=self.port, EnablePOP3Server=1, LogPOP3=1, LogSMTPIn=1,
-                               LogSweeper=1, LogSMTPOut=1, LogBandwidth=1)
-        Gate(self, self.root.path, "--pop3-port", str(free_port())).start()
+        start_gate(self, self.root, args=("--pop3-port", str(free_port())), EnablePOP3Server=1,
+                   LogPOP3=1, LogSMTPIn=1, LogSweeper=1, LogSMTPOut=1, LogBandwidth=1)
         self.assertEqual(load_log_steps(self.root), [
             "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
             "Creating POP3 Log ...", "Creating SMTP In Log ...", "Creating Sweeper Log ...",
@@ -91,9 +88,7 @@ class StartUp(unittest.TestCase):
 class ExitAndReload(unittest.TestCase):
     def setUp(self):
         self.root = DataRoot(self)
-        self.port = free_port()
-        self.root.write_config(SMTPInPort=self.port, LocalDomain0="First.Example")
-        self.gate = Gate(self, self.root.path).start()
+        self.gate, self.port = start_gate(self, self.root, LocalDomain0="First.Example")
 
     def test_sigterm_and_sigint_end_with_code_1_promptly(self):
         # A client in the middle of a session does not hold the exit up.
@@ -123,10 +118,8 @@ class ExitAndReload(unittest.TestCase):
 class CrashInTheMiddleOfATransfer(unittest.TestCase):
     def test_restart_clears_the_unfinished_item_and_listens_at_once(self):
         root = DataRoot(self)
-        port = free_port()
-        root.write_config(SMTPInPort=port)
         # One finished message stays.
-        gate = Gate(self, root.path).start()
+        gate, port = start_gate(self, root)
         with socket.create_connection(("127.0.0.1", port), timeout=5) as c:
             c.recv(100)
             c.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"

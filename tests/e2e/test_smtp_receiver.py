@@ -7,7 +7,7 @@ import socket
 import subprocess
 import unittest
 
-from thtest import DataRoot, Gate, free_port, wait_until
+from thtest import DataRoot, start_gate, wait_until
 
 SERVER_NAME = "gate.example"
 GREETING = b"220 gate.example Service Ready\r\n"
@@ -28,9 +28,7 @@ def read_reply(sock, timeout=10.0):
 class ReceiverTestCase(unittest.TestCase):
     def setUp(self):
         self.root = DataRoot(self)
-        self.port = free_port()
-        self.root.write_config(SMTPInPort=self.port, LocalDomain0="Gate.Example", LogSMTPIn=1)
-        self.gate = Gate(self, self.root.path).start()
+        self.gate, self.port = start_gate(self, self.root, LocalDomain0="Gate.Example", LogSMTPIn=1)
 
     def connect(self, source="127.0.0.1"):
         sock = socket.create_connection(("127.0.0.1", self.port), timeout=10,

@@ -6,7 +6,7 @@ import socket
 import time
 import unittest
 
-from thtest import DataRoot, Gate, free_port, wait_until
+from thtest import wait_until
 from test_smtp_receiver import GREETING, ReceiverTestCase, read_reply
 
 MAX_CONNECTIONS = 20

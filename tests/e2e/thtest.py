@@ -10,6 +10,7 @@
 Every wait has a deadline; a test never sleeps to synchronise.
 """
 import os
+import random
 import re
 import shutil
 import signal
@@ -25,8 +26,26 @@ THGATE = os.path.join(BIN_DIR, "thgate")
 READY_LINE = r"^load: \d\d:\d\d:\d\d OK$"
 
 
+def _ephemeral_low():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
 def free_port():
-    """A TCP port on 127.0.0.1 that nothing listens on right now."""
+    """A TCP port that nothing uses right now, chosen below the kernel's range of ephemeral
+    ports, so that the sockets other tests bind to port 0 cannot take it in the meantime."""
+    high = min(_ephemeral_low(), 65536) - 1
+    for _ in range(200):
+        port = random.randint(max(1024, high - 12000), high)
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
@@ -81,6 +100,20 @@ class DataRoot:
         return stamp, attempts, kind, recipient, sender, data[at + l2:]
 
 
+def start_gate(test, root, sections="", args=(), attempts=5, **defaults):
+    """Writes the configuration with a free SMTPInPort (plus `defaults`) and starts thgate on
+    it; when another program took the port in between, tries again on another. Returns
+    (gate, port)."""
+    for _ in range(attempts):
+        port = free_port()
+        root.write_config(sections, SMTPInPort=port, **defaults)
+        gate = Gate(test, root.path, *args).start()
+        if gate.listening():
+            return gate, port
+        gate.stop()
+    test.fail("no free port for the SMTP receiver")
+
+
 class Gate:
     """One thgate process. Its stdout lines are collected as they come."""
 
@@ -106,6 +139,12 @@ class Gate:
             self.wait_for_line(READY_LINE, timeout)
         return self
 
+    def listening(self):
+        """False when a server reported during start-up that it cannot listen."""
+        with self._cond:
+            err = bytes(self.stderr)
+        return self.find_line(r"cannot listen on port") is None and b"cannot listen" not in err
+
     def _read(self):
         for raw in self.proc.stdout:
             line = raw.decode("utf-8", "replace").rstrip("\n")
@@ -114,7 +153,9 @@ class Gate:
                 self._cond.notify_all()
 
     def _read_err(self):
-        self.stderr = self.proc.stderr.read()
+        for raw in self.proc.stderr:
+            with self._cond:
+                self.stderr += raw
 
     def wait_for_line(self, pattern, timeout=10.0, start=0):
         """The first stdout line from index `start` on that matches the regular expression

@@ -359,14 +359,20 @@ TEST_F(Pop3Server, TopSendsTheHeaderAndBodyLines) {
 
 TEST_F(Pop3Server, UidlShowsMessageIdentifiers) {
   StoreThree();
+  const std::string long_id = "<" + std::string(100, 'i') + "@x.test>";
+  Store(0, 4, "Message-Id: " + long_id + "\r\n\r\n.\r\n");
+  Store(0, 5, "Message-Id:\r\n\r\n.\r\n");
   auto c = LoggedIn();
   EXPECT_EQ(c->Ask("UIDL"), "+OK unique-id listing follows");
+  // Identifiers are cut to the 70 characters clients must take; an empty one is none.
   EXPECT_EQ(c->Listing(),
-            (std::vector<std::string>{"1 <one@x.test>", "2 no message id", "3 <folded@x.test>"}));
+            (std::vector<std::string>{"1 <one@x.test>", "2 no message id", "3 <folded@x.test>",
+                                      "4 " + long_id.substr(0, 70), "5 no message id"}));
   Converse(*c, {{"UIDL 1", "+OK 1 <one@x.test>"},
                 {"UIDL 2", "-ERR 2  message ID not found"},
                 {"UIDL 3", "+OK 3 <folded@x.test>"},
-                {"uidl 4", "-ERR  Invalid Message Number"}});
+                {"UIDL 5", "-ERR 5  message ID not found"},
+                {"uidl 6", "-ERR  Invalid Message Number"}});
 }
 
 TEST_F(Pop3Server, MessagesVanishedSinceLogin) {

@@ -50,10 +50,7 @@ std::string ReadParameterValue(std::string_view text, std::size_t& at) {
   while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
   if (at < text.size() && text[at] == '"') {
     std::string value;
-    for (++at; at < text.size() && text[at] != '"'; ++at) {
-      if (text[at] == '\\' && at + 1 < text.size()) ++at;
-      value += text[at];
-    }
+    for (++at; at < text.size() && text[at] != '"'; ++at) value += text[at];
     std::size_t end = text.find(';', at);
     at = end == std::string_view::npos ? text.size() : end;
     return value;

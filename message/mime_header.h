@@ -45,7 +45,8 @@ struct MimeField {
 };
 
 // Splits an unfolded field. Parameter names are matched without regard to case; a value in
-// double quotes is the text between them, any other runs to the next ";" trimmed of spaces.
+// double quotes is the text between them (a backslash stays, as Windows paths need), any
+// other runs to the next ";" trimmed of spaces.
 [[nodiscard]] MimeField ParseMimeField(std::string_view text);
 
 // Removes every parenthesised comment outside double quotes (a quote preceded by a

@@ -35,7 +35,7 @@ TEST(MimeHeader, FieldParameters) {
       {"Content-Type: text/plain; charset=us-ascii", "text/plain", "", "us-ascii"},
       {"Content-Type:text/plain;charset=\"utf-8\";name=a.txt", "text/plain", "a.txt", "utf-8"},
       {"Content-Type: a/b; NAME = \"x;y.pdf\" ; Charset= c ", "a/b", "x;y.pdf", "c"},
-      {"Content-Type: a/b; name=\"esc\\\"aped\"", "a/b", "esc\"aped", ""},
+      {"Content-Type: a/b; name=\"c:\\dir\\x.txt\"", "a/b", "c:\\dir\\x.txt", ""},
       {"Content-Type: a/b; name", "a/b", "", ""},
       {"Content-Type: a/b; filename=f; xname=no", "a/b", "", ""},
       {"Content-Type", "", "", ""},

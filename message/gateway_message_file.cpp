@@ -1,0 +1,243 @@
+#include "message/gateway_message_file.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "message/disclaimer.h"
+#include "message/file_sources.h"
+#include "message/item_envelope.h"
+#include "message/mail_address.h"
+#include "message/mail_message.h"
+#include "message/mime_header.h"
+#include "message/result_codes.h"
+#include "message/safe_name.h"
+#include "platform/locked_file.h"
+#include "platform/profile_file.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+constexpr std::size_t kInfoLength = 255;  // name and type: up to 254 characters
+
+bool EndsWithZip(const fs::path& path) {
+  std::string s = path.filename().string();
+  return s.size() >= 3 && EqualsNoCase(std::string_view(s).substr(s.size() - 3), "zip");
+}
+
+std::string FieldOrEmpty(CMailMessage& message, int kind) {
+  const char* value = message.GetField(kind, 0);
+  return value ? value : "";
+}
+
+}  // namespace
+
+CGatewayMessageFile::CGatewayMessageFile(fs::path temp_root) : temp_root_(std::move(temp_root)) {}
+
+CGatewayMessageFile::~CGatewayMessageFile() { Release(); }
+
+void CGatewayMessageFile::Log(const std::string& line) const {
+  if (log_) log_(line);
+}
+
+void CGatewayMessageFile::Clear() {
+  Release();
+  item_path_.clear();
+  recipient_.clear();
+  sender_.clear();
+  message_id_.clear();
+  to_.clear();
+  cc_.clear();
+  from_.clear();
+  subject_.clear();
+  date_.clear();
+  body_.clear();
+  received_.clear();
+  return_path_.clear();
+  found_.clear();
+  content_types_.clear();
+  has_zip_ = zip_encrypted_ = zip_with_paths_ = attachment_vanished_ = false;
+  budget_ = limits_;
+}
+
+void CGatewayMessageFile::Release() {
+  if (!temp_folder_.empty()) {
+    std::error_code ec;
+    fs::remove_all(temp_folder_, ec);
+    temp_folder_.clear();
+  }
+  attachments_.clear();
+}
+
+int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
+  Clear();
+  item_path_ = path;
+  LockedFile item;
+  std::string error;
+  if (item.OpenLocked(path, Access::ReadWrite, error) != LockResult::Locked) return -1;
+  if (!item.Seek(0)) return 64;
+  std::int64_t text_offset = 0;
+  if (format == ItemFormat::QueueItem) {
+    ItemEnvelope envelope;
+    if ((ReadItemEnvelope(item, envelope) & kEnvelopeUnreadable) != 0) return -2;
+    recipient_ = envelope.recipient;
+    sender_ = envelope.sender;
+    text_offset = envelope.text_offset;
+  }
+  // The message and its sources share the item's descriptor (and lock): they end here,
+  // before the item is closed.
+  CMailMessage message;
+  CHandleSource text(item.Fd(), text_offset);
+  int loaded = message.Load(text);
+  // A body cut at its capacity is a sound result; an unreadable source is not.
+  if (loaded != kResultOk && loaded != kResultBodyTooLong) return -2;
+  for (int i = 0; i < message.CountCustomFields("Received:"); ++i) {
+    received_.push_back(std::string("Received: ") + message.GetCustomField("Received:", i));
+  }
+  FindRecipients("for: ");
+  TakeHeaderValues(message);
+  if (!MakeTempFolder() || !SaveParts(message)) return -2;
+  return 0;
+}
+
+void CGatewayMessageFile::TakeHeaderValues(CMailMessage& message) {
+  from_ = LowerAscii(FieldOrEmpty(message, kFieldFrom));
+  to_ = LowerAscii(FieldOrEmpty(message, kFieldTo));
+  cc_ = LowerAscii(FieldOrEmpty(message, kFieldCc));
+  subject_ = LowerAscii(FieldOrEmpty(message, kFieldSubject));
+  message_id_ = LowerAscii(FieldOrEmpty(message, kFieldMessageId));
+  date_ = FieldOrEmpty(message, kFieldDate);
+  body_ = message.GetBody() ? message.GetBody() : "";
+}
+
+bool CGatewayMessageFile::MakeTempFolder() {
+  std::error_code ec;
+  fs::create_directories(temp_root_, ec);
+  std::string name = (temp_root_ / "tmpXXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) return false;
+  temp_folder_ = name;
+  return true;
+}
+
+bool CGatewayMessageFile::SaveParts(CMailMessage& message) {
+  for (int k = 0; k < message.AttachmentCount(); ++k) {
+    std::string name, type;
+    if (message.AttachmentInfo(k, &name, kInfoLength, &type, kInfoLength, nullptr) != 0) continue;
+    content_types_.push_back(LowerAscii(type));
+    fs::path folder = temp_folder_ / std::to_string(k);
+    std::error_code ec;
+    if (!fs::create_directory(folder, ec)) return false;
+    fs::path path = folder / (name.empty() ? std::string(kHtmlBodyName) : SafeFileName(name));
+    if (message.DecodeAttachment(k, path) != kResultOk) {
+      fs::remove(path, ec);  // a failed save leaves no trace
+      continue;
+    }
+    if (!fs::exists(path, ec)) {
+      attachment_vanished_ = true;
+    } else if (EndsWithZip(path)) {
+      has_zip_ = true;
+      Unpack(path, folder, 0);
+    } else {
+      attachments_.push_back(path);
+    }
+  }
+  return true;
+}
+
+void CGatewayMessageFile::Unpack(const fs::path& archive, const fs::path& folder, int depth) {
+  const std::string label = "archive " + archive.filename().string() + " not extracted: ";
+  if (depth >= kMaxArchiveDepth) {
+    Log(label + "nested deeper than " + std::to_string(kMaxArchiveDepth) + " archives");
+    attachments_.push_back(archive);
+    return;
+  }
+  ZipArchive zip;
+  if (!zip.Open(archive)) {
+    attachments_.push_back(archive);  // not an archive after all: an ordinary file
+    return;
+  }
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    if (zip.IsEncrypted(i)) zip_encrypted_ = true;
+    if (zip.EntryName(i).find_first_of("/\\") != std::string::npos) zip_with_paths_ = true;
+  }
+  std::vector<fs::path> written;
+  std::string error;
+  bool extracted = zip.ExtractAll(folder, budget_, written, error);
+  zip.Close();
+  std::error_code ec;
+  if (!extracted) {
+    // The archive stays in the list as it came, so the checks and scanners still see it;
+    // none of its members is offered half-made.
+    Log(label + error);
+    for (const auto& member : written) fs::remove(member, ec);
+    attachments_.push_back(archive);
+    return;
+  }
+  fs::remove(archive, ec);
+  int nested = 0;
+  for (auto it = written.rbegin(); it != written.rend(); ++it) {
+    if (!EndsWithZip(*it)) {
+      attachments_.push_back(*it);
+      continue;
+    }
+    // "_" keeps these names apart from the part folders (folder 1 and archive 0 of part 1).
+    fs::path target = folder.string() + "_" + std::to_string(nested++);
+    if (!fs::create_directory(target, ec)) {
+      attachments_.push_back(*it);
+      continue;
+    }
+    Unpack(*it, target, depth + 1);
+  }
+}
+
+void CGatewayMessageFile::FindRecipients(std::string preceding) {
+  found_.clear();
+  return_path_.clear();
+  if (preceding.empty() || preceding.back() != ' ') preceding += ' ';
+  for (const std::string& line : received_) {
+    std::size_t at = line.find("Return-Path: ");
+    if (at != std::string::npos) {
+      std::string rest = line.substr(at + 13);
+      if (!rest.empty()) rest.pop_back();
+      return_path_ = ExtractAddress(rest);
+    }
+    at = line.find(preceding);
+    if (at == std::string::npos) continue;
+    std::string rest = line.substr(at + preceding.size());
+    for (char cut : {' ', ';', '\n', '\r'}) rest = rest.substr(0, rest.find(cut));
+    found_.push_back(ExtractAddress(rest));
+  }
+}
+
+bool CGatewayMessageFile::HasContentType(std::string_view text) const {
+  std::string lower = LowerAscii(text);
+  return std::any_of(content_types_.begin(), content_types_.end(),
+                     [&](const std::string& t) { return t.find(lower) != std::string::npos; });
+}
+
+std::int64_t CGatewayMessageFile::TotalAttachmentSize() const {
+  std::int64_t total = 0;
+  for (const auto& path : attachments_) {
+    if (path.string().find(kHtmlBodyName) != std::string::npos) continue;
+    std::error_code ec;
+    auto size = fs::file_size(path, ec);
+    if (!ec) total += static_cast<std::int64_t>(size);
+  }
+  return total;
+}
+
+int CGatewayMessageFile::AddTextDisclaimer(const fs::path& disclaimer_file) {
+  return ::tarnhold::AddTextDisclaimer(item_path_, disclaimer_file);
+}
+
+int CGatewayMessageFile::AddHtmlDisclaimer(const fs::path& disclaimer_file) {
+  return ::tarnhold::AddHtmlDisclaimer(item_path_, disclaimer_file);
+}
+
+int CGatewayMessageFile::RewriteRecipient(const fs::path& item, std::string_view recipient) {
+  return RewriteItemRecipient(item, recipient);
+}
+
+}  // namespace tarnhold

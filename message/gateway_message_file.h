@@ -1,0 +1,115 @@
+// One queue item as the rules see it: envelope, selected header values (lower-cased where
+// the rules compare them), body text, Received trail, and every attachment saved as a file
+// in a private temporary folder, with ZIP archives unpacked in their place. Read takes the
+// item's lock while it reads and gives it back before returning. One thread per instance.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "message/zip_archive.h"
+
+namespace tarnhold {
+
+class CMailMessage;
+
+// The name a part without a file name is saved under (normally the HTML body).
+inline constexpr const char* kHtmlBodyName = "th_HTML_body.htm";
+
+// What Read expects at the start of the file.
+enum class ItemFormat { QueueItem, PlainMessage };
+
+class CGatewayMessageFile {
+ public:
+  // `temp_root` is <root>/temp; each Read makes its own folder in it (the root is made when
+  // missing).
+  explicit CGatewayMessageFile(std::filesystem::path temp_root);
+  ~CGatewayMessageFile();
+  CGatewayMessageFile(const CGatewayMessageFile&) = delete;
+  CGatewayMessageFile& operator=(const CGatewayMessageFile&) = delete;
+
+  // Where log lines go (a bound that stopped an archive's extraction, for instance).
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // The bounds each Read starts with (zip_archive.h gives the defaults; tests lower them).
+  void SetUnpackLimits(const UnpackBudget& limits) { limits_ = limits; }
+
+  // Reads `path` after clearing (and releasing) the previous item. 0 success; -1 the item
+  // cannot be opened with its lock (its writer still holds it, or it is gone); 64 it cannot
+  // be positioned at its start; -2 a failure while reading or parsing. A plain message has
+  // no envelope (recipient and sender stay empty).
+  int Read(const std::filesystem::path& path, ItemFormat format = ItemFormat::QueueItem);
+  // Empties and removes the temporary folder and clears the attachment list.
+  void Release();
+
+  // Fills the found recipients and the return path from the Received list: the address
+  // after `preceding` (a blank is added when it does not end in one) in each line, and the
+  // address after "Return-Path: ".
+  void FindRecipients(std::string preceding);
+  // Whether some part's content type contains `text` (lower-cased).
+  [[nodiscard]] bool HasContentType(std::string_view text) const;
+  // Sum of the sizes of the attachment files that exist, the HTML body files left out.
+  [[nodiscard]] std::int64_t TotalAttachmentSize() const;
+  // Disclaimers on the item read last (disclaimer.h): 1, 0 (HTML only: no HTML part), -1.
+  int AddTextDisclaimer(const std::filesystem::path& disclaimer_file);
+  int AddHtmlDisclaimer(const std::filesystem::path& disclaimer_file);
+  // Rewrites the envelope recipient of `item` (item_envelope.h for the results).
+  static int RewriteRecipient(const std::filesystem::path& item, std::string_view recipient);
+
+  [[nodiscard]] const std::filesystem::path& ItemPath() const { return item_path_; }
+  [[nodiscard]] const std::filesystem::path& TempFolder() const { return temp_folder_; }
+  [[nodiscard]] const std::string& Recipient() const { return recipient_; }
+  [[nodiscard]] const std::string& Sender() const { return sender_; }
+  [[nodiscard]] const std::string& MessageId() const { return message_id_; }
+  [[nodiscard]] const std::string& To() const { return to_; }
+  [[nodiscard]] const std::string& Cc() const { return cc_; }
+  [[nodiscard]] const std::string& From() const { return from_; }
+  [[nodiscard]] const std::string& Subject() const { return subject_; }
+  [[nodiscard]] const std::string& Date() const { return date_; }
+  [[nodiscard]] const std::string& Body() const { return body_; }
+  [[nodiscard]] const std::vector<std::string>& ReceivedList() const { return received_; }
+  [[nodiscard]] const std::string& ReturnPath() const { return return_path_; }
+  [[nodiscard]] const std::vector<std::string>& FoundRecipients() const { return found_; }
+  [[nodiscard]] const std::vector<std::filesystem::path>& Attachments() const {
+    return attachments_;
+  }
+  [[nodiscard]] const std::vector<std::string>& ContentTypes() const { return content_types_; }
+  [[nodiscard]] bool HasZip() const { return has_zip_; }
+  [[nodiscard]] bool ZipEncrypted() const { return zip_encrypted_; }
+  [[nodiscard]] bool ZipWithPaths() const { return zip_with_paths_; }
+  [[nodiscard]] bool AttachmentVanished() const { return attachment_vanished_; }
+
+ private:
+  void Clear();
+  void Log(const std::string& line) const;
+  [[nodiscard]] bool MakeTempFolder();
+  void TakeHeaderValues(CMailMessage& message);
+  [[nodiscard]] bool SaveParts(CMailMessage& message);
+  // Unpacks `archive` (saved in `folder`) in place; archives inside it go to numbered
+  // folders beside `folder`. An archive that cannot be opened or extracted stays as a file.
+  void Unpack(const std::filesystem::path& archive, const std::filesystem::path& folder, int depth);
+
+  std::filesystem::path temp_root_;
+  std::function<void(const std::string&)> log_;
+  std::filesystem::path item_path_;
+  std::filesystem::path temp_folder_;
+  std::string recipient_, sender_;
+  std::string message_id_, to_, cc_, from_, subject_, date_;
+  std::string body_;
+  std::vector<std::string> received_;
+  std::string return_path_;
+  std::vector<std::string> found_;
+  std::vector<std::filesystem::path> attachments_;
+  std::vector<std::string> content_types_;
+  bool has_zip_ = false;
+  bool zip_encrypted_ = false;
+  bool zip_with_paths_ = false;
+  bool attachment_vanished_ = false;
+  UnpackBudget limits_;
+  UnpackBudget budget_;
+};
+
+}  // namespace tarnhold

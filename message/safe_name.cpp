@@ -1,0 +1,52 @@
+#include "message/safe_name.h"
+
+#include "platform/data_root.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+std::string SafeElement(std::string_view element) {
+  std::string out;
+  for (char c : element) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 32 && u != 127) out += c;
+  }
+  std::size_t start = out.find_first_not_of('.');
+  out.erase(0, start == std::string::npos ? out.size() : start);
+  if (out.size() > kMaxNameElement) {
+    std::size_t dot = out.rfind('.');
+    std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
+    out = out.substr(0, kMaxNameElement - ext.size()) + ext;
+  }
+  return out.empty() ? kGeneratedFileName : out;
+}
+
+}  // namespace
+
+std::string SafeFileName(std::string_view name) { return SafeElement(LastPathElement(name)); }
+
+std::optional<fs::path> SafeMemberPath(std::string_view stored) {
+  if (!stored.empty() && (stored[0] == '/' || stored[0] == '\\')) return std::nullopt;
+  if (stored.size() >= 2 && stored[1] == ':') return std::nullopt;
+  fs::path out;
+  std::size_t at = 0;
+  while (at <= stored.size()) {
+    std::size_t end = stored.find_first_of("/\\", at);
+    if (end == std::string_view::npos) end = stored.size();
+    std::string_view element = stored.substr(at, end - at);
+    at = end + 1;
+    if (element.empty() || element == ".") continue;
+    if (element == "..") return std::nullopt;
+    out /= SafeElement(element);
+  }
+  return out;
+}
+
+fs::path NumberedName(const fs::path& path, int n) {
+  std::string stem = path.stem().string(), ext = path.extension().string();
+  return path.parent_path() / (stem + "_" + std::to_string(n) + ext);
+}
+
+}  // namespace tarnhold

@@ -12,6 +12,7 @@
 
 #include "gateway/app/command_line.h"
 #include "gateway/app/engine.h"
+#include "gateway/app/inspect_command.h"
 #include "gateway/app/single_instance.h"
 #include "platform/data_root.h"
 
@@ -39,6 +40,9 @@ sigset_t EngineSignals() {
 
 int main(int argc, char** argv) {
   using namespace tarnhold;
+  if (argc > 1 && std::string(argv[1]) == "--inspect") {
+    return RunInspect(std::vector<std::string>(argv + 2, argv + argc));
+  }
   GateOptions options;
   std::string error;
   if (!ParseGateOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

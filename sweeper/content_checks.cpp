@@ -1,0 +1,141 @@
+#include "sweeper/content_checks.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/profile_file.h"
+#include "platform/unique_fd.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+constexpr std::size_t kScanPiece = 64 * 1024;
+
+// Lower-cases ASCII letters only: other bytes are compared as they are.
+void LowerAsciiInPlace(char* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] >= 'A' && data[i] <= 'Z') data[i] = static_cast<char>(data[i] - 'A' + 'a');
+  }
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  LowerAsciiInPlace(out.data(), out.size());
+  return out;
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool IsHtmlBodyFile(const fs::path& attachment) {
+  return attachment.filename() == kHtmlBodyFileName;
+}
+
+std::vector<std::string> SplitCommaList(std::string_view list) {
+  std::vector<std::string> elements;
+  std::size_t begin = 0;
+  // The appended comma ends the last piece: cut at every comma of the value, then once more.
+  for (;;) {
+    std::size_t comma = list.find(',', begin);
+    if (comma == std::string_view::npos) {
+      elements.emplace_back(list.substr(begin));
+      return elements;
+    }
+    elements.emplace_back(list.substr(begin, comma - begin));
+    begin = comma + 1;
+  }
+}
+
+bool PathMatchesFileTypes(const std::vector<std::string>& elements, const fs::path& attachment) {
+  const std::string& path = attachment.native();
+  for (const auto& element : elements) {
+    std::size_t take = std::min(element.size(), path.size());
+    if (EqualsNoCase(std::string_view(path).substr(path.size() - take), element)) return true;
+  }
+  return false;
+}
+
+int MatchFileTypes(std::string_view list, const std::vector<fs::path>& attachments) {
+  // Element by element, as the list is written, each against every attachment.
+  for (const auto& element : SplitCommaList(list)) {
+    for (const auto& attachment : attachments) {
+      if (PathMatchesFileTypes({element}, attachment)) return 1;
+    }
+  }
+  return 0;
+}
+
+int MatchKeywordList(std::string_view list, std::string_view text) {
+  std::string lower_text = LowerAscii(text);
+  for (const auto& element : SplitCommaList(LowerAscii(list))) {
+    if (lower_text.find(element) != std::string::npos) return 1;
+  }
+  return 0;
+}
+
+bool FileContainsKeyword(const fs::path& file, const std::vector<std::string>& elements) {
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  std::vector<std::string> keywords;
+  std::size_t longest = 0;
+  for (const auto& e : elements) {
+    keywords.push_back(e);
+    LowerAsciiInPlace(keywords.back().data(), keywords.back().size());
+    longest = std::max(longest, e.size());
+  }
+  // Each piece keeps the last longest-1 bytes of the one before, so a keyword that straddles
+  // two pieces is still found.
+  std::string window;
+  std::string piece(kScanPiece, '\0');
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    LowerAsciiInPlace(piece.data(), static_cast<std::size_t>(n));
+    window.append(piece.data(), static_cast<std::size_t>(n));
+    for (const auto& k : keywords) {
+      if (window.find(k) != std::string::npos) return true;
+    }
+    if (longest > 1 && window.size() > longest - 1)
+      window.erase(0, window.size() - (longest - 1));
+    else if (longest <= 1)
+      window.clear();
+  }
+  // An empty file still holds the empty keyword.
+  return std::any_of(keywords.begin(), keywords.end(), [](const auto& k) { return k.empty(); });
+}
+
+int ContentScan(std::string_view list, const MessageFacts& message, bool subject, bool body,
+                bool attachments) {
+  if (subject && MatchKeywordList(list, message.subject) == 1) return 1;
+  if (body && MatchKeywordList(list, message.body) == 1) return 1;
+  if (attachments) {
+    auto elements = SplitCommaList(list);
+    for (const auto& file : message.attachments) {
+      if (FileContainsKeyword(file, elements)) return 1;
+    }
+  }
+  return 0;
+}
+
+int MessageHasContentType(const MessageFacts& message, std::string_view text) {
+  std::string wanted = LowerAscii(text);
+  for (const auto& type : message.content_types) {
+    if (type.find(wanted) != std::string::npos) return 1;
+  }
+  return 0;
+}
+
+}  // namespace tarnhold

@@ -1,0 +1,54 @@
+// What happens to a message after the walk over the rules: the disclaimers, the bandwidth
+// record and the archive copies, then the final action of the stopping rule (quarantine,
+// delete, rebuild or compressed resend through the gateway's own receiver) or, without one,
+// the send queue or the off-peak folder. A message is never dropped on a failure: a
+// resubmission that did not reach the receiver leaves the original in quaran/errors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sweeper/rule_context.h"
+
+namespace tarnhold {
+
+inline constexpr int kDisclaimerAttempts = 6;
+inline constexpr std::chrono::milliseconds kDisclaimerPause{100};
+
+enum class Destination { SendQueue, OffPeak, Quarantine, Deleted, Resubmitted, Errors, Stayed };
+
+// The decision for one message: the deciding rule and its action (-1 and 0 when no rule
+// stopped the walk), and where the item is to go.
+struct FinalAction {
+  int rule = -1;
+  int action = kActionContinue;
+  Destination destination = Destination::SendQueue;
+  std::string area;      // quarantine area of Destination::Quarantine
+  int rebuild_type = 0;  // 4 to 7 for a rebuild; 8 for the compressed resend
+};
+
+// What became of the item.
+struct ItemOutcome {
+  int rule = -1;
+  int action = kActionContinue;
+  Destination destination = Destination::Stayed;
+  std::string area;
+};
+
+// Where the message goes, from the walk's state; `off_peak_now` is the off-peak window test.
+[[nodiscard]] FinalAction DecideFinalAction(const RuleContext& ctx, bool off_peak_now);
+
+// Runs the steps after the walk and carries out `action`. `send_queue_hint` is where the
+// search for a free send-queue number starts; it is set to each number taken.
+ItemOutcome FinishItem(RuleContext& ctx, const FinalAction& action, std::uint32_t& send_queue_hint);
+
+// The attachments a rebuild of `type` keeps (4: those not of the listed types, 5: only those,
+// 6: none, 7: all), with a "reinserting"/"dropping" line for each; never the HTML body file.
+[[nodiscard]] std::vector<std::filesystem::path> SelectRebuildFiles(RuleContext& ctx, int type,
+                                                                    const std::string& type_list);
+
+// "quaran/<area>", "que", ... as the dry run reports it.
+[[nodiscard]] std::string DestinationText(Destination destination, const std::string& area);
+
+}  // namespace tarnhold

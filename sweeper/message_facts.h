@@ -1,0 +1,42 @@
+// What the rules see of one queue item: the envelope, the header values they read, the body,
+// the attachment files that the message reader saved, the content types of the parts, the ZIP
+// flags, the source IP and the size of the item file. Filled once per item from the message
+// reader; the rule walk, the checks and the rebuild read nothing else of the message.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnhold {
+
+// The file name under which the reader saves a part that has no file name (the HTML body).
+inline constexpr const char* kHtmlBodyFileName = "th_HTML_body.htm";
+
+struct MessageFacts {
+  std::filesystem::path item_path;
+  std::string envelope_recipient;
+  std::string envelope_sender;
+  // Header values: all lower-cased except `date`; empty when the header is missing.
+  std::string message_id;
+  std::string to;
+  std::string cc;
+  std::string from;
+  std::string subject;
+  std::string date;
+  std::string body;
+  std::vector<std::filesystem::path> attachments;  // in part order
+  std::vector<std::string> content_types;          // lower-cased, every attachment part
+  bool has_zip = false;
+  bool zip_encrypted = false;
+  bool zip_with_paths = false;
+  bool attachment_vanished = false;
+  std::string source_ip;       // "" when unknown
+  std::int64_t item_size = 0;  // bytes of the item file when it was read
+};
+
+// Whether an attachment path is the saved HTML body rather than a file the sender attached.
+[[nodiscard]] bool IsHtmlBodyFile(const std::filesystem::path& attachment);
+
+}  // namespace tarnhold

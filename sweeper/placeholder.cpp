@@ -1,1 +1,0 @@
-// Placeholder so that the sweeper library exists before its first module lands.

@@ -1,0 +1,74 @@
+// The queue sweeper: the gateway's single worker for received mail. Each pass takes the items
+// of <root>/queproc in ascending number order and either hands each to the per-message
+// processor or, with load distribution on, copies it to the next gateway host; every 10th pass
+// it releases the off-peak folder into the send queue when the off-peak window is open. Passes
+// are 300 ms apart, and a pause ends at once when a new item is announced through QueueWake().
+// Configuration is taken as one snapshot per item, so a reload takes effect between items.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <thread>
+
+#include "gateway/gateway_config.h"
+#include "platform/wake_event.h"
+#include "sweeper/distribution.h"
+
+namespace tarnhold {
+
+inline constexpr std::chrono::milliseconds kSweepPause{300};
+inline constexpr int kOffPeakReleaseEvery = 10;
+
+class CQueueSweeper {
+ public:
+  // The configuration in force; called once per item (and once per pass).
+  using ConfigSource = std::function<std::shared_ptr<const CGatewayConfig>()>;
+  // The per-message processor: consumes the item or leaves it for a later pass.
+  using ItemHandler =
+      std::function<void(const std::filesystem::path& item, const CGatewayConfig& config)>;
+
+  CQueueSweeper(std::filesystem::path root, ConfigSource config, ItemHandler handler);
+  ~CQueueSweeper();
+  CQueueSweeper(const CQueueSweeper&) = delete;
+  CQueueSweeper& operator=(const CQueueSweeper&) = delete;
+
+  // Notified by whoever puts a new item into queproc: ends the current pause at once.
+  [[nodiscard]] WakeEvent& QueueWake() { return queue_wake_; }
+  // Notified whenever this sweeper moves items into the send queue.
+  void SetSendQueueWake(WakeEvent* wake) { send_wake_ = wake; }
+
+  // Starts the thread (once). Stop() ends it after the item in hand; the destructor stops too.
+  void Start();
+  void Stop();
+
+  // One pass: the enumeration, then the pass count and the off-peak release.
+  void RunPass();
+  // Moves every item of the off-peak folder into the send queue. Returns how many moved.
+  int ReleaseOffPeak();
+
+  [[nodiscard]] const Distributor& Distribution() const { return distributor_; }
+  // The source of "now" for the off-peak test (hour, minute); local time by default.
+  void SetClock(std::function<std::pair<int, int>()> clock) { clock_ = std::move(clock); }
+
+ private:
+  void Run(std::stop_token stop);
+  void SweepQueue();
+  void TakeConfig();
+  [[nodiscard]] bool OffPeakNow(const CGatewayConfig& config) const;
+
+  std::filesystem::path root_;
+  ConfigSource config_source_;
+  ItemHandler handler_;
+  std::shared_ptr<const CGatewayConfig> config_;
+  Distributor distributor_;
+  int pass_count_ = 0;
+  WakeEvent queue_wake_;
+  WakeEvent* send_wake_ = nullptr;
+  std::function<std::pair<int, int>()> clock_;
+  std::jthread thread_;
+};
+
+}  // namespace tarnhold

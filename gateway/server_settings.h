@@ -162,6 +162,12 @@ class CServerSettings {
   // that is due: attempts 0, or at least RetryInterval() seconds since its stamp. The item is
   // returned locked; a closed item means none qualifies.
   [[nodiscard]] SpoolItem NextSendItem();
+  // The same, except that an item for which `hold` returns true is closed again and passed
+  // over before its header is read: the delivery keeps items whose route failed from being
+  // taken again at once. `hold` runs under the manager's lock and sees the item locked, its
+  // number set.
+  using SendItemFilter = std::function<bool(SpoolItem& item)>;
+  [[nodiscard]] SpoolItem NextSendItem(const SendItemFilter& hold);
 
   // Closes the item; with OnClose::Delete its file is removed first (while still locked, so
   // nobody can take it in between). A new mailbox message is linked into its mailbox on Keep

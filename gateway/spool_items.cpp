@@ -129,7 +129,9 @@ bool CServerSettings::FlushToDisk(SpoolItem& item) {
   return item.file_.Sync();
 }
 
-SpoolItem CServerSettings::NextSendItem() {
+SpoolItem CServerSettings::NextSendItem() { return NextSendItem(SendItemFilter{}); }
+
+SpoolItem CServerSettings::NextSendItem(const SendItemFilter& hold) {
   std::scoped_lock guard(lock_);
   const fs::path folder = Folder("que");
   const std::int64_t now = std::time(nullptr);
@@ -140,6 +142,8 @@ SpoolItem CServerSettings::NextSendItem() {
         LockResult::Locked) {
       continue;  // held by another thread or process, or gone
     }
+    item.number_ = number;
+    if (hold && hold(item)) continue;
     unsigned char fixed[8] = {};
     long n = item.file_.Read(fixed, sizeof fixed);
     if (n != static_cast<long>(sizeof fixed)) ReportReadError();  // go on with what was read
@@ -148,7 +152,6 @@ SpoolItem CServerSettings::NextSendItem() {
     const bool due = attempts == 0 || now - stamp >= retry_interval_s_ ||
                      stamp > now + kMaxFutureStampSeconds;
     if (!due || !item.file_.Seek(0)) continue;  // closed by leaving scope
-    item.number_ = number;
     return item;
   }
   return SpoolItem{};

@@ -1,0 +1,92 @@
+#include "transport/routing_table.h"
+
+#include <charconv>
+
+#include "gateway/address_lists.h"
+#include "platform/bounded_read.h"
+#include "transport/tokens.h"
+
+namespace tarnhold {
+namespace {
+
+// The port field: a decimal number from 1 to 65535; blanks around it are allowed, anything
+// else makes the line unusable (a port cut to 16 bits would send mail to the wrong service).
+std::optional<std::uint16_t> ParsePort(std::string_view text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  std::size_t last = text.find_last_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  text = text.substr(first, last - first + 1);
+  unsigned value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+struct RouteLine {
+  std::string pattern;
+  Route route;
+};
+
+// route-line = pattern "," host "," port   (runs of "," are one separator)
+std::optional<RouteLine> ParseRouteLine(std::string_view line) {
+  RouteLine parsed;
+  std::string port_text;
+  if (GetToken(line, ",", 0, parsed.pattern, kRouteFieldSize) != 0 ||
+      GetToken(line, ",", 1, parsed.route.host, kRouteFieldSize) != 0 ||
+      GetToken(line, ",", 2, port_text, kRoutePortFieldSize) != 0) {
+    return std::nullopt;
+  }
+  std::optional<std::uint16_t> port = ParsePort(port_text);
+  if (!port) return std::nullopt;
+  parsed.route.port = *port;
+  return parsed;
+}
+
+}  // namespace
+
+RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
+  RouteSearch search;
+  std::string line;
+  for (char c : table) {
+    if (c == '\r') continue;
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if (!line.empty() && line.front() == ';') {
+      line.clear();
+      continue;
+    }
+    std::optional<RouteLine> parsed = ParseRouteLine(line);
+    if (!parsed) {
+      search.log.push_back("ERROR: cannot parse line:" + line +
+                           ", - check formatting, will use default domain routing preferences");
+      return search;
+    }
+    if (lists::MatchWildcard(recipient, parsed->pattern)) {
+      search.log.push_back("routing table match: will route to " + parsed->route.host +
+                           " on port " + std::to_string(parsed->route.port));
+      search.route = parsed->route;
+      return search;
+    }
+    line.clear();
+  }
+  return search;  // a last line without LF is not examined
+}
+
+RouteSearch FindRouteInFile(const std::filesystem::path& path, std::string_view recipient) {
+  std::string table;
+  switch (ReadFileBounded(path, kMaxRoutingTableBytes, table)) {
+    case BoundedRead::Read:
+      return FindRoute(table, recipient);
+    case BoundedRead::Truncated:
+      return {std::nullopt, {"critical failrue while processing " + path.string()}};
+    case BoundedRead::Unreadable:
+      break;
+  }
+  return {std::nullopt, {"failed to load the routing table information from " + path.string()}};
+}
+
+}  // namespace tarnhold

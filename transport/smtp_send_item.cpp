@@ -1,0 +1,176 @@
+// SmtpSendItem: one queue item over one SMTP connection, HELO to the end of the data.
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "gateway/activity_log.h"
+#include "gateway/server_settings.h"
+#include "gateway/spool_item.h"
+#include "transport/smtp_delivery.h"
+#include "transport/smtp_dialogue.h"
+#include "transport/smtp_reply.h"
+#include "transport/socket_io.h"
+#include "transport/ws_client.h"
+
+namespace tarnhold {
+namespace {
+
+constexpr std::string_view kTerminator = "\r\n.\r\n";
+// Reply lines are read in pieces of this size; longer lines are joined and cut by the parser.
+constexpr std::size_t kReplyPieceBytes = 512;
+
+// Reads one reply, logging each of its lines. A line has kDeliveryTimeoutS to arrive;
+// `aborted` ends the wait early.
+SmtpReply ReadReply(int fd, const std::function<bool()>& aborted) {
+  SmtpReplyParser parser;
+  bool after_cr = false;
+  std::string piece;
+  while (!parser.Done()) {
+    LineRead read =
+        ReceiveLineFrom(fd, piece, kReplyPieceBytes, kDeliveryTimeoutS, LineEnd::Lf, after_cr,
+                        aborted);
+    parser.Feed(piece);
+    bool full_piece = static_cast<std::size_t>(read.bytes) == kReplyPieceBytes - 1;
+    if (!read.complete && !full_piece && !parser.Done()) {
+      bool stopped = aborted && aborted();
+      SmtpReply reply = parser.Finish(stopped ? SmtpReplyStatus::TimedOut : SmtpReplyStatus::Closed);
+      for (const std::string& line : reply.lines) SmtpOutLogLine(line);
+      return reply;
+    }
+  }
+  SmtpReply reply = parser.Finish();
+  for (const std::string& line : reply.lines) SmtpOutLogLine(line);
+  return reply;
+}
+
+// Sends one command line; a text holding a line break is never sent (it would smuggle a
+// second command in).
+bool SendCommand(int fd, const std::string& line) {
+  if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) return false;
+  std::string out = line + "\r\n";
+  return SendAll(fd, out.data(), out.size()) == static_cast<long>(out.size());
+}
+
+// The last bytes of the data stream, to tell whether it already ends with the "." line.
+class StreamTail {
+ public:
+  // The data follows the CR LF of the DATA command, so a text that is only the "." line
+  // counts as ending with it.
+  StreamTail() : tail_("\r\n") {}
+  void Add(std::string_view bytes) {
+    tail_.append(bytes);
+    if (tail_.size() > kTerminator.size()) tail_.erase(0, tail_.size() - kTerminator.size());
+  }
+  [[nodiscard]] bool EndsWithDotLine() const { return tail_ == kTerminator; }
+
+ private:
+  std::string tail_;
+};
+
+enum class DataResult { Sent, SendFailed, ReadFailed };
+
+// Sends the banner, the stored text in pieces and, when needed, the terminator.
+DataResult SendData(int fd, const SendItemData& data) {
+  StreamTail tail;
+  if (data.return_kind != kReturnNone) {
+    std::string banner = ReturnedMailBanner(data.return_kind, data.settings.MakeMessageId(),
+                                            data.recipient, data.sender, "");
+    if (SendAll(fd, banner.data(), banner.size()) != static_cast<long>(banner.size())) {
+      return DataResult::SendFailed;
+    }
+    tail.Add(banner);
+  }
+  SmtpOutLogLine("Sending Data Out");
+  if (!data.item.File().Seek(data.text_offset)) return DataResult::ReadFailed;
+  std::array<char, kSendPieceBytes> piece{};
+  long total = 0;
+  for (int pieces = 1;; ++pieces) {
+    long n = data.item.File().Read(piece.data(), piece.size());
+    if (n < 0) return DataResult::ReadFailed;  // never end a message that was not read whole
+    if (n == 0) break;
+    if (SendAll(fd, piece.data(), static_cast<std::size_t>(n)) != n) {
+      return DataResult::SendFailed;
+    }
+    tail.Add(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+    total += n;
+    if (pieces % kPiecesPerProgressLine == 0) {
+      SmtpOutLogLine("Total Sent: " + std::to_string(total));
+    }
+  }
+  if (!tail.EndsWithDotLine() &&
+      SendAll(fd, kTerminator.data(), kTerminator.size()) !=
+          static_cast<long>(kTerminator.size())) {
+    return DataResult::SendFailed;
+  }
+  return DataResult::Sent;
+}
+
+// Connects as the delivery does: a given address (dotted, or a name resolved first), or else
+// the host name. Logs "Connect Failed" only for a given address.
+bool ConnectTo(CUT_WSClient& client, std::string_view host_name, std::string_view host_address,
+               unsigned port) {
+  if (host_address.empty()) {
+    return client.Connect(port, host_name, kDeliveryTimeoutS) == kWsSuccess;
+  }
+  std::string dotted(host_address);
+  bool ok = CUT_WSClient::IsIPAddress(host_address) ||
+            client.ResolveHost(host_address, dotted) == kWsSuccess;
+  if (!ok || client.Connect(port, dotted, kDeliveryTimeoutS) != kWsSuccess) {
+    SmtpOutLogLine("Connect Failed " + std::string(host_address));
+    return false;
+  }
+  return true;
+}
+
+struct CommandStep {
+  SmtpStep step;
+  std::string line;
+  int refused;
+  const char* refused_log;
+};
+
+int Exchange(int fd, const SendItemData& data, std::string_view helo_name,
+             const std::function<bool()>& aborted) {
+  // The greeting's value is not judged, but a server that never completes one is not asked
+  // anything further.
+  if (ReactToReply(SmtpStep::Greeting, ReadReply(fd, aborted)) != SmtpStep::Helo) {
+    SmtpOutLogLine("HELO Failed");
+    return kSendHeloRefused;
+  }
+  const CommandStep steps[] = {
+      {SmtpStep::Helo, "HELO " + std::string(helo_name), kSendHeloRefused, "HELO Failed"},
+      {SmtpStep::Mail, "MAIL FROM: <" + data.sender + ">", kSendMailRefused, "MAIL Failed"},
+      {SmtpStep::Rcpt, "RCPT TO:<" + data.recipient + ">", kSendRcptRefused, "RCPT Failed"},
+      {SmtpStep::Data, "DATA", kSendDataRefused, "DATA Failed"},
+  };
+  for (const CommandStep& s : steps) {
+    bool sent = SendCommand(fd, s.line);
+    if (!sent || ReactToReply(s.step, ReadReply(fd, aborted), DataGoAhead::Any3xx) ==
+                     SmtpStep::Refused) {
+      SmtpOutLogLine(s.refused_log);
+      return s.refused;
+    }
+  }
+  if (SendData(fd, data) != DataResult::Sent ||
+      ReactToReply(SmtpStep::Message, ReadReply(fd, aborted)) != SmtpStep::Ready) {
+    SmtpOutLogLine("Send Data Failed");
+    return kSendDataRefused;
+  }
+  SmtpOutLogLine("Send Data Finished");
+  return kSendDone;
+}
+
+}  // namespace
+
+int SmtpSendItem(const SendItemData& data, std::string_view host_name,
+                 std::string_view host_address, unsigned port, std::string_view helo_name,
+                 const std::function<bool()>& aborted) {
+  CUT_WSClient client;
+  if (!ConnectTo(client, host_name, host_address, port)) return kSendNoConnection;
+  SmtpOutLogLine("Connected");
+  int result = Exchange(client.GetSocket(), data, helo_name, aborted);
+  client.CloseConnection();  // no QUIT: the reply to the data has settled the outcome
+  return result;
+}
+
+}  // namespace tarnhold

@@ -1,0 +1,81 @@
+// The SMTP delivery scheduler: one thread that takes due items from the send queue and starts
+// one send thread per item (DeliverQueueItem), never more than SMTPMaxOut at once. When it can
+// start nothing it sleeps up to 5 s, but a send thread that ends, or a producer that notifies
+// SendQueueWake() after putting an item into the send queue, ends the sleep at once; an idle
+// gateway does no work between those wake-ups. The settings object must outlive the scheduler.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/wake_event.h"
+#include "transport/held_items.h"
+#include "transport/smtp_delivery.h"
+
+namespace tarnhold {
+
+class CServerSettings;
+
+class CSendScheduler {
+ public:
+  static constexpr std::chrono::milliseconds kIdleSleep{5000};
+  static constexpr std::chrono::milliseconds kStopWait{10000};
+
+  CSendScheduler() = default;
+  CSendScheduler(const CSendScheduler&) = delete;
+  CSendScheduler& operator=(const CSendScheduler&) = delete;
+  // Stops; send threads still running after the stop's wait are told to give up at their
+  // next wait for the network, and are waited for.
+  ~CSendScheduler();
+
+  // The settings and spool manager every send thread works through (set by the owner before
+  // Start; never owned).
+  void SetSettings(CServerSettings* settings);
+  // The configuration snapshot for items started from now on (a reload calls it again).
+  void SetConfig(DeliveryConfig config);
+
+  // 0: started, or already running. 1: no settings were given or the thread cannot start.
+  int Start();
+  // Sets the stop flag, ends the scheduler thread and waits up to kStopWait for the running
+  // send threads to end. 0 when none runs any more, 1 when some still run.
+  int Stop();
+
+  // Notify this when an item has entered the send queue.
+  [[nodiscard]] WakeEvent& SendQueueWake() { return wake_; }
+  [[nodiscard]] int RunningThreads() const;
+  // Items held back after an uncounted failure (see HeldItems).
+  [[nodiscard]] std::size_t HeldCount() const { return held_.Count(); }
+
+ private:
+  struct SendThread {
+    std::thread thread;
+    bool done = false;  // under lock_
+  };
+
+  void Run();
+  bool StartNext();
+  void Send(SendThread& self, SpoolItem& item, const DeliveryConfig& config);
+  void ReapFinished();
+  [[nodiscard]] int MaxThreads() const;
+  [[nodiscard]] std::chrono::milliseconds IdleSleep();
+
+  CServerSettings* settings_ = nullptr;
+  std::thread scheduler_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> abort_{false};
+  WakeEvent wake_;
+  HeldItems held_;
+
+  mutable std::mutex lock_;  // over the fields below
+  std::condition_variable threads_changed_;
+  std::list<SendThread> threads_;
+  int running_ = 0;
+  std::shared_ptr<const DeliveryConfig> config_ = std::make_shared<const DeliveryConfig>();
+};
+
+}  // namespace tarnhold

@@ -1,5 +1,6 @@
 // SmtpSendItem: one queue item over one SMTP connection, HELO to the end of the data.
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "transport/smtp_delivery.h"
 #include "transport/smtp_dialogue.h"
 #include "transport/smtp_reply.h"
+#include "transport/smtp_wire.h"
 #include "transport/socket_io.h"
 #include "transport/ws_client.h"
 
@@ -16,39 +18,16 @@ namespace tarnhold {
 namespace {
 
 constexpr std::string_view kTerminator = "\r\n.\r\n";
-// Reply lines are read in pieces of this size; longer lines are joined and cut by the parser.
-constexpr std::size_t kReplyPieceBytes = 512;
 
-// Reads one reply, logging each of its lines. A line has kDeliveryTimeoutS to arrive;
+// Reads one reply and logs each of its lines. The reply has kDeliveryTimeoutS to complete;
 // `aborted` ends the wait early.
 SmtpReply ReadReply(int fd, const std::function<bool()>& aborted) {
-  SmtpReplyParser parser;
-  bool after_cr = false;
-  std::string piece;
-  while (!parser.Done()) {
-    LineRead read =
-        ReceiveLineFrom(fd, piece, kReplyPieceBytes, kDeliveryTimeoutS, LineEnd::Lf, after_cr,
-                        aborted);
-    parser.Feed(piece);
-    bool full_piece = static_cast<std::size_t>(read.bytes) == kReplyPieceBytes - 1;
-    if (!read.complete && !full_piece && !parser.Done()) {
-      bool stopped = aborted && aborted();
-      SmtpReply reply = parser.Finish(stopped ? SmtpReplyStatus::TimedOut : SmtpReplyStatus::Closed);
-      for (const std::string& line : reply.lines) SmtpOutLogLine(line);
-      return reply;
-    }
-  }
-  SmtpReply reply = parser.Finish();
+  SmtpReadOptions options;
+  options.timeout = std::chrono::seconds(kDeliveryTimeoutS);
+  options.aborted = aborted;
+  SmtpReply reply = ReadSmtpReply(fd, options);
   for (const std::string& line : reply.lines) SmtpOutLogLine(line);
   return reply;
-}
-
-// Sends one command line; a text holding a line break is never sent (it would smuggle a
-// second command in).
-bool SendCommand(int fd, const std::string& line) {
-  if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) return false;
-  std::string out = line + "\r\n";
-  return SendAll(fd, out.data(), out.size()) == static_cast<long>(out.size());
 }
 
 // The last bytes of the data stream, to tell whether it already ends with the "." line.
@@ -144,7 +123,7 @@ int Exchange(int fd, const SendItemData& data, std::string_view helo_name,
       {SmtpStep::Data, "DATA", kSendDataRefused, "DATA Failed"},
   };
   for (const CommandStep& s : steps) {
-    bool sent = SendCommand(fd, s.line);
+    bool sent = SendSmtpCommand(fd, s.line) == CommandResult::Sent;
     if (!sent || ReactToReply(s.step, ReadReply(fd, aborted), DataGoAhead::Any3xx) ==
                      SmtpStep::Refused) {
       SmtpOutLogLine(s.refused_log);

@@ -2,11 +2,6 @@
 // queue on a fresh data root whose items are written and read back as real files.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +20,7 @@
 #include "gateway/spool_item.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
+#include "tests/support/scripted_peer.h"
 #include "tests/support/temp_root.h"
 #include "transport/smtp_delivery.h"
 
@@ -138,19 +134,6 @@ class SendQueue {
   OutLog log_;
   CServerSettings settings_{root_.Path()};
 };
-
-// A port on 127.0.0.1 that nobody listens on (bound, then released).
-inline int ClosedLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // A configuration that sends everything to `address`:`port` directly.
 inline DeliveryConfig GatewayConfig(const std::string& address, int port) {

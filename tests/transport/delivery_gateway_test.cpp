@@ -181,7 +181,7 @@ TEST(DeliveryGateway, OtherFailuresLeaveTheItemUnchangedAndUncounted) {
 TEST(DeliveryGateway, UnreachableGatewayLogsTheAddress) {
   SendQueue queue;
   std::uint32_t n = queue.Add("bob@y.test", "anna@x.test", kText);
-  EXPECT_EQ(queue.DeliverNext(test::GatewayConfig("127.0.0.1", test::ClosedLoopbackPort())),
+  EXPECT_EQ(queue.DeliverNext(test::GatewayConfig("127.0.0.1", test::UnusedLoopbackPort())),
             DeliveryOutcome::Unchanged);
   EXPECT_TRUE(queue.Log().Has("Connect Failed 127.0.0.1"));
   EXPECT_FALSE(queue.Log().Has("Connected"));
@@ -267,7 +267,7 @@ TEST(DeliveryGateway, EmptyGatewayAddressConnectsToTheRecipientDomain) {
 TEST(DeliveryGateway, RoutingTableSendsMatchingMailToItsHost) {
   SendQueue queue;
   RecordingSmtpSink relay;
-  const int closed = test::ClosedLoopbackPort();
+  const int closed = test::UnusedLoopbackPort();
   DeliveryConfig config = test::GatewayConfig("127.0.0.1", closed);
   config.routing_file = queue.Root().Write(
       "routes.txt", "; relays\r\n*@relay.test,127.0.0.1," + std::to_string(relay.Port()) + "\n");

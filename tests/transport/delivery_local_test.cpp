@@ -23,7 +23,7 @@ class LocalDelivery : public ::testing::Test {
     queue_.Settings().BuildMailboxTable({{"anna", "pw", true}, {"bert", "pw", true}},
                                         {{"anna", "anna"}, {"bert", "bert"}, {"bert", "b.ert"}});
     queue_.Settings().SetDefaultMailbox(0);
-    config_ = test::GatewayConfig("127.0.0.1", test::ClosedLoopbackPort());
+    config_ = test::GatewayConfig("127.0.0.1", test::UnusedLoopbackPort());
     config_.local_domains = {"corp.test"};
     config_.pop3_server = true;
   }

@@ -78,7 +78,7 @@ TEST_F(Scheduler, FinishedThreadEndsTheWaitOfAFullScheduler) {
 
 TEST_F(Scheduler, UnreachableGatewayIsRetriedAfterTheIntervalNotInALoop) {
   std::uint32_t n = queue_.Add("bob@y.test", "anna@x.test", kText);
-  Begin(test::GatewayConfig("127.0.0.1", test::ClosedLoopbackPort()), 25, 1);
+  Begin(test::GatewayConfig("127.0.0.1", test::UnusedLoopbackPort()), 25, 1);
   ASSERT_TRUE(queue_.Log().WaitFor("Connect Failed 127.0.0.1"));
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(queue_.Log().Count("Connect Failed 127.0.0.1"), 1);

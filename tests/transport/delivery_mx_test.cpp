@@ -101,7 +101,7 @@ TEST_F(MxDelivery, FailedPassesAreCountedThenTheMailReturnsToItsSender) {
   auto back = Sink(second_);
   EXPECT_EQ(queue_.DeliverNext(config_), DeliveryOutcome::Finished);
   ASSERT_TRUE(back->WaitForMessages(1));
-  const std::string& data = back->Messages().at(0).data;
+  const std::string data = back->Messages().at(0).data;
   EXPECT_NE(data.find("To: anna@back.test\r\nFrom: carl@mx.test\r\n"
                       "Subject: Returned Mail- Max. Send Retries Reached\r\n\r\n"
                       "========================\r\n Returned Mail Follows:\r\n"

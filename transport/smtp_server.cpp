@@ -80,9 +80,6 @@ bool SmtpAddressToken(std::string_view line, std::string& address) {
 
 // ---- CSmtpServer ----
 
-CSmtpServer::CSmtpServer(std::filesystem::path data_root)
-    : stat_folder_(std::move(data_root) / "stat") {}
-
 CServerConnection* CSmtpServer::CreateInstance() { return new CSmtpConnection; }
 
 void CSmtpServer::ReleaseInstance(CServerConnection* connection) { delete connection; }
@@ -257,7 +254,7 @@ void CSmtpConnection::ReceiveMessage() {
   std::vector<std::string> further(recipients_.begin() + 1, recipients_.end());
   auto* server = static_cast<CSmtpServer*>(Server());
   // The reply waits until every item and the source file are on disk.
-  if (transfer.Commit(further, PeerDotted(), server->StatFolder())) {
+  if (transfer.Commit(further, PeerDotted())) {
     Reply(kMailReceived);
     SmtpInLogLine("Mail received OK");
     server->MessageQueued();

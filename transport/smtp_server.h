@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,8 +38,7 @@ inline constexpr std::size_t kSmtpTokenSize = 260;
 
 class CSmtpServer : public CListenServer {
  public:
-  // `data_root` holds the stat folder for source-information files.
-  explicit CSmtpServer(std::filesystem::path data_root);
+  CSmtpServer() = default;
   ~CSmtpServer() override { Shutdown(); }
 
   CServerConnection* CreateInstance() override;
@@ -49,7 +47,6 @@ class CSmtpServer : public CListenServer {
   // The name used in the greeting and the HELO reply; asked at the start of every session.
   void SetServerNameSource(std::function<std::string()> source);
   [[nodiscard]] std::string ServerName() const;
-  [[nodiscard]] const std::filesystem::path& StatFolder() const { return stat_folder_; }
   // Notified after every message that was queued (the sweeper's wake-up).
   void SetQueueWake(WakeEvent* wake) { queue_wake_ = wake; }
   void MessageQueued() const {
@@ -57,7 +54,6 @@ class CSmtpServer : public CListenServer {
   }
 
  private:
-  std::filesystem::path stat_folder_;
   std::function<std::string()> server_name_;
   WakeEvent* queue_wake_ = nullptr;
 };

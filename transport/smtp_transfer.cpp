@@ -38,23 +38,14 @@ DataLineTracker::Step DataLineTracker::Next(std::string_view read, bool complete
   return step;
 }
 
-StatResult WriteStatFile(const std::filesystem::path& stat_folder, std::uint32_t number,
+StatResult WriteStatFile(CServerSettings& settings, std::uint32_t number,
                          std::string_view peer_address, std::string& error) {
   try {
-    const std::filesystem::path path = stat_folder / std::to_string(number);
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-    bool ok = fd.Valid();
-    std::size_t done = 0;
-    while (ok && done < peer_address.size()) {
-      long n = ::write(fd.Get(), peer_address.data() + done, peer_address.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd.Get()) == 0;
-    ok = ok && fd.Reset();
-    ok = ok && SyncFolder(stat_folder);
-    if (!ok) {
+    if (!settings.WriteSourceInfo(number, peer_address, error)) return StatResult::FileError;
+    // The data manager writes the file; forcing it to disk is the receiver's need.
+    const std::filesystem::path path = settings.SourceInfoPath(number);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd || ::fsync(fd.Get()) != 0 || !SyncFolder(path.parent_path())) {
       error = std::strerror(errno != 0 ? errno : EIO);
       return StatResult::FileError;
     }
@@ -99,8 +90,7 @@ bool MailTransfer::MakeCopy(std::string_view recipient) {
 }
 
 bool MailTransfer::Commit(const std::vector<std::string>& further_recipients,
-                          std::string_view peer_address,
-                          const std::filesystem::path& stat_folder) {
+                          std::string_view peer_address) {
   bool ok = first_.IsOpen() && !write_failed_;
   for (std::size_t i = 0; ok && i < further_recipients.size(); ++i) {
     ok = MakeCopy(further_recipients[i]);
@@ -109,8 +99,8 @@ bool MailTransfer::Commit(const std::vector<std::string>& further_recipients,
   for (SpoolItem& copy : copies_) ok = ok && settings_.FlushToDisk(copy);
   if (ok) {
     std::string error;
-    stat_file_ = stat_folder / std::to_string(first_.Number());
-    switch (WriteStatFile(stat_folder, first_.Number(), peer_address, error)) {
+    stat_file_ = settings_.SourceInfoPath(first_.Number());
+    switch (WriteStatFile(settings_, first_.Number(), peer_address, error)) {
       case StatResult::Written:
         SmtpInLogLine("Mail received OK from " + std::string(peer_address));
         break;

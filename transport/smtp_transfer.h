@@ -36,11 +36,10 @@ class DataLineTracker {
 // The outcome of writing the source-information file.
 enum class StatResult { Written, FileError, SystemError };
 
-// Writes `peer_address` (no line end) into <stat_folder>/<number>, created or truncated, and
+// Writes the source-information file of item `number` through the spool data manager and
 // forces it to disk. FileError: `error` holds the system's reason.
-[[nodiscard]] StatResult WriteStatFile(const std::filesystem::path& stat_folder,
-                                       std::uint32_t number, std::string_view peer_address,
-                                       std::string& error);
+[[nodiscard]] StatResult WriteStatFile(CServerSettings& settings, std::uint32_t number,
+                                       std::string_view peer_address, std::string& error);
 
 class MailTransfer {
  public:
@@ -54,13 +53,12 @@ class MailTransfer {
   [[nodiscard]] bool Begin(std::string_view first_recipient, std::string_view sender);
   // Appends bytes of the message text. A failed write spoils the transfer (Commit refuses).
   void Write(std::string_view bytes);
-  // Makes one copy of the item for each of `further_recipients`, writes the source file
-  // <stat_folder>/<n> of the first item, forces everything to disk and only then releases the
-  // items to the sweeper. Logs the stat lines to the SMTP receiver log. True: the message is
-  // safe. False: nothing of it is left.
+  // Makes one copy of the item for each of `further_recipients`, writes the source file of
+  // the first item, forces everything to disk and only then releases the items to the
+  // sweeper. Logs the stat lines to the SMTP receiver log. True: the message is safe. False:
+  // nothing of it is left.
   [[nodiscard]] bool Commit(const std::vector<std::string>& further_recipients,
-                            std::string_view peer_address,
-                            const std::filesystem::path& stat_folder);
+                            std::string_view peer_address);
   // Deletes every item made so far (and the stat file when written).
   void Discard();
 

@@ -28,8 +28,7 @@ Engine::Engine(Options options)
       load_log_(options_.root / "logs", options_.headless ? options_.echo : nullptr),
       config_(std::make_shared<CGatewayConfig>(options_.root)),
       settings_(options_.root),
-      pop3_server_(settings_),
-      smtp_server_(options_.root) {
+      pop3_server_(settings_) {
   load_log_.Reset();
 }
 
@@ -55,7 +54,7 @@ void Engine::Start() {
   CreateLogFiles();
   // Nothing may sweep what a receiver that died mid-transfer left behind: cleared before any
   // engine thread starts.
-  RemoveInterruptedTransfers(settings_.RootPath() / "queproc", options_.root / "stat");
+  RemoveInterruptedTransfers(settings_.RootPath() / "queproc", settings_.RootPath() / "stat");
   for (const StartStep& step : kThreadSteps) {
     if (step.wanted != nullptr && !(this->*step.wanted)()) continue;
     load_log_.Append(step.line);

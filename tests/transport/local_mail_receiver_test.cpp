@@ -73,7 +73,7 @@ class LocalReceiver {
 
   test::TempRoot root_;
   CServerSettings settings_{root_.Path()};
-  CSmtpServer server_{root_.Path()};
+  CSmtpServer server_;
 };
 
 TEST(LocalMailIntoReceiver, OneItemPerRecipient) {

@@ -69,7 +69,7 @@ struct Receiver {
   TempRoot root;
   LogCapture log;
   CServerSettings settings{root.Path()};
-  CSmtpServer server{root.Path()};
+  CSmtpServer server;
 
   explicit Receiver(bool make_folders = true) {
     if (make_folders) {

@@ -13,7 +13,9 @@
 namespace tarnhold {
 namespace {
 
-constexpr int kBacklog = 5;
+// The kernel's largest accept queue: with a short one, a burst of new connections has its
+// handshakes dropped and every client waits a second or more to retry.
+constexpr int kBacklog = SOMAXCONN;
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 
 std::string Dotted(const sockaddr_in& a) {

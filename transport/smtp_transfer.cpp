@@ -15,7 +15,8 @@ namespace tarnhold {
 namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
-constexpr std::size_t kCopyBlock = 4096;
+constexpr std::size_t kCopyBlock = 64 * 1024;
+constexpr std::size_t kWriteBlock = 64 * 1024;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
@@ -65,10 +66,17 @@ bool MailTransfer::Begin(std::string_view first_recipient, std::string_view send
 }
 
 void MailTransfer::Write(std::string_view bytes) {
-  if (bytes.empty() || write_failed_) return;
-  if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) {
+  if (write_failed_) return;
+  pending_.append(bytes);
+  if (pending_.size() >= kWriteBlock) FlushPending();
+}
+
+void MailTransfer::FlushPending() {
+  if (!write_failed_ && !pending_.empty() &&
+      settings_.WriteData(first_, pending_.data(), pending_.size()) != pending_.size()) {
     write_failed_ = true;
   }
+  pending_.clear();
 }
 
 bool MailTransfer::MakeCopy(std::string_view recipient) {
@@ -91,6 +99,7 @@ bool MailTransfer::MakeCopy(std::string_view recipient) {
 
 bool MailTransfer::Commit(const std::vector<std::string>& further_recipients,
                           std::string_view peer_address) {
+  FlushPending();
   bool ok = first_.IsOpen() && !write_failed_;
   for (std::size_t i = 0; ok && i < further_recipients.size(); ++i) {
     ok = MakeCopy(further_recipients[i]);
@@ -138,6 +147,7 @@ void MailTransfer::Discard() {
   }
   if (first_.IsOpen()) settings_.CloseItem(first_, OnClose::Delete);
   write_failed_ = false;
+  pending_.clear();
 }
 
 }  // namespace tarnhold

@@ -66,12 +66,15 @@ class MailTransfer {
 
  private:
   [[nodiscard]] bool MakeCopy(std::string_view recipient);
+  void FlushPending();
 
   CServerSettings& settings_;
   SpoolItem first_;
   std::vector<SpoolItem> copies_;
   std::string sender_;
   bool write_failed_ = false;
+  // Message text not yet written: lines are gathered into large writes.
+  std::string pending_;
   std::filesystem::path stat_file_;
 };
 

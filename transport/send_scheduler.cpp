@@ -8,7 +8,7 @@
 
 namespace tarnhold {
 
-CSendScheduler::~CSendScheduler() {
+void CSendScheduler::Shutdown() {
   Stop();
   abort_ = true;
   std::list<SendThread> left;

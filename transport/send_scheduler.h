@@ -29,9 +29,7 @@ class CSendScheduler {
   CSendScheduler() = default;
   CSendScheduler(const CSendScheduler&) = delete;
   CSendScheduler& operator=(const CSendScheduler&) = delete;
-  // Stops; send threads still running after the stop's wait are told to give up at their
-  // next wait for the network, and are waited for.
-  ~CSendScheduler();
+  ~CSendScheduler() { Shutdown(); }
 
   // The settings and spool manager every send thread works through (set by the owner before
   // Start; never owned).
@@ -44,6 +42,10 @@ class CSendScheduler {
   // Sets the stop flag, ends the scheduler thread and waits up to kStopWait for the running
   // send threads to end. 0 when none runs any more, 1 when some still run.
   int Stop();
+  // Stops, then tells the send threads still running to give up at their next wait for the
+  // network and waits for them: afterwards no thread of the scheduler runs. The destructor
+  // does this; an owner whose logs or settings go first calls it before.
+  void Shutdown();
 
   // Notify this when an item has entered the send queue.
   [[nodiscard]] WakeEvent& SendQueueWake() { return wake_; }

@@ -20,7 +20,8 @@ const Engine::StartStep Engine::kThreadSteps[] = {
     // (EnablePOP3Download) come first once those components exist.
     {"Starting POP3 Server...", &Engine::Pop3ServerWanted, &Engine::StartPop3Server},
     {"Starting SMTP In...", nullptr, &Engine::StartSmtpReceiver},
-    // "Starting SMTP Out..." (always) and "Starting RAS Manager..." (EnableRas) follow.
+    {"Starting SMTP Out...", nullptr, &Engine::StartSmtpOut},
+    // "Starting RAS Manager..." (EnableRas) follows once it exists.
 };
 
 Engine::Engine(Options options)
@@ -34,6 +35,7 @@ Engine::Engine(Options options)
 
 Engine::~Engine() {
   // Connection threads log and use the settings: they end before the logs and the settings.
+  send_scheduler_.Shutdown();
   smtp_server_.Shutdown();
   pop3_server_.Shutdown();
   InstallActivityLogs({});
@@ -89,6 +91,7 @@ void Engine::LoadConfiguration() {
     std::fprintf(stderr, "thgate: %s\n", problem.c_str());
   }
   settings_.SetLocalDomains(fresh->local_domains);
+  send_scheduler_.SetConfig(DeliveryConfigFrom(*fresh));
   std::scoped_lock lock(config_mutex_);
   config_ = std::move(fresh);
 }
@@ -110,6 +113,7 @@ void Engine::LoadRegistry() {
   settings_.BuildMailboxTable(users, addresses);
   settings_.SetDefaultMailbox(config->DefaultPOP3LocalUserID);
   smtp_server_.SetSettings(&settings_);
+  send_scheduler_.SetSettings(&settings_);
   smtp_server_.SetServerNameSource([this] { return SmtpServerName(Config()->local_domains); });
 }
 
@@ -154,8 +158,13 @@ void Engine::StartSmtpReceiver() {
   }
 }
 
+void Engine::StartSmtpOut() {
+  if (send_scheduler_.Start() != 0) SmtpOutLogLine("Error: the delivery scheduler cannot start");
+}
+
 int Engine::Exit() {
   smtp_server_.Stop();
+  send_scheduler_.Stop();  // waits up to 10 s for the send threads
   return kExitCode;
 }
 

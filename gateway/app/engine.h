@@ -16,6 +16,7 @@
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "transport/pop3_server.h"
+#include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
 
 namespace tarnhold {
@@ -62,6 +63,7 @@ class Engine {
   void CreateLogFiles();
   void StartPop3Server();
   void StartSmtpReceiver();
+  void StartSmtpOut();
   [[nodiscard]] bool Pop3ServerWanted() const;
 
   Options options_;
@@ -73,6 +75,7 @@ class Engine {
   CServerSettings settings_;
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;
+  CSendScheduler send_scheduler_;
   CUH_Control pop3_log_{kPop3LogName};
   CUH_Control smtp_in_log_{kSmtpInLogName};
   CUH_Control sweep_log_{kSweepLogName};

@@ -38,7 +38,7 @@ class StartUp(unittest.TestCase):
         start_gate(self, self.root, EnablePOP3Download=0, EnablePOP3Server=0, EnableRas=0)
         self.assertEqual(load_log_steps(self.root), [
             "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
-            "Starting SMTP In...", "OK"])
+            "Starting SMTP In...", "Starting SMTP Out...", "OK"])
         for folder in ("archive", "logs", "queproc", "que", "stat", "quaran/errors"):
             self.assertTrue(os.path.isdir(self.root.join(folder)), folder)
 
@@ -49,7 +49,7 @@ class StartUp(unittest.TestCase):
             "Subclassing windows ...", "Loading egSetup ...", "Loading registry ...",
             "Creating POP3 Log ...", "Creating SMTP In Log ...", "Creating Sweeper Log ...",
             "Creating SMTP Out Log ...", "Creating Bandwidth Log ...",
-            "Starting POP3 Server...", "Starting SMTP In...", "OK"])
+            "Starting POP3 Server...", "Starting SMTP In...", "Starting SMTP Out...", "OK"])
 
     def test_load_log_holds_only_the_current_run(self):
         self.root.write_config(SMTPInPort=self.port)

@@ -196,10 +196,14 @@ void CSmtpConnection::OnNoop(const std::string&) {
 
 void CSmtpConnection::OnUnknown(const std::string&) { Reply("502 Command not implemented\r\n"); }
 
-// Reads and drops the client's data until it closes or falls silent for the read time-out.
-void CSmtpConnection::DrainData() {
+// Reads and drops the client's data until it closes or falls silent for the read time-out,
+// then refuses the message and ends the session.
+void CSmtpConnection::RefuseData() {
   while (ReceiveLine(line_, kSmtpLineBuffer) >= 1) {
   }
+  Reply(kProcessingError);
+  SmtpInLogLine("SMTPDATA error");
+  ended_ = true;
 }
 
 void CSmtpConnection::LogRecipientCount() {
@@ -208,25 +212,10 @@ void CSmtpConnection::LogRecipientCount() {
   }
 }
 
-void CSmtpConnection::ReceiveMessage() {
-  Reply(kStartMailInput);
-  if (settings_ == nullptr) {
-    DrainData();
-    Reply(kProcessingError);
-    SmtpInLogLine("SMTPDATA error");
-    ended_ = true;
-    return;
-  }
-  MailTransfer transfer(*settings_);
-  if (!transfer.Begin(recipients_.front(), sender_)) {
-    DrainData();
-    Reply(kProcessingError);
-    SmtpInLogLine("SMTPDATA error");
-    ended_ = true;
-    return;
-  }
+// Stores the DATA lines up to the final "." line. False when the client went away or fell
+// silent first; the transfer is then discarded and the client told so.
+bool CSmtpConnection::ReadMessageText(MailTransfer& transfer) {
   DataLineTracker tracker;
-  bool complete = false;
   for (;;) {
     last_read_ = ReceiveLine(line_, kSmtpLineBuffer);
     // A client silent for the whole receive time-out has gone, even in the middle of a line.
@@ -234,7 +223,7 @@ void CSmtpConnection::ReceiveMessage() {
       transfer.Discard();
       Reply(kTransactionFailed);
       SmtpInLogLine("SMTPDATA error");
-      break;
+      return false;
     }
     DataLineTracker::Step step = tracker.Next(line_, LineComplete());
     if (step.insert_message_id) {
@@ -242,22 +231,26 @@ void CSmtpConnection::ReceiveMessage() {
     }
     // Stored exactly as received: the final "." line and stuffed dots included.
     transfer.Write(line_);
-    if (step.end_of_data) {
-      complete = true;
-      break;
-    }
+    if (step.end_of_data) return true;
   }
+}
+
+void CSmtpConnection::ReceiveMessage() {
+  Reply(kStartMailInput);
+  if (settings_ == nullptr) return RefuseData();
+  MailTransfer transfer(*settings_);
+  if (!transfer.Begin(recipients_.front(), sender_)) return RefuseData();
+  bool complete = ReadMessageText(transfer);
   SmtpInLogLine("Data finished");
   if (!complete) return;
 
   LogRecipientCount();
   std::vector<std::string> further(recipients_.begin() + 1, recipients_.end());
-  auto* server = static_cast<CSmtpServer*>(Server());
   // The reply waits until every item and the source file are on disk.
   if (transfer.Commit(further, PeerDotted())) {
     Reply(kMailReceived);
     SmtpInLogLine("Mail received OK");
-    server->MessageQueued();
+    static_cast<CSmtpServer*>(Server())->MessageQueued();
   } else {
     Reply(kProcessingError);
     SmtpInLogLine("SMTPDATA error");

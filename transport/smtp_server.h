@@ -36,6 +36,8 @@ inline constexpr std::size_t kSmtpTokenSize = 260;
 // sender "<>" included).
 [[nodiscard]] bool SmtpAddressToken(std::string_view line, std::string& address);
 
+class MailTransfer;
+
 class CSmtpServer : public CListenServer {
  public:
   CSmtpServer() = default;
@@ -80,7 +82,8 @@ class CSmtpConnection : public CServerConnection {
   void OnNoop(const std::string& line);
   void OnUnknown(const std::string& line);
   void ReceiveMessage();
-  void DrainData();
+  bool ReadMessageText(MailTransfer& transfer);
+  void RefuseData();
   void LogRecipientCount();
 
   std::string line_;

@@ -88,11 +88,8 @@ int CUT_WSClient::Connect(unsigned port, std::string_view host, long timeout_s, 
   if (CreateSocket(socket_, family, type, 0) != kWsSuccess) return OnError(kWsSocketFailed);
 
   if (timeout_s >= 0) SetNonBlocking(socket_.Get(), true);
-  int rc;
-  do {
-    rc = ::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&remote_address_),
-                   sizeof remote_address_);
-  } while (rc != 0 && errno == EINTR && timeout_s < 0);
+  int rc = ::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&remote_address_),
+                     sizeof remote_address_);
   if (rc == 0) {
     if (timeout_s >= 0) SetNonBlocking(socket_.Get(), false);
     return FinishConnect(kWsSuccess);

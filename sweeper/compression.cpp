@@ -18,7 +18,7 @@ bool AddFiles(zip_t* zip, const std::vector<fs::path>& attachments, int& added,
               const LineSink& log) {
   std::set<std::string> names;
   for (const auto& file : attachments) {
-    if (file.native().find(kHtmlBodyFileName) != std::string::npos) continue;
+    if (file.native().find(kHtmlBodyName) != std::string::npos) continue;
     std::string name(LastPathElement(file.native()));
     log("compressing " + name);
     if (!names.insert(LowerAscii(name)).second) {
@@ -45,7 +45,7 @@ bool AddFiles(zip_t* zip, const std::vector<fs::path>& attachments, int& added,
 std::int64_t TotalAttachmentSize(const std::vector<fs::path>& attachments) {
   std::int64_t total = 0;
   for (const auto& file : attachments) {
-    if (file.native().find(kHtmlBodyFileName) != std::string::npos) continue;
+    if (file.native().find(kHtmlBodyName) != std::string::npos) continue;
     std::error_code ec;
     auto size = fs::file_size(file, ec);
     if (!ec) total += static_cast<std::int64_t>(size);

@@ -25,24 +25,6 @@ void LowerAsciiInPlace(char* data, std::size_t size) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  LowerAsciiInPlace(out.data(), out.size());
-  return out;
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-bool IsHtmlBodyFile(const fs::path& attachment) {
-  return attachment.filename() == kHtmlBodyFileName;
-}
-
 std::vector<std::string> SplitCommaList(std::string_view list) {
   std::vector<std::string> elements;
   std::size_t begin = 0;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "message/mime_header.h"  // LowerAscii, UpperAscii
 #include "sweeper/message_facts.h"
 
 namespace tarnhold {
@@ -39,8 +40,5 @@ namespace tarnhold {
 
 // 1 when some part's content type (stored lower-cased) contains the lower-cased text.
 [[nodiscard]] int MessageHasContentType(const MessageFacts& message, std::string_view text);
-
-[[nodiscard]] std::string LowerAscii(std::string_view text);
-[[nodiscard]] std::string UpperAscii(std::string_view text);
 
 }  // namespace tarnhold

@@ -207,7 +207,7 @@ std::vector<fs::path> SelectRebuildFiles(RuleContext& ctx, int type, const std::
   const std::string list = LowerAscii(type_list);
   std::vector<fs::path> kept;
   for (const auto& file : ctx.message.attachments) {
-    if (file.native().find(kHtmlBodyFileName) != std::string::npos) continue;
+    if (file.native().find(kHtmlBodyName) != std::string::npos) continue;
     const bool listed = list.find(RebuildExtension(file)) != std::string::npos;
     bool keep = type == kActionRemoveListedTypes ? !listed
                 : type == kActionKeepListedTypes

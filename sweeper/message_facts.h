@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace tarnhold {
+#include "message/gateway_message_file.h"
 
-// The file name under which the reader saves a part that has no file name (the HTML body).
-inline constexpr const char* kHtmlBodyFileName = "th_HTML_body.htm";
+namespace tarnhold {
 
 struct MessageFacts {
   std::filesystem::path item_path;
@@ -36,7 +35,12 @@ struct MessageFacts {
   std::int64_t item_size = 0;  // bytes of the item file when it was read
 };
 
-// Whether an attachment path is the saved HTML body rather than a file the sender attached.
+// Whether an attachment path is the saved HTML body (kHtmlBodyName) rather than a file the
+// sender attached.
 [[nodiscard]] bool IsHtmlBodyFile(const std::filesystem::path& attachment);
+
+// The facts of a message just read, with its source IP and the size of its item file.
+[[nodiscard]] MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,
+                                   std::int64_t item_size);
 
 }  // namespace tarnhold

@@ -1,0 +1,106 @@
+#include "sweeper/item_processor.h"
+
+#include "gateway/activity_log.h"
+#include "sweeper/live_effects.h"
+#include "sweeper/off_peak.h"
+#include "sweeper/rule_walk.h"
+#include "sweeper/source_ip.h"
+#include "sweeper/temp_cleanup.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+std::int64_t FileSize(const fs::path& file) {
+  std::error_code ec;
+  auto size = fs::file_size(file, ec);
+  return ec ? 0 : static_cast<std::int64_t>(size);
+}
+
+// An item that cannot be parsed goes to the errors quarantine and is never swept again.
+ItemOutcome QuarantineUnreadable(const fs::path& item, const CGatewayConfig& config,
+                                 const ProcessSetup& setup, ItemEffects& effects) {
+  setup.log("*fatal error while reading message " + item.string());
+  ItemOutcome outcome;
+  const fs::path errors = config.Root() / "quaran" / "errors";
+  std::string error;
+  auto n = effects.MoveItem(errors, 1, error);
+  if (!n) {
+    setup.log("error: could not move the item: " + error);
+    return outcome;
+  }
+  // The message box of a window names the new place; here it is a line and nothing waits.
+  setup.log((errors / std::to_string(*n)).string());
+  setup.log("... message moved to errors quarantine area and will not be processed");
+  outcome.destination = Destination::Errors;
+  return outcome;
+}
+
+}  // namespace
+
+ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
+                        const ProcessSetup& setup, const EffectsFactory& make_effects,
+                        std::uint32_t& send_queue_hint) {
+  setup.log("Reading queue item " + item.filename().string() + " ...");
+  setup.log("creating from file " + item.string());
+  CGatewayMessageFile message(setup.temp_root);
+  message.SetLog([&setup](const std::string& line) { setup.log(line); });
+  const int read = message.Read(item);
+  if (read == -1) {
+    setup.log("... item locked by server");
+    return {};
+  }
+  if (read == -2) {
+    message.Release();
+    MessageFacts none;
+    auto effects = make_effects(item, none, message);
+    return QuarantineUnreadable(item, config, setup, *effects);
+  }
+  if (read == 0) {
+    setup.log("OK " + message.MessageId() + " is from " + message.Sender() + " for " +
+              message.Recipient() + "(" + message.To() + ")");
+  }
+  std::string ip;
+  if (setup.source_ip) {
+    setup.log("reading source IP info");
+    setup.log("source IP is " + *setup.source_ip);
+    ip = *setup.source_ip;
+  } else {
+    ip = ReadSourceIp(setup.stat_file, setup.log);
+  }
+  const MessageFacts facts = FactsOf(message, ip, FileSize(item));
+  auto effects = make_effects(item, facts, message);
+  RuleContext ctx{config, facts, *effects, setup.log, setup.work_zip, setup.virus_check, {}};
+  WalkRules(ctx);
+  const bool off_peak = IsOffPeakNow(config.OffPeakFromHH, config.OffPeakFromMM, config.OffPeakToHH,
+                                     config.OffPeakToMM) == 1;
+  ItemOutcome outcome = FinishItem(ctx, DecideFinalAction(ctx, off_peak), send_queue_hint);
+  message.Release();
+  return outcome;
+}
+
+void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayConfig& config) {
+  const fs::path root = config.Root();
+  const fs::path work_zip = root / "attachments.zip";
+  std::error_code ec;
+  fs::remove(work_zip, ec);
+  RemoveTempLeftovers(root / "temp");
+  ProcessSetup setup;
+  setup.temp_root = root / "temp";
+  setup.work_zip = work_zip;
+  setup.stat_file = root / "stat" / item.filename();
+  setup.log = [](std::string_view line) { SweepLogLine(line); };
+  setup.virus_check = virus_check_;
+  WakeEvent* wake = send_wake_;
+  EffectsFactory live = [&config, wake](const fs::path& path, const MessageFacts&,
+                                        CGatewayMessageFile& message) {
+    return std::make_unique<LiveEffects>(config, path, message, wake);
+  };
+  ItemOutcome outcome = ProcessItem(item, config, setup, live, send_queue_hint_);
+  // The source information goes with its item; while the item stays, so does its IP.
+  if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
+  fs::remove(work_zip, ec);
+}
+
+}  // namespace tarnhold

@@ -1,0 +1,57 @@
+// The per-message processor: reads one queue item with the message file, reads its source IP,
+// walks the rules, decides the final action and has it carried out. The live sweeper and the
+// dry run share this one path; they differ only in their effects and in where work files go.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gateway/gateway_config.h"
+#include "message/gateway_message_file.h"
+#include "platform/wake_event.h"
+#include "sweeper/final_action.h"
+#include "sweeper/rule_context.h"
+
+namespace tarnhold {
+
+// Where one run of the processor reads and writes besides the item itself.
+struct ProcessSetup {
+  std::filesystem::path temp_root;       // the message file's parts go into a folder made here
+  std::filesystem::path work_zip;        // the compression action's archive
+  std::filesystem::path stat_file;       // the item's source information
+  std::optional<std::string> source_ip;  // given: used instead of the stat file
+  LineSink log;
+  VirusCheck virus_check;
+};
+
+// Makes the effects for an item once it has been read (or could not be).
+using EffectsFactory = std::function<std::unique_ptr<ItemEffects>(
+    const std::filesystem::path& item, const MessageFacts& facts, CGatewayMessageFile& message)>;
+
+// Processes `item` under `config`: the read, the walk, the decision and its effects, with the
+// processor's lines. `send_queue_hint` is kept by the caller across items.
+ItemOutcome ProcessItem(const std::filesystem::path& item, const CGatewayConfig& config,
+                        const ProcessSetup& setup, const EffectsFactory& make_effects,
+                        std::uint32_t& send_queue_hint);
+
+// The engine's processor: ProcessItem with live effects on the data root, with the clean-up
+// before and after each item.
+class QueueItemProcessor {
+ public:
+  // `send_wake` (may be null) is notified when an item enters the send queue.
+  explicit QueueItemProcessor(WakeEvent* send_wake = nullptr) : send_wake_(send_wake) {}
+
+  void ProcessQueueItem(const std::filesystem::path& item, const CGatewayConfig& config);
+  void SetVirusCheck(VirusCheck check) { virus_check_ = std::move(check); }
+
+ private:
+  WakeEvent* send_wake_;
+  VirusCheck virus_check_;
+  std::uint32_t send_queue_hint_ = 0;
+};
+
+}  // namespace tarnhold

@@ -1,0 +1,33 @@
+#include "sweeper/message_facts.h"
+
+namespace tarnhold {
+
+bool IsHtmlBodyFile(const std::filesystem::path& attachment) {
+  return attachment.filename() == kHtmlBodyName;
+}
+
+MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,
+                     std::int64_t item_size) {
+  MessageFacts facts;
+  facts.item_path = message.ItemPath();
+  facts.envelope_recipient = message.Recipient();
+  facts.envelope_sender = message.Sender();
+  facts.message_id = message.MessageId();
+  facts.to = message.To();
+  facts.cc = message.Cc();
+  facts.from = message.From();
+  facts.subject = message.Subject();
+  facts.date = message.Date();
+  facts.body = message.Body();
+  facts.attachments = message.Attachments();
+  facts.content_types = message.ContentTypes();
+  facts.has_zip = message.HasZip();
+  facts.zip_encrypted = message.ZipEncrypted();
+  facts.zip_with_paths = message.ZipWithPaths();
+  facts.attachment_vanished = message.AttachmentVanished();
+  facts.source_ip = std::move(source_ip);
+  facts.item_size = item_size;
+  return facts;
+}
+
+}  // namespace tarnhold

@@ -46,6 +46,7 @@ class QueueItemProcessor {
   explicit QueueItemProcessor(WakeEvent* send_wake = nullptr) : send_wake_(send_wake) {}
 
   void ProcessQueueItem(const std::filesystem::path& item, const CGatewayConfig& config);
+  void SetSendQueueWake(WakeEvent* wake) { send_wake_ = wake; }
   void SetVirusCheck(VirusCheck check) { virus_check_ = std::move(check); }
 
  private:

@@ -16,8 +16,8 @@ struct Engine::StartStep {
 };
 
 const Engine::StartStep Engine::kThreadSteps[] = {
-    // "Starting Sweeper ..." (always) and "Starting POP3 download thread..."
-    // (EnablePOP3Download) come first once those components exist.
+    {"Starting Sweeper ...", nullptr, &Engine::StartSweeper},
+    // "Starting POP3 download thread..." (EnablePOP3Download) comes here once it exists.
     {"Starting POP3 Server...", &Engine::Pop3ServerWanted, &Engine::StartPop3Server},
     {"Starting SMTP In...", nullptr, &Engine::StartSmtpReceiver},
     {"Starting SMTP Out...", nullptr, &Engine::StartSmtpOut},
@@ -28,6 +28,10 @@ Engine::Engine(Options options)
     : options_(std::move(options)),
       load_log_(options_.root / "logs", options_.headless ? options_.echo : nullptr),
       config_(std::make_shared<CGatewayConfig>(options_.root)),
+      sweeper_(options_.root, [this] { return Config(); },
+               [this](const std::filesystem::path& item, const CGatewayConfig& config) {
+                 item_processor_.ProcessQueueItem(item, config);
+               }),
       settings_(options_.root),
       pop3_server_(settings_) {
   load_log_.Reset();
@@ -35,6 +39,7 @@ Engine::Engine(Options options)
 
 Engine::~Engine() {
   // Connection threads log and use the settings: they end before the logs and the settings.
+  sweeper_.Stop();
   send_scheduler_.Shutdown();
   smtp_server_.Shutdown();
   pop3_server_.Shutdown();
@@ -140,6 +145,13 @@ void Engine::CreateLogFiles() {
     f.log->SetFileOutput(true);
     f.log->SetDatedFileName(true);
   }
+}
+
+void Engine::StartSweeper() {
+  smtp_server_.SetQueueWake(&sweeper_.QueueWake());
+  sweeper_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
+  item_processor_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
+  sweeper_.Start();
 }
 
 bool Engine::Pop3ServerWanted() const { return Config()->EnablePOP3Server == 1; }

@@ -15,6 +15,8 @@
 #include "gateway/app/load_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
+#include "sweeper/item_processor.h"
+#include "sweeper/queue_sweeper.h"
 #include "transport/pop3_server.h"
 #include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
@@ -61,6 +63,7 @@ class Engine {
   void LoadConfiguration();
   void LoadRegistry();
   void CreateLogFiles();
+  void StartSweeper();
   void StartPop3Server();
   void StartSmtpReceiver();
   void StartSmtpOut();
@@ -72,6 +75,8 @@ class Engine {
   std::shared_ptr<const CGatewayConfig> config_;
 
   // Engine components, in construction order (destroyed in reverse).
+  QueueItemProcessor item_processor_;
+  CQueueSweeper sweeper_;
   CServerSettings settings_;
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;

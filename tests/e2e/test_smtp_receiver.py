@@ -9,6 +9,9 @@ import unittest
 
 from thtest import DataRoot, start_gate, wait_until
 
+# Received items are handed on to this folder unchanged by the sweeper (DataRoot.tap).
+TAP_QUEUE = "tap/queproc"
+
 SERVER_NAME = "gate.example"
 GREETING = b"220 gate.example Service Ready\r\n"
 
@@ -28,13 +31,19 @@ def read_reply(sock, timeout=10.0):
 class ReceiverTestCase(unittest.TestCase):
     def setUp(self):
         self.root = DataRoot(self)
-        self.gate, self.port = start_gate(self, self.root, LocalDomain0="Gate.Example", LogSMTPIn=1)
+        self.gate, self.port = start_gate(self, self.root, LocalDomain0="Gate.Example", LogSMTPIn=1,
+                                          **self.root.tap())
 
     def connect(self, source="127.0.0.1"):
         sock = socket.create_connection(("127.0.0.1", self.port), timeout=10,
                                         source_address=(source, 0))
         self.addCleanup(sock.close)
         return sock
+
+    def received(self, count):
+        """The numbers of the received items once `count` of them have reached the tap."""
+        self.assertTrue(wait_until(lambda: len(self.root.items(TAP_QUEUE)) >= count))
+        return self.root.items(TAP_QUEUE)
 
     def wait_received(self, count=1):
         self.assertTrue(wait_until(
@@ -48,10 +57,10 @@ class RealClients(ReceiverTestCase):
             refused = client.sendmail("a@x.example",
                                       ["one@y.example", "two@y.example", "three@z.example"], body)
             self.assertEqual(refused, {})
-        self.assertEqual(self.root.items(), [1, 2, 3])
+        self.assertEqual(self.received(3), [1, 2, 3])
         texts = set()
         for n, want in zip((1, 2, 3), ("one@y.example", "two@y.example", "three@z.example")):
-            stamp, attempts, kind, recipient, sender, text = self.root.item(n)
+            stamp, attempts, kind, recipient, sender, text = self.root.item(n, TAP_QUEUE)
             self.assertEqual((attempts, kind, recipient, sender), (0, 0, want, "a@x.example"))
             texts.add(text)
         self.assertEqual(len(texts), 1)
@@ -59,8 +68,8 @@ class RealClients(ReceiverTestCase):
         self.assertRegex(text, rb"^Subject: three\r\nFrom: a@x\.example\r\n"
                                rb"Message-ID: <\d+[A-Y]{12}@gate\.example>\r\n\r\n"
                                rb"first line\r\n\.\.starts with a dot\r\n\.\r\n$")
-        self.assertEqual(self.root.read("stat", "1"), b"127.0.0.1")
-        self.assertFalse(os.path.exists(self.root.join("stat", "2")))
+        self.assertEqual(self.root.read("tap", "stat", "1"), b"127.0.0.1")
+        self.assertFalse(os.path.exists(self.root.join("tap", "stat", "2")))
         self.gate.wait_for_line(r"^SMTP Server: \S+ Mail received OK from 127\.0\.0\.1$")
         self.gate.wait_for_line(r"^SMTP Server: \S+ NEW Command: rcpt TO:<three@z\.example>$")
         # The receiver log file is written with the date in its name.
@@ -71,7 +80,8 @@ class RealClients(ReceiverTestCase):
         body = "Message-Id: <given@x.example>\r\nSubject: s\r\n\r\nbody\r\n"
         with smtplib.SMTP("127.0.0.1", self.port, timeout=10) as client:
             client.sendmail("a@x.example", ["b@y.example"], body)
-        text = self.root.item(1)[5]
+        self.received(1)
+        text = self.root.item(1, TAP_QUEUE)[5]
         self.assertEqual(text, b"Message-Id: <given@x.example>\r\nSubject: s\r\n\r\nbody\r\n.\r\n")
 
     def test_swaks(self):
@@ -82,9 +92,9 @@ class RealClients(ReceiverTestCase):
             capture_output=True, timeout=60)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn(b"<-  250 Mail Received OK", run.stdout)
-        self.assertEqual(self.root.items(), [1, 2])
-        self.assertEqual(self.root.item(2)[3], "c@y.example")
-        text = self.root.item(1)[5]
+        self.assertEqual(self.received(2), [1, 2])
+        self.assertEqual(self.root.item(2, TAP_QUEUE)[3], "c@y.example")
+        text = self.root.item(1, TAP_QUEUE)[5]
         self.assertIn(b"Subject: from swaks\r\n", text)
         self.assertIn(b"\r\nhello from swaks\r\n", text)
         self.assertTrue(text.endswith(b"\r\n.\r\n"))
@@ -98,8 +108,8 @@ class RealClients(ReceiverTestCase):
              "--mail-rcpt", "b@y.example", "--mail-rcpt", "c@y.example", "-T", message],
             capture_output=True, timeout=60)
         self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertEqual(self.root.items(), [1, 2])
-        text = self.root.item(1)[5]
+        self.assertEqual(self.received(2), [1, 2])
+        text = self.root.item(1, TAP_QUEUE)[5]
         self.assertIn(b"Subject: from curl\r\nMessage-ID: <", text)
         self.assertTrue(text.endswith(b"\r\nbody\r\n..dot\r\n.\r\n"), text)
 

@@ -81,6 +81,16 @@ class DataRoot:
         with open(self.join(*parts), "rb") as f:
             return f.read()
 
+    def tap(self):
+        """Load distribution to the folder <root>/tap: the sweeper then hands every received item
+        on unchanged, with its source file, as tap/queproc/1, 2, ... in the order received, so a
+        test can look at what the receiver wrote. Returns the [Defaults] keys that turn it on."""
+        for folder in ("queproc", "stat"):
+            os.makedirs(self.join("tap", folder), exist_ok=True)
+        with open(self.join("tap.lst"), "w") as f:
+            f.write(self.join("tap") + "\n")
+        return {"EnableClustering": 1, "ClusterFileName": self.join("tap.lst")}
+
     def items(self, folder="queproc"):
         """Item numbers in a spool folder, ascending."""
         try:

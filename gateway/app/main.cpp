@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "gateway/app/engine.h"
 #include "gateway/app/inspect_command.h"
 #include "gateway/app/single_instance.h"
+#include "gateway/app/test_rules_command.h"
 #include "platform/data_root.h"
 
 namespace {
@@ -42,6 +44,9 @@ int main(int argc, char** argv) {
   using namespace tarnhold;
   if (argc > 1 && std::string(argv[1]) == "--inspect") {
     return RunInspect(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (argc > 1 && std::string(argv[1]) == "--test-rules") {
+    return RunTestRules(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   }
   GateOptions options;
   std::string error;

@@ -1,0 +1,160 @@
+#include "gateway/app/test_rules_command.h"
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "gateway/gateway_config.h"
+#include "gateway/queue_item.h"
+#include "platform/data_root.h"
+#include "platform/locked_file.h"
+#include "platform/temp_files.h"
+#include "sweeper/dry_run_effects.h"
+#include "sweeper/item_processor.h"
+
+namespace fs = std::filesystem;
+
+namespace tarnhold {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: thgate --test-rules [--root DIR] [--raw --from ADDR --to ADDR] [--ip IP] FILE";
+
+struct TestRulesArgs {
+  std::string root;
+  bool raw = false;
+  std::optional<std::string> from, to, ip;
+  fs::path file;
+};
+
+bool Parse(const std::vector<std::string>& args, TestRulesArgs& a, std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::optional<std::string>& slot) {
+      if (i + 1 >= args.size()) return false;
+      slot = args[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--raw") {
+      a.raw = true;
+    } else if (arg == "--root") {
+      std::optional<std::string> root;
+      ok = value(root);
+      if (ok) a.root = *root;
+    } else if (arg == "--from") {
+      ok = value(a.from);
+    } else if (arg == "--to") {
+      ok = value(a.to);
+    } else if (arg == "--ip") {
+      ok = value(a.ip);
+    } else if (a.file.empty() && !arg.empty() && arg[0] != '-') {
+      a.file = arg;
+    } else {
+      error = "unexpected argument \"" + arg + "\"";
+      return false;
+    }
+    if (!ok) {
+      error = "no value after " + arg;
+      return false;
+    }
+  }
+  if (a.file.empty()) {
+    error = "no message file";
+  } else if (a.raw && (!a.from || !a.to)) {
+    error = "--raw needs --from and --to for the envelope";
+  } else if (!a.raw && (a.from || a.to)) {
+    error = "--from and --to go with --raw; a queue item has its own envelope";
+  }
+  return error.empty();
+}
+
+// A queue item with the given envelope in front of the plain message `file`. Lines are given
+// CR LF ends, as the message would have travelled over SMTP.
+bool MakeItem(const fs::path& file, const fs::path& item, const std::string& recipient,
+              const std::string& sender, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + file.string();
+    return false;
+  }
+  LockedFile out;
+  if (out.CreateLocked(item, error) != CreateResult::Created) return false;
+  if (WriteQueueItemHeader(out, recipient, sender, 0, 0, 0) != 0) {
+    error = "cannot write " + item.string();
+    return false;
+  }
+  char buffer[65536];
+  std::string text;
+  char previous = '\0';
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.clear();
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      if (buffer[i] == '\n' && previous != '\r') text += '\r';
+      text += buffer[i];
+      previous = buffer[i];
+    }
+    if (!out.WriteAll(text.data(), text.size())) {
+      error = "cannot write " + item.string();
+      return false;
+    }
+  }
+  return true;
+}
+
+// The stat file of an item that lies in a processing queue; none for a file elsewhere.
+fs::path StatFileOf(const fs::path& file) {
+  fs::path absolute = fs::absolute(file);
+  if (absolute.parent_path().filename() != "queproc") return {};
+  return absolute.parent_path().parent_path() / "stat" / absolute.filename();
+}
+
+}  // namespace
+
+int RunTestRules(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TestRulesArgs a;
+  std::string error;
+  if (!Parse(args, a, error)) {
+    err << "thgate: " << error << "; " << kUsage << "\n";
+    return 2;
+  }
+  const fs::path root = ResolveDataRoot(a.root);
+  CGatewayConfig config(root);
+  ConfigLoadReport report = config.Load();
+  for (const std::string& problem : report.problems) err << "thgate: " << problem << "\n";
+
+  // Everything the run writes stays in a private folder that goes with it.
+  TempDir work;
+  if (!work.Create(fs::temp_directory_path(), "thgate-test-rules.")) {
+    err << "thgate: cannot make a work folder in " << fs::temp_directory_path().string() << "\n";
+    return 2;
+  }
+  const fs::path item = work.Path() / a.file.filename();
+  std::error_code ec;
+  if (a.raw) {
+    if (!MakeItem(a.file, item, *a.to, *a.from, error)) {
+      err << "thgate: " << error << "\n";
+      return 2;
+    }
+  } else if (fs::copy_file(a.file, item, ec); ec) {
+    err << "thgate: cannot read " << a.file.string() << ": " << ec.message() << "\n";
+    return 2;
+  }
+
+  ProcessSetup setup;
+  setup.temp_root = work.Path() / "temp";
+  setup.work_zip = work.Path() / "attachments.zip";
+  setup.stat_file = a.raw ? fs::path() : StatFileOf(a.file);
+  setup.source_ip = a.ip;
+  setup.log = [&out](std::string_view line) { out << "> " << line << "\n"; };
+  EffectsFactory dry = [](const fs::path&, const MessageFacts& facts, CGatewayMessageFile&) {
+    return std::make_unique<DryRunEffects>(facts.item_size);
+  };
+  std::uint32_t send_queue_hint = 0;
+  ItemOutcome outcome = ProcessItem(item, config, setup, dry, send_queue_hint);
+  out << "decision: rule=" << outcome.rule << " action=" << outcome.action
+      << " destination=" << DestinationText(outcome.destination, outcome.area) << "\n";
+  return 0;
+}
+
+}  // namespace tarnhold

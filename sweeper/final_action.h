@@ -34,6 +34,7 @@ struct ItemOutcome {
   int action = kActionContinue;
   Destination destination = Destination::Stayed;
   std::string area;
+  bool locked = false;  // its writer still held the item: it stays for a later pass
 };
 
 // Where the message goes, from the walk's state; `off_peak_now` is the off-peak window test.

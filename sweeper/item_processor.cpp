@@ -1,6 +1,7 @@
 #include "sweeper/item_processor.h"
 
 #include "gateway/activity_log.h"
+#include "platform/locked_file.h"
 #include "sweeper/live_effects.h"
 #include "sweeper/off_peak.h"
 #include "sweeper/rule_walk.h"
@@ -16,6 +17,13 @@ std::int64_t FileSize(const fs::path& file) {
   std::error_code ec;
   auto size = fs::file_size(file, ec);
   return ec ? 0 : static_cast<std::int64_t>(size);
+}
+
+// Whether another party (the receiver, still writing) holds the item.
+bool StillHeld(const fs::path& item) {
+  LockedFile probe;
+  std::string error;
+  return probe.OpenLocked(item, Access::ReadOnly, error) == LockResult::Busy;
 }
 
 // An item that cannot be parsed goes to the errors quarantine and is never swept again.
@@ -49,7 +57,9 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
   const int read = message.Read(item);
   if (read == -1) {
     setup.log("... item locked by server");
-    return {};
+    ItemOutcome locked;
+    locked.locked = true;
+    return locked;
   }
   if (read == -2) {
     message.Release();
@@ -81,6 +91,11 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
 }
 
 void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayConfig& config) {
+  // A long transfer would otherwise write three lines on every pass until it ends.
+  if (reported_locked_.contains(item)) {
+    if (StillHeld(item)) return;
+    reported_locked_.erase(item);
+  }
   const fs::path root = config.Root();
   const fs::path work_zip = root / "attachments.zip";
   std::error_code ec;
@@ -98,6 +113,7 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
     return std::make_unique<LiveEffects>(config, path, message, wake);
   };
   ItemOutcome outcome = ProcessItem(item, config, setup, live, send_queue_hint_);
+  if (outcome.locked) reported_locked_.insert(item);
   // The source information goes with its item; while the item stays, so does its IP.
   if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
   fs::remove(work_zip, ec);

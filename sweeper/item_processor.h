@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "gateway/gateway_config.h"
@@ -39,7 +40,8 @@ ItemOutcome ProcessItem(const std::filesystem::path& item, const CGatewayConfig&
                         std::uint32_t& send_queue_hint);
 
 // The engine's processor: ProcessItem with live effects on the data root, with the clean-up
-// before and after each item.
+// before and after each item. An item that its writer still holds is reported once; while it
+// stays held, later passes leave it alone without a line.
 class QueueItemProcessor {
  public:
   // `send_wake` (may be null) is notified when an item enters the send queue.
@@ -53,6 +55,7 @@ class QueueItemProcessor {
   WakeEvent* send_wake_;
   VirusCheck virus_check_;
   std::uint32_t send_queue_hint_ = 0;
+  std::set<std::filesystem::path> reported_locked_;
 };
 
 }  // namespace tarnhold

@@ -305,6 +305,13 @@ TEST(ProcessQueueItem, LockedItemStays) {
                    "> ... item locked by server"}));
   EXPECT_TRUE(fs::exists(path));
   EXPECT_TRUE(fs::exists(g.root / "stat/1"));
+  // Later passes leave it alone without a line while it is held, and take it once released.
+  g.Process();
+  EXPECT_EQ(g.log.Lines().size(), 3u);
+  writer.Close();
+  g.Process();
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(g.log.Lines().back(), "> item in Send que with ID  1");
 }
 
 TEST(ProcessQueueItem, UnreadableItemGoesToErrors) {

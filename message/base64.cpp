@@ -37,19 +37,42 @@ void AppendBase64(const unsigned char* data, std::size_t size, std::string& out)
 
 std::size_t Base64Decoder::Feed(const char* data, std::size_t size, unsigned char* out) {
   std::size_t made = 0;
+  std::uint32_t bits = bits_;
+  int held = held_;
+  int padding = padding_;  // bit n set: the group's character n was "="
+  const auto* in = reinterpret_cast<const unsigned char*>(data);
   for (std::size_t i = 0; i < size; ++i) {
-    signed char v = kValues[static_cast<unsigned char>(data[i])];
+    // Whole groups of four alphabet characters go at once (the common case).
+    while (held == 0 && i + 4 <= size) {
+      int a = kValues[in[i]], b = kValues[in[i + 1]], c = kValues[in[i + 2]],
+          d = kValues[in[i + 3]];
+      if ((a | b | c | d) < 0) break;
+      out[made++] = static_cast<unsigned char>((a << 2) | (b >> 4));
+      out[made++] = static_cast<unsigned char>((b << 4) | (c >> 2));
+      out[made++] = static_cast<unsigned char>((c << 6) | d);
+      i += 4;
+    }
+    if (i >= size) break;
+    int v = kValues[in[i]];
     if (v == -1) continue;
-    chars_[held_] = data[i];
-    group_[held_] = static_cast<unsigned char>(v < 0 ? 0 : v);
-    if (++held_ < 4) continue;
-    held_ = 0;
-    out[made++] = static_cast<unsigned char>((group_[0] << 2) | (group_[1] >> 4));
-    if (chars_[2] == '=') continue;
-    out[made++] = static_cast<unsigned char>((group_[1] << 4) | (group_[2] >> 2));
-    if (chars_[3] == '=') continue;
-    out[made++] = static_cast<unsigned char>((group_[2] << 6) | group_[3]);
+    if (v == -2) {
+      padding |= 1 << held;
+      v = 0;
+    }
+    bits = (bits << 6) | static_cast<std::uint32_t>(v);
+    if (++held < 4) continue;
+    out[made++] = static_cast<unsigned char>(bits >> 16);
+    if (!(padding & 4)) {
+      out[made++] = static_cast<unsigned char>(bits >> 8);
+      if (!(padding & 8)) out[made++] = static_cast<unsigned char>(bits);
+    }
+    held = 0;
+    padding = 0;
+    bits = 0;
   }
+  bits_ = bits;
+  held_ = held;
+  padding_ = padding;
   return made;
 }
 

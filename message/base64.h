@@ -28,9 +28,9 @@ class Base64Decoder {
   std::size_t Feed(const char* data, std::size_t size, unsigned char* out);
 
  private:
-  unsigned char group_[4] = {};
-  char chars_[4] = {};
+  std::uint32_t bits_ = 0;  // the characters of the unfinished group, six bits each
   int held_ = 0;
+  int padding_ = 0;
 };
 
 // Encodes the record's source: its header lines, then one line per 57-byte read, each

@@ -58,6 +58,8 @@ class CMimeCoder : public CMessageCoder {
   void ExpandAlternative(std::int64_t start, std::int64_t end, int index);
 
   [[nodiscard]] int TopLevelClass() const { return content_class_; }
+  // Parts the last parse found at the top level.
+  [[nodiscard]] int PartCount() const { return part_count_; }
   [[nodiscard]] const std::string& Boundary() const { return boundary_; }
   // Record access for the message file and tests (nullptr past the end).
   [[nodiscard]] const AttachmentRecord* Record(int index) const;

@@ -1,6 +1,7 @@
 #include "message/quoted_printable.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "message/part_encoders.h"
 
@@ -41,43 +42,58 @@ void QuotedPrintableEncoder::Finish(std::string& out) {
   line_.clear();
 }
 
-void QuotedPrintableDecoder::Feed(const char* data, std::size_t size, std::string& out) {
+std::size_t QuotedPrintableDecoder::Feed(const char* data, std::size_t size, char* out) {
+  std::size_t made = 0;
   for (std::size_t i = 0; i < size; ++i) {
-    char c = data[i];
     switch (state_) {
-      case State::Text:
-        if (c == '=') {
-          state_ = State::AfterEquals;
-        } else {
-          out += c;
-        }
+      case State::Text: {
+        // Plain runs are copied whole up to the next "=".
+        const void* eq = std::memchr(data + i, '=', size - i);
+        std::size_t run =
+            eq ? static_cast<std::size_t>(static_cast<const char*>(eq) - data) - i : size - i;
+        std::memcpy(out + made, data + i, run);
+        made += run;
+        i += run;
+        if (eq) state_ = State::AfterEquals;
         break;
+      }
       case State::AfterEquals:
-        if (c == '\t' || c == ' ' || c == '\r') {
+        if (data[i] == '\t' || data[i] == ' ' || data[i] == '\r') {
           state_ = State::SkipToLineFeed;
         } else {
-          first_ = c;
+          first_ = data[i];
           state_ = State::Escape;
         }
         break;
       case State::Escape:
-        out += static_cast<char>((HexValue(first_) * 16 + HexValue(c)) & 255);
+        out[made++] = static_cast<char>((HexValue(first_) * 16 + HexValue(data[i])) & 255);
         state_ = State::Text;
         break;
       case State::SkipToLineFeed:
-        if (c == '\n') state_ = State::Text;
+        if (data[i] == '\n') state_ = State::Text;
         break;
     }
   }
+  return made;
+}
+
+void QuotedPrintableDecoder::Feed(const char* data, std::size_t size, std::string& out) {
+  std::size_t at = out.size();
+  out.resize(at + size);
+  out.resize(at + Feed(data, size, out.data() + at));
+}
+
+std::size_t QuotedPrintableDecoder::Finish(char* out) {
+  std::size_t made = 0;
+  if (state_ == State::AfterEquals || state_ == State::Escape) out[made++] = '=';
+  if (state_ == State::Escape) out[made++] = first_;
+  state_ = State::Text;
+  return made;
 }
 
 void QuotedPrintableDecoder::Finish(std::string& out) {
-  if (state_ == State::AfterEquals) out += '=';
-  if (state_ == State::Escape) {
-    out += '=';
-    out += first_;
-  }
-  state_ = State::Text;
+  char tail[2];
+  out.append(tail, Finish(tail));
 }
 
 int EncodeQuotedPrintablePart(AttachmentRecord* record, CDataSource& out) {
@@ -111,20 +127,17 @@ int DecodeQuotedPrintablePart(CDataSource& message, std::int64_t offset, std::in
   constexpr std::size_t kBlock = 4096;
   if (length <= 0 || message.Seek(offset, kSeekStart) != offset) return kResultOk;
   QuotedPrintableDecoder decoder;
-  char in[kBlock];
-  std::string out;
+  char in[kBlock], out[kBlock];
   std::int64_t left = length;
   while (left > 0) {
     long n = message.Read(in, static_cast<std::size_t>(std::min<std::int64_t>(kBlock, left)));
     if (n <= 0) break;
     left -= n;
-    out.clear();
-    decoder.Feed(in, static_cast<std::size_t>(n), out);
-    if (!WriteText(dest, out)) return kResultShortWrite;
+    std::size_t made = decoder.Feed(in, static_cast<std::size_t>(n), out);
+    if (!WriteText(dest, std::string_view(out, made))) return kResultShortWrite;
   }
-  out.clear();
-  decoder.Finish(out);
-  return WriteText(dest, out) ? kResultOk : kResultShortWrite;
+  std::size_t made = decoder.Finish(out);
+  return WriteText(dest, std::string_view(out, made)) ? kResultOk : kResultShortWrite;
 }
 
 }  // namespace tarnhold

@@ -28,13 +28,16 @@ class QuotedPrintableEncoder {
 
 class QuotedPrintableDecoder {
  public:
-  // Decodes `size` characters, appending bytes to `out`. "=" followed by tab, space or CR is
+  // Decodes `size` characters into `out`. "=" followed by tab, space or CR is
   // a soft break: it and everything up to and including the next LF are dropped. "=" and the
   // next two characters give one byte, each character read as a hexadecimal digit ("0"-"9"
   // give 0-9, any other character c gives c - 55, so "A"-"F" give 10-15). Everything else is
-  // copied.
+  // copied. `out` needs room for `size` bytes; returns the number made.
+  std::size_t Feed(const char* data, std::size_t size, char* out);
   void Feed(const char* data, std::size_t size, std::string& out);
   // Ends the data: an "=" with fewer than two characters after it is kept as it stands.
+  // `out` needs room for 2 bytes; returns the number made.
+  std::size_t Finish(char* out);
   void Finish(std::string& out);
 
  private:

@@ -2,9 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <linux/fs.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,6 +21,9 @@ namespace fs = std::filesystem;
 
 namespace tarnhold {
 namespace {
+
+// Candidates looked up one by one from a start hint before the whole folder is read.
+constexpr std::uint32_t kFreeNumberProbes = 16;
 
 std::string SystemError(const std::string& step) { return step + ": " + std::strerror(errno); }
 
@@ -90,6 +93,14 @@ std::uint32_t LargestItemNumber(const fs::path& folder) {
 std::uint32_t FindFreeNumber(const fs::path& folder) { return FindFreeNumber(folder, 1); }
 
 std::uint32_t FindFreeNumber(const fs::path& folder, std::uint32_t start) {
+  // A caller's hint usually points just past the numbers in use: a few lookups then answer
+  // without reading a folder that may hold thousands of entries.
+  if (start > 1) {
+    for (std::uint32_t n = start; n < start + kFreeNumberProbes; ++n) {
+      struct stat st {};
+      if (::lstat((folder / std::to_string(n)).c_str(), &st) != 0 && errno == ENOENT) return n;
+    }
+  }
   // One scan instead of one lookup per candidate. With k entries the answer is at most
   // start + k, so only numbers from start to start + k need marking.
   const std::uint32_t first = start < 1 ? 1 : start;

@@ -50,10 +50,12 @@ TEST(SpoolFolder, FirstFreeNumber) {
 TEST(SpoolFolder, FreeNumberFromAStart) {
   TempRoot root;
   for (const char* n : {"1", "2", "3", "6"}) root.Write(std::string("q/") + n, "");
+  // A run longer than the lookups made from a hint before the folder is read.
+  for (int n = 10; n <= 40; ++n) root.Write("q/" + std::to_string(n), "");
   struct Case {
     std::uint32_t start;
     std::uint32_t want;
-  } cases[] = {{0, 4}, {1, 4}, {4, 4}, {5, 5}, {6, 7}, {30001, 30001}};
+  } cases[] = {{0, 4}, {1, 4}, {4, 4}, {5, 5}, {6, 7}, {30001, 30001}, {10, 41}, {3, 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start);
     EXPECT_EQ(FindFreeNumber(root / "q", c.start), c.want);

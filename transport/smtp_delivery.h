@@ -33,6 +33,8 @@ inline constexpr unsigned kMxPort = 25;
 // Message data goes out in pieces of this size; "Total Sent" is logged every 20 pieces.
 inline constexpr std::size_t kSendPieceBytes = 512;
 inline constexpr int kPiecesPerProgressLine = 20;
+// Pieces are handed to the connection in batches of up to this size.
+inline constexpr std::size_t kSendBatchBytes = 64 * 1024;
 // Reply lines are read with this time-out; a connect may take as long.
 inline constexpr long kDeliveryTimeoutS = 30;
 // The recipient used for an item that has none: a reserved domain nobody can own, so the

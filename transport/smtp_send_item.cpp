@@ -1,7 +1,10 @@
 // SmtpSendItem: one queue item over one SMTP connection, HELO to the end of the data.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "gateway/activity_log.h"
@@ -48,16 +51,36 @@ class StreamTail {
 
 enum class DataResult { Sent, SendFailed, ReadFailed };
 
+// Gathers the pieces of the data into batches, so that a message goes out in a few large
+// segments instead of one small one per piece (which would wait for the peer's delayed ACKs).
+class DataOut {
+ public:
+  explicit DataOut(int fd) : fd_(fd) { batch_.reserve(kSendBatchBytes); }
+  bool Add(std::string_view bytes) {
+    tail_.Add(bytes);
+    batch_.append(bytes);
+    return batch_.size() < kSendBatchBytes || Flush();
+  }
+  bool Flush() {
+    bool ok = SendAll(fd_, batch_.data(), batch_.size()) == static_cast<long>(batch_.size());
+    batch_.clear();
+    return ok;
+  }
+  [[nodiscard]] bool EndsWithDotLine() const { return tail_.EndsWithDotLine(); }
+
+ private:
+  int fd_;
+  std::string batch_;
+  StreamTail tail_;
+};
+
 // Sends the banner, the stored text in pieces and, when needed, the terminator.
 DataResult SendData(int fd, const SendItemData& data) {
-  StreamTail tail;
-  if (data.return_kind != kReturnNone) {
-    std::string banner = ReturnedMailBanner(data.return_kind, data.settings.MakeMessageId(),
-                                            data.recipient, data.sender, "");
-    if (SendAll(fd, banner.data(), banner.size()) != static_cast<long>(banner.size())) {
-      return DataResult::SendFailed;
-    }
-    tail.Add(banner);
+  DataOut out(fd);
+  if (data.return_kind != kReturnNone &&
+      !out.Add(ReturnedMailBanner(data.return_kind, data.settings.MakeMessageId(),
+                                  data.recipient, data.sender, ""))) {
+    return DataResult::SendFailed;
   }
   SmtpOutLogLine("Sending Data Out");
   if (!data.item.File().Seek(data.text_offset)) return DataResult::ReadFailed;
@@ -67,21 +90,16 @@ DataResult SendData(int fd, const SendItemData& data) {
     long n = data.item.File().Read(piece.data(), piece.size());
     if (n < 0) return DataResult::ReadFailed;  // never end a message that was not read whole
     if (n == 0) break;
-    if (SendAll(fd, piece.data(), static_cast<std::size_t>(n)) != n) {
+    if (!out.Add(std::string_view(piece.data(), static_cast<std::size_t>(n)))) {
       return DataResult::SendFailed;
     }
-    tail.Add(std::string_view(piece.data(), static_cast<std::size_t>(n)));
     total += n;
     if (pieces % kPiecesPerProgressLine == 0) {
       SmtpOutLogLine("Total Sent: " + std::to_string(total));
     }
   }
-  if (!tail.EndsWithDotLine() &&
-      SendAll(fd, kTerminator.data(), kTerminator.size()) !=
-          static_cast<long>(kTerminator.size())) {
-    return DataResult::SendFailed;
-  }
-  return DataResult::Sent;
+  if (!out.EndsWithDotLine() && !out.Add(kTerminator)) return DataResult::SendFailed;
+  return out.Flush() ? DataResult::Sent : DataResult::SendFailed;
 }
 
 // Connects as the delivery does: a given address (dotted, or a name resolved first), or else
@@ -147,6 +165,9 @@ int SmtpSendItem(const SendItemData& data, std::string_view host_name,
   CUT_WSClient client;
   if (!ConnectTo(client, host_name, host_address, port)) return kSendNoConnection;
   SmtpOutLogLine("Connected");
+  // Every write is a whole command or a whole batch: nothing gains from holding it back.
+  int one = 1;
+  ::setsockopt(client.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   int result = Exchange(client.GetSocket(), data, helo_name, aborted);
   client.CloseConnection();  // no QUIT: the reply to the data has settled the outcome
   return result;

@@ -1,10 +1,15 @@
 // Delivery through the recipient domain's mail exchangers: dnsmasq answers for the domains,
 // the exchangers are recording sinks on port 25 of their own loopback addresses. Needs root
 // (ports 53 and 25); each test has its own addresses so that tests may run side by side.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "platform/unique_fd.h"
 #include "tests/support/recording_smtp_sink.h"
 #include "tests/transport/delivery_fixture.h"
 #include "tests/transport/dnsmasq_server.h"
@@ -17,6 +22,15 @@ using test::RecordingSmtpSink;
 using test::SendQueue;
 
 constexpr const char* kText = "Subject: far\r\n\r\nbody\r\n.\r\n";
+
+bool Answers(const std::string& address, int port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_aton(address.c_str(), &a.sin_addr);
+  return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
 
 // Domain mx.test has exchangers mx1 (preference 10, address .first) and mx2 (20, .second);
 // back.test has one exchanger at .second. Nothing listens until a test starts a sink.
@@ -33,6 +47,13 @@ class MxDelivery : public ::testing::Test {
     };
     std::string why;
     if (!dnsmasq_.Start(dns_, records, queue_.Root() / "dnsmasq.log", why)) GTEST_SKIP() << why;
+    // A program listening on port 25 of every address (a mail server, a gateway on its
+    // default port) would take the mail meant for the exchangers here.
+    for (const std::string& address : {first_, second_}) {
+      if (Answers(address, 25)) {
+        GTEST_SKIP() << "another program listens on port 25 of " << address;
+      }
+    }
     config_.outbound = {"", 25, 1};
     config_.dns_servers = {dns_};
     config_.helo_name = "gw.test";

@@ -215,6 +215,9 @@ ConfigLoadReport CGatewayConfig::Load() {
     std::string section = LocalUserSectionName(static_cast<int>(c.local_users.size()));
     for (std::string& address : ReadNumbered(profile, section, kEmailAddressKey))
       c.mailbox_pairs.push_back(MailboxPair{user.Account, std::move(address)});
+    // A hand-written configuration has no mailbox folders yet; without one, local delivery to
+    // this user would fail on every attempt.
+    MakeFolder(root_ / "popstore" / std::to_string(c.local_users.size()), report);
     c.local_users.push_back(std::move(user));
   }
   for (CScannerRecord scanner; scanner.Load(profile, static_cast<int>(c.scanners.size()));)

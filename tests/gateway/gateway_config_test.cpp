@@ -220,6 +220,19 @@ TEST(GatewayConfigLoad, EachRuleGetsItsQuarantineFolderInsideQuaran) {
   EXPECT_EQ(config.rules[1].QuarantineArea, "../../escaped");  // kept as written
 }
 
+TEST(GatewayConfigLoad, EachLocalUserGetsItsMailboxFolder) {
+  TempRoot root;
+  CGatewayConfig config(root.Path());
+  root.Write("tarnhold.dat",
+             "[POP3User0]\naccount=ann\nEmailAddress0=ann\n"
+             "[POP3User1]\naccount=bob\n[POP3User2]\naccount=\n");
+  config.Load();
+  EXPECT_EQ(config.local_users.size(), 2u);
+  EXPECT_TRUE(fs::is_directory(root / "popstore/0"));
+  EXPECT_TRUE(fs::is_directory(root / "popstore/1"));
+  EXPECT_FALSE(fs::exists(root / "popstore/2"));
+}
+
 TEST(GatewayConfigPaths, QuarantinePathNeverLeavesQuaran) {
   CGatewayConfig config("/r");
   struct Case {

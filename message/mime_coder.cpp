@@ -80,8 +80,7 @@ const char* CMimeCoder::GlobalHeader(int index) const {
   return index < 0 ? nullptr : global_headers_.Get(static_cast<std::size_t>(index));
 }
 
-int CMimeCoder::WriteParsedPart(const AttachmentRecord& record, CDataSource& output) {
-  auto& r = const_cast<AttachmentRecord&>(record);
+int CMimeCoder::WriteParsedPart(AttachmentRecord& r, CDataSource& output) {
   if (r.source || !parsed_ || r.data_offset < 1 || r.data_length < 1) {
     return EncodePart(r.encoding, &r, output);
   }
@@ -121,7 +120,7 @@ int CMimeCoder::Encode(CDataSource& body, CDataSource& output, bool append) {
     text.encoding = kEncodingBase64;
     rc = EncodeBase64Part(&text, output);
   }
-  for (const auto& record : attachments_) {
+  for (auto& record : attachments_) {
     if (rc != kResultOk) break;
     rc = WriteText(output, line) ? WriteParsedPart(record, output) : kResultShortWrite;
   }

@@ -82,7 +82,8 @@ class CMimeCoder : public CMessageCoder {
   [[nodiscard]] std::int64_t FindIn(std::string_view text, std::int64_t from, std::int64_t to,
                                     bool case_sensitive);
   [[nodiscard]] std::string ReadAt(std::int64_t pos, std::size_t count);
-  int WriteParsedPart(const AttachmentRecord& record, CDataSource& output);
+  // Copies a parsed part unchanged, or encodes a record that has its own source.
+  int WriteParsedPart(AttachmentRecord& record, CDataSource& output);
 
   std::unique_ptr<CDataSource> parsed_;
   std::list<AttachmentRecord> attachments_;

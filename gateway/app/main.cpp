@@ -13,7 +13,7 @@
 
 #include "gateway/app/command_line.h"
 #include "gateway/app/engine.h"
-#include "gateway/app/inspect_command.h"
+#include "gateway/app/item_report_command.h"
 #include "gateway/app/single_instance.h"
 #include "gateway/app/test_rules_command.h"
 #include "platform/data_root.h"

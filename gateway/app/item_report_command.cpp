@@ -1,4 +1,4 @@
-#include "gateway/app/inspect_command.h"
+#include "gateway/app/item_report_command.h"
 
 #include <iostream>
 #include <nlohmann/json.hpp>

@@ -1,18 +1,12 @@
 // The resolver against a real DNS server: dnsmasq on a loopback address and port 53, the port
 // the resolver always asks. Needs root to bind port 53; skips with the reason otherwise.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
-#include "platform/unique_fd.h"
 #include "tests/support/temp_root.h"
+#include "tests/transport/dnsmasq_server.h"
 #include "transport/dns_client.h"
 #include "transport/mx_lookup.h"
 
@@ -20,63 +14,6 @@ namespace tarnhold {
 namespace {
 
 using test::TempRoot;
-
-// One dnsmasq serving only the names given on its command line; stopped by its pid.
-class Dnsmasq {
- public:
-  Dnsmasq(const std::string& address, std::vector<std::string> records, const TempRoot& root)
-      : address_(address) {
-    std::vector<std::string> args{"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null",
-                                  "--no-resolv", "--no-hosts", "--pid-file=",
-                                  "--listen-address=" + address, "--bind-interfaces",
-                                  "--port=53", "--local=/test/", "--local-ttl=60",
-                                  "--log-facility=-"};
-    args.insert(args.end(), records.begin(), records.end());
-    log_ = root / "dnsmasq.log";
-    UniqueFd log(::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(log.Get(), 1);
-      ::dup2(log.Get(), 2);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execvp("dnsmasq", argv.data());
-      ::_exit(127);
-    }
-  }
-  ~Dnsmasq() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  // Waits until the server answers; false (with `why`) when it ended or never answered.
-  bool WaitReady(std::string& why) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        why = "dnsmasq did not start: " + TempRoot::Read(log_);
-        return false;
-      }
-      CDnsClient probe;
-      probe.SetUseDatagram(true);
-      probe.SetTimeoutSeconds(1);
-      if (probe.Query(address_, "example.test", kDnsTypeAny) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    why = "dnsmasq never answered";
-    return false;
-  }
-
- private:
-  std::string address_;
-  std::filesystem::path log_;
-  pid_t pid_ = -1;
-};
 
 std::vector<std::string> ExampleRecords() {
   std::vector<std::string> r{
@@ -97,14 +34,12 @@ class DnsmasqTest : public ::testing::Test {
  protected:
   // Each test has its own address, so tests running side by side do not collide.
   void Start(const std::string& address) {
-    if (::geteuid() != 0) GTEST_SKIP() << "binding port 53 for dnsmasq needs root";
-    server_ = std::make_unique<Dnsmasq>(address, ExampleRecords(), root_);
     std::string why;
-    if (!server_->WaitReady(why)) GTEST_SKIP() << why;
+    if (!server_.Start(address, ExampleRecords(), root_ / "dnsmasq.log", why)) GTEST_SKIP() << why;
   }
 
   TempRoot root_;
-  std::unique_ptr<Dnsmasq> server_;
+  test::DnsmasqServer server_;
 };
 
 struct Entry {

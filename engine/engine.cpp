@@ -1,4 +1,4 @@
-#include "gateway/app/engine.h"
+#include "engine/engine.h"
 
 #include <string_view>
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "gateway/activity_log.h"
-#include "gateway/app/load_log.h"
+#include "engine/load_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"

@@ -1,4 +1,4 @@
-#include "gateway/app/single_instance.h"
+#include "engine/single_instance.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "gateway/app/load_log.h"
+#include "engine/load_log.h"
 
 #include <ctime>
 #include <string>

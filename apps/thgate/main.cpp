@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "gateway/app/command_line.h"
-#include "gateway/app/engine.h"
-#include "gateway/app/item_report_command.h"
-#include "gateway/app/single_instance.h"
-#include "gateway/app/test_rules_command.h"
+#include "apps/thgate/command_line.h"
+#include "engine/engine.h"
+#include "apps/thgate/item_report_command.h"
+#include "engine/single_instance.h"
+#include "apps/thgate/test_rules_command.h"
 #include "platform/data_root.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "gateway/app/item_report_command.h"
+#include "apps/thgate/item_report_command.h"
 
 #include <iostream>
 #include <nlohmann/json.hpp>

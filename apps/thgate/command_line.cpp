@@ -1,4 +1,4 @@
-#include "gateway/app/command_line.h"
+#include "apps/thgate/command_line.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "gateway/app/test_rules_command.h"
+#include "apps/thgate/test_rules_command.h"
 
 #include <filesystem>
 #include <fstream>

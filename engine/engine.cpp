@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "sweeper/virus_check.h"
 #include "transport/interrupted_transfers.h"
 #include "transport/server_name.h"
 
@@ -151,6 +152,7 @@ void Engine::StartSweeper() {
   smtp_server_.SetQueueWake(&sweeper_.QueueWake());
   sweeper_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
   item_processor_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
+  item_processor_.SetVirusCheck(CheckForViruses);
   sweeper_.Start();
 }
 

@@ -79,6 +79,12 @@ constexpr DefaultsKey kKeysAfterLists[] = {
     {"OffPeakToMM", &C::OffPeakToMM},
 };
 
+// Keys that only the gateway reads; each is written only when it differs from its default,
+// so a file written by an administrator that knows nothing of them keeps its layout.
+constexpr DefaultsKey kGatewayKeys[] = {
+    {"VirusScanTimeout", &C::VirusScanTimeout},
+};
+
 constexpr std::string_view kLocalDomainKey = "LocalDomain";
 constexpr std::string_view kDialTimeKey = "DialTime";
 constexpr std::string_view kEmailAddressKey = "EmailAddress";
@@ -198,6 +204,7 @@ ConfigLoadReport CGatewayConfig::Load() {
   for (std::string& t : ReadNumbered(profile, kDefaultsSection, kDialTimeKey))
     c.dial_times.push_back(ToLowerAscii(std::move(t)));
   ReadDefaults(profile, kKeysAfterLists, c);
+  ReadDefaults(profile, kGatewayKeys, c);
   // The list files are read once their names are known.
   if (c.OutboundGatewayType == 1)
     ReadList(c.MapPath(c.DNSLookupFileName), "DNS server list", c.dns_servers, report);
@@ -234,6 +241,10 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteNumbered(profile, kLocalDomainKey, local_domains);
   WriteNumbered(profile, kDialTimeKey, dial_times);
   WriteDefaults(profile, kKeysAfterLists, *this);
+  const CGatewayConfig defaults(root_);
+  for (const DefaultsKey& k : kGatewayKeys) {
+    if (this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
+  }
 
   profile.AddBlankLines(3);
   for (std::size_t n = 0; n < rules.size(); ++n) {

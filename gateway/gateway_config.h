@@ -24,6 +24,7 @@ inline constexpr std::array<std::string_view, 15> kDataFolders = {
 
 inline constexpr std::string_view kConfigFileName = "tarnhold.dat";
 inline constexpr std::string_view kQuarantineFolder = "quaran";
+inline constexpr int kDefaultVirusScanTimeout = 120;  // seconds
 
 // What a load met on its way; nothing here stops it.
 struct ConfigLoadReport {
@@ -98,6 +99,9 @@ class CGatewayConfig {
   int OffPeakFromMM = 0;
   int OffPeakToHH = 0;
   int OffPeakToMM = 0;
+  // The gateway's own addition, written only when changed: how long one virus scanner may
+  // run before its scan counts as failed (seconds; 0 or less means the default).
+  int VirusScanTimeout = kDefaultVirusScanTimeout;
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

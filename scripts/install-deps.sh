@@ -6,7 +6,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libzip-dev zip unzip nlohmann-json3-dev
   qt6-base-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  python3 swaks curl fetchmail postfix dnsmasq-base bind9-dnsutils dovecot-pop3d clamav iproute2
+  python3 swaks curl fetchmail postfix dnsmasq-base bind9-dnsutils dovecot-pop3d clamav
+  clamav-daemon clamdscan iproute2
 )
 missing=()
 for p in "${packages[@]}"; do

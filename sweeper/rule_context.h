@@ -31,8 +31,8 @@ struct MessageState {
 
 struct RuleContext;
 
-// The virus check of one rule (check 2): true when a threat makes the rule trigger. Unset while
-// the gateway has no scanner support; the check is then passed over.
+// The virus check of one rule (check 2): true when a threat makes the rule trigger. Unset (as
+// in a dry run, which must start no scanner) the check is passed over.
 using VirusCheck = std::function<bool(int rule_number, const CRuleRecord& rule, RuleContext& ctx)>;
 
 struct RuleContext {

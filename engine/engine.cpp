@@ -22,7 +22,7 @@ const Engine::StartStep Engine::kThreadSteps[] = {
     {"Starting POP3 Server...", &Engine::Pop3ServerWanted, &Engine::StartPop3Server},
     {"Starting SMTP In...", nullptr, &Engine::StartSmtpReceiver},
     {"Starting SMTP Out...", nullptr, &Engine::StartSmtpOut},
-    // "Starting RAS Manager..." (EnableRas) follows once it exists.
+    {"Starting RAS Manager...", &Engine::RasWanted, &Engine::StartRasManager},
 };
 
 Engine::Engine(Options options)
@@ -34,12 +34,19 @@ Engine::Engine(Options options)
                  item_processor_.ProcessQueueItem(item, config);
                }),
       settings_(options_.root),
-      pop3_server_(settings_) {
+      pop3_server_(settings_),
+      dial_up_manager_(ras_dialer_,
+                       DialUpInputs{[this] { return Config(); },
+                                    [this] { return settings_.SendQueueCount(); },
+                                    [this] { return smtp_server_.LiveConnections(); },
+                                    [this] { return collection_running_.IsSet(); },
+                                    {}}) {
   load_log_.Reset();
 }
 
 Engine::~Engine() {
   // Connection threads log and use the settings: they end before the logs and the settings.
+  dial_up_manager_.Stop();
   sweeper_.Stop();
   send_scheduler_.Shutdown();
   smtp_server_.Shutdown();
@@ -175,6 +182,11 @@ void Engine::StartSmtpReceiver() {
 void Engine::StartSmtpOut() {
   if (send_scheduler_.Start() != 0) SmtpOutLogLine("Error: the delivery scheduler cannot start");
 }
+
+bool Engine::RasWanted() const { return Config()->EnableRas == 1; }
+
+// The line is left as it is at exit: the manager ends with the engine, not before.
+void Engine::StartRasManager() { dial_up_manager_.Start(); }
 
 int Engine::Exit() {
   smtp_server_.Stop();

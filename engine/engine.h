@@ -12,12 +12,15 @@
 #include <string>
 
 #include "gateway/activity_log.h"
+#include "gateway/collection_flag.h"
 #include "engine/load_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"
 #include "sweeper/queue_sweeper.h"
+#include "transport/dial_up_manager.h"
 #include "transport/pop3_server.h"
+#include "transport/ras_dialer.h"
 #include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
 
@@ -67,7 +70,9 @@ class Engine {
   void StartPop3Server();
   void StartSmtpReceiver();
   void StartSmtpOut();
+  void StartRasManager();
   [[nodiscard]] bool Pop3ServerWanted() const;
+  [[nodiscard]] bool RasWanted() const;
 
   Options options_;
   LoadLog load_log_;
@@ -81,6 +86,10 @@ class Engine {
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;
   CSendScheduler send_scheduler_;
+  // Set by the POP3 collection while a batch runs; read by the dial-up manager.
+  CollectionFlag collection_running_;
+  CRasDialer ras_dialer_;
+  DialUpManager dial_up_manager_;
   CUH_Control pop3_log_{kPop3LogName};
   CUH_Control smtp_in_log_{kSmtpInLogName};
   CUH_Control sweep_log_{kSweepLogName};

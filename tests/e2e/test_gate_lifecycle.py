@@ -51,6 +51,11 @@ class StartUp(unittest.TestCase):
             "Creating SMTP Out Log ...", "Creating Bandwidth Log ...", "Starting Sweeper ...",
             "Starting POP3 Server...", "Starting SMTP In...", "Starting SMTP Out...", "OK"])
 
+    def test_ras_manager_starts_last_and_exit_is_prompt(self):
+        gate, _ = start_gate(self, self.root, EnableRas=1, DialEntry="isp", DialASAP=1)
+        self.assertEqual(load_log_steps(self.root)[-2:], ["Starting RAS Manager...", "OK"])
+        self.assertEqual(gate.stop(timeout=20), 1)
+
     def test_load_log_holds_only_the_current_run(self):
         self.root.write_config(SMTPInPort=self.port)
         first = Gate(self, self.root.path).start()

@@ -1,0 +1,48 @@
+#include "platform/child_process.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnhold {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(RunCommand, OutcomesAndOutput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> argv;
+    CommandOutcome want;
+    int want_code;
+    std::string want_output;
+  } cases[] = {
+      {"exit status", {"/bin/sh", "-c", "exit 3"}, CommandOutcome::Exited, 3, ""},
+      {"output and errors", {"/bin/sh", "-c", "echo out; echo err >&2"}, CommandOutcome::Exited,
+       0, "out\nerr\n"},
+      {"found in PATH", {"true"}, CommandOutcome::Exited, 0, ""},
+      {"killed by a signal", {"/bin/sh", "-c", "kill -9 $$"}, CommandOutcome::Exited, 137, ""},
+      {"no such program", {"/nonexistent/program"}, CommandOutcome::NotStarted, -1, ""},
+      {"time limit", {"/bin/sh", "-c", "sleep 60"}, CommandOutcome::TimedOut, -1, ""},
+      // The shell is gone, its child still holds the output open: the limit still holds.
+      {"child keeps the output", {"/bin/sh", "-c", "sleep 60 & exit 0"}, CommandOutcome::Exited,
+       0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandResult r = RunCommand(c.argv, 500ms);
+    EXPECT_EQ(r.outcome, c.want);
+    if (c.want == CommandOutcome::Exited) {
+      EXPECT_EQ(r.exit_code, c.want_code);
+    }
+    EXPECT_EQ(r.output, c.want_output);
+    EXPECT_EQ(r.error.empty(), c.want != CommandOutcome::NotStarted);
+  }
+}
+
+TEST(RunCommand, OutputIsBounded) {
+  CommandResult r = RunCommand({"/bin/sh", "-c", "head -c 1000000 /dev/zero"}, 10s);
+  EXPECT_EQ(r.outcome, CommandOutcome::Exited);
+  EXPECT_EQ(r.output.size(), ChildProcess::kMaxCapturedOutput);
+}
+
+}  // namespace
+}  // namespace tarnhold

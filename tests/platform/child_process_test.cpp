@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <thread>
+
 namespace tarnhold {
 namespace {
 
@@ -36,6 +39,20 @@ TEST(RunCommand, OutcomesAndOutput) {
     EXPECT_EQ(r.output, c.want_output);
     EXPECT_EQ(r.error.empty(), c.want != CommandOutcome::NotStarted);
   }
+}
+
+TEST(RunCommand, TimeLimitKillsTheWholeGroup) {
+  CommandResult r = RunCommand({"/bin/sh", "-c", "sleep 60 & echo $!; wait"}, 300ms);
+  ASSERT_EQ(r.outcome, CommandOutcome::TimedOut);
+  const std::string stat = "/proc/" + std::to_string(std::stoi(r.output)) + "/stat";
+  // The orphaned sleep is gone once its new parent reaps it (or a zombie until then).
+  auto gone = [&] {
+    std::string line;
+    std::getline(std::ifstream(stat), line);
+    return line.empty() || line.find(") Z ") != std::string::npos;
+  };
+  for (int i = 0; i < 500 && !gone(); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(gone());
 }
 
 TEST(RunCommand, OutputIsBounded) {

@@ -135,18 +135,11 @@ std::optional<int> ChildProcess::Reap(int options) {
 
 std::optional<int> ChildProcess::Poll() {
   DrainOutput();
-  if (!Running()) return std::nullopt;
-  // Stray members of the group end with their leader; the group id is still valid while the
-  // leader is unreaped.
-  siginfo_t info{};
-  if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-      info.si_pid == pid_) {
-    ::kill(-pid_, SIGKILL);
-    auto code = Reap(0);
-    DrainOutput();
-    return code;
-  }
-  return std::nullopt;
+  // What the command left running on purpose (a dialler that went into the background) is not
+  // touched once the command has ended; only a time limit or the owner kills the group.
+  auto code = Reap(WNOHANG);
+  if (code) DrainOutput();
+  return code;
 }
 
 std::optional<int> ChildProcess::WaitFor(std::chrono::milliseconds timeout) {

@@ -1,7 +1,8 @@
 // Child processes: a command started in a process group of its own, with no input and its
 // output discarded or captured up to a bound. The owner polls or waits with a deadline and can
-// kill the whole group, so a hung command and whatever it started never outlive their caller.
-// A ChildProcess is reaped by its owner (or its destructor), never by anybody else.
+// kill the whole group, so a hung command and whatever it started end with it; what a command
+// that ended by itself left in the background is its own affair. A ChildProcess is reaped by
+// its owner (or its destructor), never by anybody else.
 #pragma once
 
 #include <chrono>

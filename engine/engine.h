@@ -12,12 +12,14 @@
 #include <string>
 
 #include "gateway/activity_log.h"
+#include "gateway/collection_state.h"
 #include "engine/load_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"
 #include "sweeper/queue_sweeper.h"
 #include "transport/pop3_server.h"
+#include "transport/pop_collector.h"
 #include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
 
@@ -52,6 +54,9 @@ class Engine {
   // the process's exit code; ending the process is the caller's.
   [[nodiscard]] int Exit();
 
+  // Set while a POP3 collection batch runs (the dial-up manager does not hang up then).
+  [[nodiscard]] const CollectionState& Collection() const { return collection_state_; }
+
   // The configuration in force.
   [[nodiscard]] std::shared_ptr<const CGatewayConfig> Config() const;
 
@@ -64,6 +69,8 @@ class Engine {
   void LoadRegistry();
   void CreateLogFiles();
   void StartSweeper();
+  void StartPop3Download();
+  [[nodiscard]] bool Pop3DownloadWanted() const;
   void StartPop3Server();
   void StartSmtpReceiver();
   void StartSmtpOut();
@@ -74,9 +81,12 @@ class Engine {
   mutable std::mutex config_mutex_;
   std::shared_ptr<const CGatewayConfig> config_;
 
+  CollectionState collection_state_;
+
   // Engine components, in construction order (destroyed in reverse).
   QueueItemProcessor item_processor_;
   CQueueSweeper sweeper_;
+  CPopCollector pop_collector_;
   CServerSettings settings_;
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;

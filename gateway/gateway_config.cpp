@@ -77,6 +77,7 @@ constexpr DefaultsKey kKeysAfterLists[] = {
     {"OffPeakFromMM", &C::OffPeakFromMM},
     {"OffPeakToHH", &C::OffPeakToHH},
     {"OffPeakToMM", &C::OffPeakToMM},
+    {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";

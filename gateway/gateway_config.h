@@ -98,6 +98,8 @@ class CGatewayConfig {
   int OffPeakFromMM = 0;
   int OffPeakToHH = 0;
   int OffPeakToMM = 0;
+  // Kilobytes: a remote message larger than this is left on its server by the collection.
+  int POP3DownloadMaxSize = 51200;
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

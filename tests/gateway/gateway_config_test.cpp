@@ -344,6 +344,7 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.OffPeakFromMM = 25;
   c.OffPeakToHH = -26;
   c.OffPeakToMM = 27;
+  c.POP3DownloadMaxSize = 28;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {

@@ -77,6 +77,11 @@ constexpr DefaultsKey kKeysAfterLists[] = {
     {"OffPeakFromMM", &C::OffPeakFromMM},
     {"OffPeakToHH", &C::OffPeakToHH},
     {"OffPeakToMM", &C::OffPeakToMM},
+};
+
+// Keys beyond the administrator's layout: read like the others, written after them only when
+// they differ from their default, so a file with the defaults keeps that layout exactly.
+constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
 };
 
@@ -199,6 +204,7 @@ ConfigLoadReport CGatewayConfig::Load() {
   for (std::string& t : ReadNumbered(profile, kDefaultsSection, kDialTimeKey))
     c.dial_times.push_back(ToLowerAscii(std::move(t)));
   ReadDefaults(profile, kKeysAfterLists, c);
+  ReadDefaults(profile, kKeysBeyondLayout, c);
   // The list files are read once their names are known.
   if (c.OutboundGatewayType == 1)
     ReadList(c.MapPath(c.DNSLookupFileName), "DNS server list", c.dns_servers, report);
@@ -235,6 +241,10 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteNumbered(profile, kLocalDomainKey, local_domains);
   WriteNumbered(profile, kDialTimeKey, dial_times);
   WriteDefaults(profile, kKeysAfterLists, *this);
+  const CGatewayConfig defaults(root_);
+  for (const DefaultsKey& k : kKeysBeyondLayout) {
+    if (this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
+  }
 
   profile.AddBlankLines(3);
   for (std::size_t n = 0; n < rules.size(); ++n) {

@@ -1,5 +1,7 @@
 #include "transport/pop_collector.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 #include <system_error>
@@ -294,7 +296,9 @@ CPopCollector::QueueResult CPopCollector::QueueItem(const fs::path& download, st
     fs::remove(work, ec);
     return QueueResult::Failed;
   }
-  if (!AppendAsDataStream(text, item, error) || !item.Sync() || !item.Close()) {
+  // Only the data is forced here: the entry that counts is the one in the processing queue,
+  // forced after the move.
+  if (!AppendAsDataStream(text, item, error) || ::fdatasync(item.Fd()) != 0 || !item.Close()) {
     if (error.empty()) error = "cannot force it to disk";
     fs::remove(work, ec);
     return QueueResult::Failed;

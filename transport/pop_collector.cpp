@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <exception>
 #include <system_error>
 
 #include "gateway/activity_log.h"
@@ -152,7 +153,15 @@ void CPopCollector::Stop() {
 void CPopCollector::Run() {
   while (!stop_) {
     std::shared_ptr<const CGatewayConfig> config = config_();
-    PopBatchResult result = RunBatch(*config);
+    PopBatchResult result;
+    try {
+      result = RunBatch(*config);
+    } catch (const std::exception& e) {
+      // Whatever a library throws ends this batch, never the collection.
+      state_.SetRunning(false);
+      Pop3LogLine(std::string("ERROR: the batch ended early: ") + e.what());
+      result.work_failed = true;
+    }
     if (stop_) break;
     std::chrono::milliseconds pause = PauseAfter(*config, result);
     if (pause.count() > 0) (void)sleep_.WaitFor(pause);

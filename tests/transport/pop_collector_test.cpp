@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/activity_log.h"
@@ -68,13 +69,13 @@ struct Fixture {
   std::shared_ptr<CGatewayConfig> config = std::make_shared<CGatewayConfig>(root.Path());
   CPopCollector collector{root.Path(), [this] { return config; }, state};
 
-  explicit Fixture(const ScriptedPeer& peer) {
+  explicit Fixture(int port) {
     fs::create_directories(root / "pop");
     fs::create_directories(root / "queproc");
     CPopAccountRecord account;
     account.Account = "box";
     account.Password = "secret";
-    account.Host = "127.0.0.1:" + std::to_string(peer.Port());
+    account.Host = "127.0.0.1:" + std::to_string(port);
     account.PrecedingText = "for";
     account.DefaultAddress = "postmaster@local.test";
     config->pop_accounts.push_back(account);
@@ -138,7 +139,7 @@ TEST(PopCollectorBatch, ItemsQueuedThenDeleted) {
   ScriptedPeer peer(Join({kLogin, {"C: STAT", "S: +OK 2 300"}, Served("200", first),
                           {"C: DELE 1", "S: +OK"}, Served("100", second),
                           {"C: DELE 2", "S: +OK", "C: Quit", "EOF"}}));
-  Fixture f(peer);
+  Fixture f(peer.Port());
   PopBatchResult result = f.collector.RunBatch(*f.config);
   ExpectScriptRan(peer);
   EXPECT_EQ(result.collected, 2);
@@ -174,7 +175,7 @@ TEST(PopCollectorBatch, LargeMessageStaysOnTheServer) {
                           {"C: LIST 1", "S: +OK 1 5000"},
                           Served("10", {"Subject: small", "", "x"}),
                           {"C: DELE 2", "S: +OK", "C: Quit", "EOF"}}));
-  Fixture f(peer);
+  Fixture f(peer.Port());
   f.config->POP3DownloadMaxSize = 4;  // KB
   PopBatchResult result = f.collector.RunBatch(*f.config);
   ExpectScriptRan(peer);
@@ -190,7 +191,7 @@ TEST(PopCollectorBatch, WorkFileFailureEndsTheBatchWithoutDelete) {
   // built, so message 1 must stay on the server and message 2 waits for the next batch.
   ScriptedPeer peer(Join({kLogin, {"C: STAT", "S: +OK 2 300"},
                           Served("10", {"Subject: one", "", "x"}), {"C: Quit", "EOF"}}));
-  Fixture f(peer);
+  Fixture f(peer.Port());
   fs::create_directories(f.root / "pop" / "tmpheader.dat" / "inside");
   PopBatchResult result = f.collector.RunBatch(*f.config);
   ExpectScriptRan(peer);
@@ -207,7 +208,7 @@ TEST(PopCollectorBatch, WorkFileFailureEndsTheBatchWithoutDelete) {
 TEST(PopCollectorBatch, AccountFailuresGoOnToTheNextAccount) {
   ScriptedPeer refused({"S: +OK", "C: USER box", "S: -ERR", "C: Quit", "EOF"});
   ScriptedPeer no_stat(Join({kLogin, {"C: STAT", "S: -ERR locked", "C: Quit", "EOF"}}));
-  Fixture f(refused);
+  Fixture f(refused.Port());
   CPopAccountRecord second = f.config->pop_accounts[0];
   second.Host = "127.0.0.1:" + std::to_string(no_stat.Port());
   CPopAccountRecord down = second;
@@ -224,6 +225,24 @@ TEST(PopCollectorBatch, AccountFailuresGoOnToTheNextAccount) {
   EXPECT_EQ(lines[3], "Could not receive number of messages");
   EXPECT_EQ(lines[5], "connection to the server failed");
   EXPECT_EQ(lines[6], "batch complete");
+}
+
+TEST(PopCollectorThread, IdleBatchWaitsAndStopWakesIt) {
+  // Interval 0 and a server that is down: after a batch that collected nothing the thread
+  // sleeps its idle pause instead of starting the next batch at once, and Stop ends the
+  // sleep. The pause here is far longer than any test may run.
+  Fixture f(test::UnusedLoopbackPort());
+  f.collector.SetIdlePause(std::chrono::hours(1));
+  f.collector.Start();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (f.log.Lines_().size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  f.collector.Stop();
+  EXPECT_EQ(f.log.Lines_(), (Lines{"connecting: account box on " + f.config->pop_accounts[0].Host +
+                                       " ...",
+                                   "connection to the server failed", "batch complete"}));
+  EXPECT_FALSE(f.state.IsRunning());
 }
 
 }  // namespace

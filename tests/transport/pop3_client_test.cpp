@@ -132,35 +132,30 @@ const Lines kStuffed = {"S: Subject: dots",  "S: ",   "S: ..leading dot", "S: ..
 const std::string kUnstuffed =
     "Subject: dots\r\n\r\n.leading dot\r\n..\r\nx\r\na.\r\n.\r\n";
 
-TEST(Pop3ClientRetrieve, DotStuffingUndone) {
-  TempRoot root;
-  ScriptedPeer peer(Join({kLoggedIn, {"C: RETR 1", "S: +OK 80 octets"}, kStuffed, kQuit}));
-  CPop3Client client;
-  ASSERT_EQ(client.Connect(Host(peer), "box", "secret"), kPop3Connected);
-  EXPECT_EQ(client.Retrieve(1, root / "1"), kPop3Ok);
-  EXPECT_EQ(TempRoot::Read(root / "1"), kUnstuffed);
-  client.Close();
-  ExpectScriptRan(peer);
-}
-
-TEST(Pop3ClientRetrieve, ByteByByteAndLongLines) {
-  // The same message one byte at a time, then a line longer than a read piece whose next
-  // piece begins with a dot: only a dot at the start of a line is stuffing.
-  std::string wire;
-  for (std::size_t i = 2; i < kStuffed.size(); ++i) wire += kStuffed[i].substr(3) + "\r\n";
+TEST(Pop3ClientRetrieve, DotStuffingUndoneWholeAndByteByByte) {
+  // Then a line longer than a read piece whose next piece begins with a dot: only a dot at
+  // the start of a line is stuffing.
   const std::string long_line = std::string(kPop3DataPieceSize - 1, 'a') + ".b\r\n";
-  Lines script = Join({kLoggedIn, {"C: RETR 1", "S: +OK"}});
-  for (char c : long_line) script.push_back(std::string("R: ") + c);
-  for (char c : wire) script.push_back(std::string("R: ") + c);
-  script.insert(script.end(), kQuit.begin(), kQuit.end());
-  TempRoot root;
-  ScriptedPeer peer(script);
-  CPop3Client client;
-  ASSERT_EQ(client.Connect(Host(peer), "box", "secret"), kPop3Connected);
-  EXPECT_EQ(client.Retrieve(1, root / "1"), kPop3Ok);
-  EXPECT_EQ(TempRoot::Read(root / "1"), long_line + ".leading dot\r\n..\r\nx\r\na.\r\n.\r\n");
-  client.Close();
-  ExpectScriptRan(peer);
+  std::string wire = long_line;
+  for (std::size_t i = 0; i < kStuffed.size(); ++i) wire += kStuffed[i].substr(3) + "\r\n";
+  for (bool byte_by_byte : {false, true}) {
+    SCOPED_TRACE(byte_by_byte ? "byte by byte" : "whole");
+    Lines script = Join({kLoggedIn, {"C: RETR 1", "S: +OK"}});
+    if (byte_by_byte) {
+      for (char c : wire) script.push_back(std::string("R: ") + c);
+    } else {
+      script.push_back("R: " + wire);
+    }
+    script.insert(script.end(), kQuit.begin(), kQuit.end());
+    TempRoot root;
+    ScriptedPeer peer(script);
+    CPop3Client client;
+    ASSERT_EQ(client.Connect(Host(peer), "box", "secret"), kPop3Connected);
+    EXPECT_EQ(client.Retrieve(1, root / "1"), kPop3Ok);
+    EXPECT_EQ(TempRoot::Read(root / "1"), long_line + kUnstuffed);
+    client.Close();
+    ExpectScriptRan(peer);
+  }
 }
 
 TEST(Pop3ClientRetrieve, FailuresDropTheConnection) {

@@ -18,7 +18,7 @@ struct Engine::StartStep {
 
 const Engine::StartStep Engine::kThreadSteps[] = {
     {"Starting Sweeper ...", nullptr, &Engine::StartSweeper},
-    // "Starting POP3 download thread..." (EnablePOP3Download) comes here once it exists.
+    {"Starting POP3 download thread...", &Engine::Pop3DownloadWanted, &Engine::StartPop3Download},
     {"Starting POP3 Server...", &Engine::Pop3ServerWanted, &Engine::StartPop3Server},
     {"Starting SMTP In...", nullptr, &Engine::StartSmtpReceiver},
     {"Starting SMTP Out...", nullptr, &Engine::StartSmtpOut},
@@ -33,13 +33,14 @@ Engine::Engine(Options options)
                [this](const std::filesystem::path& item, const CGatewayConfig& config) {
                  item_processor_.ProcessQueueItem(item, config);
                }),
+      pop_collector_(options_.root, [this] { return Config(); }, collection_state_),
       settings_(options_.root),
       pop3_server_(settings_),
       dial_up_manager_(ras_dialer_,
                        DialUpInputs{[this] { return Config(); },
                                     [this] { return settings_.SendQueueCount(); },
                                     [this] { return smtp_server_.LiveConnections(); },
-                                    [this] { return collection_running_.IsSet(); },
+                                    [this] { return collection_state_.IsRunning(); },
                                     {}}) {
   load_log_.Reset();
 }
@@ -48,6 +49,7 @@ Engine::~Engine() {
   // Connection threads log and use the settings: they end before the logs and the settings.
   dial_up_manager_.Stop();
   sweeper_.Stop();
+  pop_collector_.Stop();
   send_scheduler_.Shutdown();
   smtp_server_.Shutdown();
   pop3_server_.Shutdown();
@@ -163,6 +165,13 @@ void Engine::StartSweeper() {
   sweeper_.Start();
 }
 
+bool Engine::Pop3DownloadWanted() const { return Config()->EnablePOP3Download == 1; }
+
+void Engine::StartPop3Download() {
+  pop_collector_.SetQueueWake(&sweeper_.QueueWake());
+  pop_collector_.Start();
+}
+
 bool Engine::Pop3ServerWanted() const { return Config()->EnablePOP3Server == 1; }
 
 void Engine::StartPop3Server() {
@@ -191,6 +200,10 @@ void Engine::StartRasManager() { dial_up_manager_.Start(); }
 int Engine::Exit() {
   smtp_server_.Stop();
   send_scheduler_.Stop();  // waits up to 10 s for the send threads
+  // A message being collected stays on its server until its item is on disk: stopping the
+  // collection at any point loses nothing. It ends within one server time-out; the engine's
+  // destruction waits for it.
+  pop_collector_.RequestStop();
   return kExitCode;
 }
 

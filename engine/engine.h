@@ -12,7 +12,7 @@
 #include <string>
 
 #include "gateway/activity_log.h"
-#include "gateway/collection_flag.h"
+#include "gateway/collection_state.h"
 #include "engine/load_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
@@ -21,6 +21,7 @@
 #include "transport/dial_up_manager.h"
 #include "transport/pop3_server.h"
 #include "transport/ras_dialer.h"
+#include "transport/pop_collector.h"
 #include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
 
@@ -55,6 +56,9 @@ class Engine {
   // the process's exit code; ending the process is the caller's.
   [[nodiscard]] int Exit();
 
+  // Set while a POP3 collection batch runs (the dial-up manager does not hang up then).
+  [[nodiscard]] const CollectionState& Collection() const { return collection_state_; }
+
   // The configuration in force.
   [[nodiscard]] std::shared_ptr<const CGatewayConfig> Config() const;
 
@@ -67,6 +71,8 @@ class Engine {
   void LoadRegistry();
   void CreateLogFiles();
   void StartSweeper();
+  void StartPop3Download();
+  [[nodiscard]] bool Pop3DownloadWanted() const;
   void StartPop3Server();
   void StartSmtpReceiver();
   void StartSmtpOut();
@@ -79,15 +85,16 @@ class Engine {
   mutable std::mutex config_mutex_;
   std::shared_ptr<const CGatewayConfig> config_;
 
+  CollectionState collection_state_;
+
   // Engine components, in construction order (destroyed in reverse).
   QueueItemProcessor item_processor_;
   CQueueSweeper sweeper_;
+  CPopCollector pop_collector_;
   CServerSettings settings_;
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;
   CSendScheduler send_scheduler_;
-  // Set by the POP3 collection while a batch runs; read by the dial-up manager.
-  CollectionFlag collection_running_;
   CRasDialer ras_dialer_;
   DialUpManager dial_up_manager_;
   CUH_Control pop3_log_{kPop3LogName};

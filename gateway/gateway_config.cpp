@@ -79,10 +79,11 @@ constexpr DefaultsKey kKeysAfterLists[] = {
     {"OffPeakToMM", &C::OffPeakToMM},
 };
 
-// Keys that only the gateway reads; each is written only when it differs from its default,
-// so a file written by an administrator that knows nothing of them keeps its layout.
-constexpr DefaultsKey kGatewayKeys[] = {
+// Keys beyond the administrator's layout: read like the others, written after them only when
+// they differ from their default, so a file with the defaults keeps that layout exactly.
+constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"VirusScanTimeout", &C::VirusScanTimeout},
+    {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";
@@ -204,7 +205,7 @@ ConfigLoadReport CGatewayConfig::Load() {
   for (std::string& t : ReadNumbered(profile, kDefaultsSection, kDialTimeKey))
     c.dial_times.push_back(ToLowerAscii(std::move(t)));
   ReadDefaults(profile, kKeysAfterLists, c);
-  ReadDefaults(profile, kGatewayKeys, c);
+  ReadDefaults(profile, kKeysBeyondLayout, c);
   // The list files are read once their names are known.
   if (c.OutboundGatewayType == 1)
     ReadList(c.MapPath(c.DNSLookupFileName), "DNS server list", c.dns_servers, report);
@@ -242,7 +243,7 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteNumbered(profile, kDialTimeKey, dial_times);
   WriteDefaults(profile, kKeysAfterLists, *this);
   const CGatewayConfig defaults(root_);
-  for (const DefaultsKey& k : kGatewayKeys) {
+  for (const DefaultsKey& k : kKeysBeyondLayout) {
     if (this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
   }
 

@@ -102,6 +102,8 @@ class CGatewayConfig {
   // The gateway's own addition, written only when changed: how long one virus scanner may
   // run before its scan counts as failed (seconds; 0 or less means the default).
   int VirusScanTimeout = kDefaultVirusScanTimeout;
+  // Kilobytes: a remote message larger than this is left on its server by the collection.
+  int POP3DownloadMaxSize = 51200;
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

@@ -345,6 +345,7 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.OffPeakToHH = -26;
   c.OffPeakToMM = 27;
   c.VirusScanTimeout = 28;  // written because it differs from its default
+  c.POP3DownloadMaxSize = 29;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {

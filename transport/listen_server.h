@@ -23,9 +23,9 @@ namespace tarnhold {
 class CServerSettings;
 class CListenServer;
 
-// Fixed at construction, as the listening server has always had it. SMTPMaxIn (the
-// administrator's "Max incoming connections") is read into the settings, but no listener
-// takes its limit from there: changing that would change which hosts are refused.
+// Fixed when a server is built; nothing changes it. SMTPMaxIn (the administrator's "Max
+// incoming connections") is read into the settings, but the listener does not take its limit
+// from there: the fixed 20 is what decides which remote hosts are refused.
 inline constexpr int kMaxConnections = 20;
 // Connection threads of any origin beyond this are closed at once: a guard against a flood
 // from the local host, which the connection limit does not cover.

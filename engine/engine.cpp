@@ -47,12 +47,7 @@ Engine::Engine(Options options)
 
 Engine::~Engine() {
   // Connection threads log and use the settings: they end before the logs and the settings.
-  dial_up_manager_.Stop();
-  sweeper_.Stop();
-  pop_collector_.Stop();
-  send_scheduler_.Shutdown();
-  smtp_server_.Shutdown();
-  pop3_server_.Shutdown();
+  StopComponents();
   InstallActivityLogs({});
 }
 
@@ -99,19 +94,43 @@ void Engine::AttachLogs() {
   InstallActivityLogs({&pop3_log_, &smtp_in_log_, &sweep_log_, &smtp_out_log_, &bandwidth_log_});
 }
 
-void Engine::LoadConfiguration() {
+std::shared_ptr<CGatewayConfig> Engine::ReadConfiguration(ConfigLoadReport& report) const {
   auto fresh = std::make_shared<CGatewayConfig>(options_.root);
-  ConfigLoadReport report = fresh->Load();
+  report = fresh->Load();
   for (const std::string& problem : report.problems) {
     std::fprintf(stderr, "thgate: %s\n", problem.c_str());
   }
+  return fresh;
+}
+
+void Engine::InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh) {
   settings_.SetLocalDomains(fresh->local_domains);
   send_scheduler_.SetConfig(DeliveryConfigFrom(*fresh));
   std::scoped_lock lock(config_mutex_);
   config_ = std::move(fresh);
 }
 
-void Engine::ReloadConfiguration() { LoadConfiguration(); }
+void Engine::LoadConfiguration() {
+  // At start a missing file is no fault: every key takes its default.
+  ConfigLoadReport report;
+  InstallConfiguration(ReadConfiguration(report));
+}
+
+ReloadResult Engine::ReloadConfiguration() {
+  ConfigLoadReport report;
+  auto fresh = ReadConfiguration(report);
+  // A file that is missing for a moment (an editor that deletes, then writes) or mistyped must
+  // not replace the running rules with the defaults: a block-everything rule would vanish.
+  if (!report.file_read) {
+    SweepLogLine("configuration not reloaded: cannot read " + fresh->ConfigPath().string() +
+                 "; the running configuration stays");
+    return ReloadResult::KeptRunning;
+  }
+  std::size_t rules = fresh->rules.size();
+  InstallConfiguration(std::move(fresh));
+  SweepLogLine("configuration reloaded: " + std::to_string(rules) + " rules loaded");
+  return ReloadResult::Reloaded;
+}
 
 void Engine::LoadRegistry() {
   // A missing registry file leaves the defaults; it is not fatal.
@@ -198,13 +217,28 @@ bool Engine::RasWanted() const { return Config()->EnableRas == 1; }
 void Engine::StartRasManager() { dial_up_manager_.Start(); }
 
 int Engine::Exit() {
-  smtp_server_.Stop();
-  send_scheduler_.Stop();  // waits up to 10 s for the send threads
-  // A message being collected stays on its server until its item is on disk: stopping the
-  // collection at any point loses nothing. It ends within one server time-out; the engine's
-  // destruction waits for it.
-  pop_collector_.RequestStop();
+  StopComponents();
   return kExitCode;
+}
+
+// In the reverse order of the start. The delivery waits up to 10 s for its send threads and
+// the receiver up to 5 s for its accept thread; then what still runs is told to give up and
+// its sockets are closed. Stopping twice is harmless, so the destructor runs this again.
+void Engine::StopComponents() {
+  // Components stop in the reverse order of their start. A message being collected stays on
+  // its server until its item is on disk, so the collection may stop at any point; it is asked
+  // first so that its wait for a server runs beside the others' stops.
+  pop_collector_.RequestStop();
+  dial_up_manager_.Stop();
+  send_scheduler_.Stop();
+  send_scheduler_.Shutdown();
+  // A session in the middle of DATA loses its connection: the unfinished message is
+  // discarded and was never acknowledged, so the client sends it again.
+  smtp_server_.Stop();
+  smtp_server_.Shutdown();
+  pop3_server_.Shutdown();
+  pop_collector_.Stop();
+  sweeper_.Stop();  // after the item in hand
 }
 
 }  // namespace tarnhold

@@ -30,6 +30,8 @@ namespace tarnhold {
 inline constexpr int kExitCode = 1;
 inline constexpr int kLogLineLimit = 2048;
 
+enum class ReloadResult { Reloaded, KeptRunning };
+
 class Engine {
  public:
   struct Options {
@@ -50,10 +52,13 @@ class Engine {
   // The start-up sequence: logs, configuration, registry, log files, then the engine threads
   // in their fixed order, each step announced in load.log; finally "OK".
   void Start();
-  // Loads the configuration file afresh into a new object and makes it the one in force.
-  void ReloadConfiguration();
-  // The exit routine: stops the SMTP receiver (waiting up to 5 s) and the delivery. Returns
-  // the process's exit code; ending the process is the caller's.
+  // Loads the configuration file afresh into a new object and makes it the one in force, with
+  // a line in the sweeper log saying how many rules it holds. KeptRunning: the file could not
+  // be read; the configuration in force stays, and the log line says so.
+  [[nodiscard]] ReloadResult ReloadConfiguration();
+  // The exit routine: stops every component in the reverse order of the start, each wait
+  // bounded (the SMTP receiver 5 s, the delivery 10 s), and ends their connections. Returns
+  // the process's exit code; ending the process (through main) is the caller's.
   [[nodiscard]] int Exit();
 
   // Set while a POP3 collection batch runs (the dial-up manager does not hang up then).
@@ -67,7 +72,10 @@ class Engine {
   static const StartStep kThreadSteps[];
 
   void AttachLogs();
+  [[nodiscard]] std::shared_ptr<CGatewayConfig> ReadConfiguration(ConfigLoadReport& report) const;
+  void InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh);
   void LoadConfiguration();
+  void StopComponents();
   void LoadRegistry();
   void CreateLogFiles();
   void StartSweeper();

@@ -16,12 +16,16 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "transport/tokens.h"
 
 namespace tarnhold {
 
 class CServerSettings;
 class CListenServer;
 
+// Fixed when a server is built; nothing changes it. SMTPMaxIn (the administrator's "Max
+// incoming connections") is read into the settings, but the listener does not take its limit
+// from there: the fixed 20 is what decides which remote hosts are refused.
 inline constexpr int kMaxConnections = 20;
 // Connection threads of any origin beyond this are closed at once: a guard against a flood
 // from the local host, which the connection limit does not cover.
@@ -69,6 +73,13 @@ class CServerConnection {
   // The peer's IPv4 address in dotted form.
   [[nodiscard]] std::string PeerDotted() const;
   [[nodiscard]] CListenServer* Server() const { return server_; }
+
+  // The `index`-th token of a command line read as a number, as the shared GetTokenNumber
+  // (transport/tokens.h) reads it: 0 found, 1 not (`out` is then 0).
+  [[nodiscard]] static int GetTokenNumber(std::string_view text, std::string_view delimiters,
+                                          int index, long& out) {
+    return tarnhold::GetTokenNumber(text, delimiters, index, out);
+  }
 
  private:
   friend class CListenServer;

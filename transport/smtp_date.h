@@ -2,6 +2,7 @@
 // in local time with the zone's offset. Pure formatting; the caller picks the moment.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -13,5 +14,12 @@ namespace tarnhold {
 
 // The same for the present moment.
 [[nodiscard]] std::string SmtpDate();
+
+// The buffer form: writes the date line value of `when` (or of the present moment) with its
+// terminating zero into `out`. 0, or 1 (and nothing written) when `out_size` is below
+// kSmtpDateSize, the room every date needs.
+inline constexpr std::size_t kSmtpDateSize = 32;
+[[nodiscard]] int SmtpDate(char* out, std::size_t out_size, std::time_t when);
+[[nodiscard]] int SmtpDate(char* out, std::size_t out_size);
 
 }  // namespace tarnhold

@@ -40,6 +40,7 @@ class Attempt {
   DeliveryOutcome StoreInMailbox();
   DeliveryOutcome SendToHost(const GatewayRoute& route);
   DeliveryOutcome SendToExchangers();
+  void LogFirstExchanger(CMxLookup& lookup);
   DeliveryOutcome RecipientRefused();
   DeliveryOutcome MakeReturnedMail(std::uint32_t return_kind);
   std::optional<GatewayRoute> RoutingTableRoute() const;
@@ -103,7 +104,7 @@ DeliveryOutcome Attempt::RecipientRefused() {
 }
 
 DeliveryOutcome Attempt::StoreInMailbox() {
-  SmtpOutLogLine(data_.recipient + " is for local POP3 delivery");
+  SmtpOutLogLine("... is for local POP3 delivery");
   if (StoreLocal(data_) != 0) {
     SmtpOutLogLine("Error: SendMailLocal Failed");
     return DeliveryOutcome::Unchanged;
@@ -126,6 +127,22 @@ DeliveryOutcome Attempt::SendToHost(const GatewayRoute& route) {
   }
 }
 
+// Takes entries until one is obtained, with a line for each: "MX Record found" for the one
+// obtained, "MX Record not found, trying directly" for each before it that cannot be taken
+// (no host name, as in a null MX ".", or one longer than the name buffer).
+void Attempt::LogFirstExchanger(CMxLookup& lookup) {
+  std::string name;
+  std::uint16_t preference = 0;
+  lookup.Rewind();
+  while (lookup.NextMailExchanger(name, nullptr, preference) == 0) {
+    if (!name.empty() && name.size() <= kMaxExchangerName) {
+      SmtpOutLogLine("MX Record found " + domain_);
+      return;
+    }
+    SmtpOutLogLine("MX Record not found, trying directly " + domain_);
+  }
+}
+
 DeliveryOutcome Attempt::SendToExchangers() {
   CMxLookup lookup;
   lookup.SetAddDomain(true);
@@ -140,12 +157,7 @@ DeliveryOutcome Attempt::SendToExchangers() {
     SmtpOutLogLine("MX Record not found, trying directly " + domain_);
   } else {
     SmtpOutLogLine("Authoritative Lookup worked " + domain_);
-    std::string name;
-    std::uint16_t preference = 0;
-    lookup.Rewind();
-    SmtpOutLogLine(lookup.NextMailExchanger(name, nullptr, preference) == 0
-                       ? "MX Record found " + domain_
-                       : "MX Record not found, trying directly " + domain_);
+    LogFirstExchanger(lookup);
   }
   lookup.Rewind();
   std::string name, address;

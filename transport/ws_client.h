@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "message/data_source.h"
 #include "platform/unique_fd.h"
 
 namespace tarnhold {
@@ -106,6 +107,24 @@ class CUT_WSClient {
   virtual int SendFileStatus(long bytes_so_far) { (void)bytes_so_far; return !IsAborted(); }
   // Nonzero to abort the running transfer.
   virtual int IsAborted() { return 0; }
+
+  // Transfers through a data source, built on Send and Receive (ws_client_source.cpp).
+  // Sends the whole of `source` (opened for reading and closed here) in pieces of up to 255
+  // bytes. 15 without a socket, 79 when the source cannot be opened, 22 when a send fails,
+  // 90 when a progress hook or the abort query stops it.
+  virtual int SendFromSource(CDataSource& source);
+  // Receives into `source` until the peer closes, opening it with `open_mode` 1 (create or
+  // truncate) or 2 (append) and closing it here. `timeout_s` > 0: at most that long for each
+  // piece to arrive, else 20. `max_bytes` > 0: stops after that many bytes. 15 without a
+  // socket, 26 for another open mode, 79 when the source cannot be opened, 21 when a receive
+  // fails, 81 on a short write, 90 when a progress hook or the abort query stops it.
+  virtual int ReceiveToSource(CDataSource& source, int open_mode, long timeout_s = 0,
+                              long max_bytes = 0);
+  // Sends `length` bytes of `text` (`length` <= 0: up to the terminating zero) as lines of
+  // at most `line_length` characters (<= 0: no limit), each ended by CR LF: a line end of the
+  // text ends a line, a longer line is broken. Returns the bytes of `text` sent; fewer than
+  // asked when a send failed.
+  virtual int SendLines(const char* text, int length, int line_length);
 
   // Time-outs in milliseconds; stored only when the socket (if any) accepts them.
   int SetReceiveTimeOut(long timeout_ms);

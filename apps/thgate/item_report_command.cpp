@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 namespace tarnhold {
 namespace {
 
-constexpr const char* kUsage = "usage: thgate --inspect [--raw] [--root DIR] FILE";
-
 std::string ReadError(int result, const fs::path& file) {
   switch (result) {
     case -1:
@@ -66,26 +64,9 @@ int InspectFile(const fs::path& root, const fs::path& file, bool raw, std::ostre
   return 0;
 }
 
-int RunInspect(const std::vector<std::string>& args) {
-  bool raw = false;
-  std::string root, file;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--raw") {
-      raw = true;
-    } else if (args[i] == "--root" && i + 1 < args.size()) {
-      root = args[++i];
-    } else if (file.empty() && !args[i].empty() && args[i][0] != '-') {
-      file = args[i];
-    } else {
-      std::cerr << "thgate: unexpected argument \"" << args[i] << "\"; " << kUsage << "\n";
-      return 2;
-    }
-  }
-  if (file.empty()) {
-    std::cerr << "thgate: no file to inspect; " << kUsage << "\n";
-    return 2;
-  }
-  return InspectFile(ResolveDataRoot(root), file, raw, std::cout, std::cerr);
+int RunInspect(const GateOptions& options) {
+  return InspectFile(ResolveDataRoot(options.root), options.file, options.raw, std::cout,
+                     std::cerr);
 }
 
 }  // namespace tarnhold

@@ -1,21 +1,21 @@
-// thgate: the gateway engine. Parses the command line, makes sure it is the only engine on its
-// data root, runs the engine, and turns signals into the engine's commands: SIGHUP reloads the
-// configuration, SIGTERM and SIGINT run the exit routine. Signals are taken by sigwait on the
-// main thread only; every other thread has them blocked.
+// thgate: the gateway engine. Parses the command line and runs the command it names, or makes
+// sure it is the only engine on its data root, runs the engine, and turns signals into the
+// engine's commands: SIGHUP reloads the configuration, SIGTERM and SIGINT run the exit routine.
+// Signals are taken by sigwait on the main thread only; every other thread has them blocked.
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "apps/thgate/command_line.h"
-#include "engine/engine.h"
 #include "apps/thgate/item_report_command.h"
-#include "engine/single_instance.h"
 #include "apps/thgate/test_rules_command.h"
+#include "engine/engine.h"
+#include "engine/single_instance.h"
 #include "platform/data_root.h"
 
 namespace {
@@ -38,25 +38,22 @@ sigset_t EngineSignals() {
   return set;
 }
 
-}  // namespace
+// Waits for the engine's signals: SIGHUP reloads the configuration; SIGTERM and SIGINT end the
+// wait, so that the caller runs the exit routine.
+void ServeSignals(tarnhold::Engine& engine, const sigset_t& signals) {
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&signals, &signal_number) != 0) continue;
+    if (signal_number != SIGHUP) return;
+    (void)engine.ReloadConfiguration();  // the engine logs what became of it
+  }
+}
 
-int main(int argc, char** argv) {
+int RunEngine(const tarnhold::GateOptions& options) {
   using namespace tarnhold;
-  if (argc > 1 && std::string(argv[1]) == "--inspect") {
-    return RunInspect(std::vector<std::string>(argv + 2, argv + argc));
-  }
-  if (argc > 1 && std::string(argv[1]) == "--test-rules") {
-    return RunTestRules(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
-  }
-  GateOptions options;
-  std::string error;
-  if (!ParseGateOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "thgate: %s\n%s\n", error.c_str(), kGateUsage);
-    return 2;
-  }
   const std::filesystem::path root = ResolveDataRoot(options.root);
-
   SingleInstance instance;
+  std::string error;
   switch (instance.Acquire(root, error)) {
     case InstanceResult::Acquired: break;
     case InstanceResult::AlreadyRunning: return kExitCode;  // silently, as the window search did
@@ -77,19 +74,38 @@ int main(int argc, char** argv) {
   engine_options.root = root;
   engine_options.headless = true;
   engine_options.pop3_port = options.pop3_port;
-  auto* engine = new Engine(engine_options);  // lives until the process ends
-  engine->Start();
+  Engine engine(engine_options);
+  engine.Start();
+  ServeSignals(engine, signals);
+  // The exit routine stops every component; the engine's destructor then finds no thread
+  // left to wait for, and the process ends through main with the logs flushed and closed.
+  return engine.Exit();
+}
 
-  for (;;) {
-    int signal_number = 0;
-    if (sigwait(&signals, &signal_number) != 0) continue;
-    if (signal_number == SIGHUP) {
-      engine->ReloadConfiguration();
-      continue;
-    }
-    int code = engine->Exit();
-    std::fflush(nullptr);
-    // The other engine threads end with the process, as the exit routine intends.
-    std::_Exit(code);
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tarnhold;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  GateOptions options;
+  std::string error;
+  if (ParseGateCommandLine(args, options, error) != ParseResult::Ok) {
+    std::fprintf(stderr, "thgate: %s\n%s\n", error.c_str(), GateUsage(args).c_str());
+    return 2;
   }
+  switch (options.command) {
+    case GateCommand::Help:
+      WriteGateHelp(std::cout);
+      return 0;
+    case GateCommand::Version:
+      std::cout << kGateVersion << "\n";
+      return 0;
+    case GateCommand::Inspect:
+      return RunInspect(options);
+    case GateCommand::TestRules:
+      return RunTestRules(options, std::cout, std::cerr);
+    case GateCommand::RunEngine:
+      break;
+  }
+  return RunEngine(options);
 }

@@ -17,58 +17,6 @@ namespace fs = std::filesystem;
 namespace tarnhold {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: thgate --test-rules [--root DIR] [--raw --from ADDR --to ADDR] [--ip IP] FILE";
-
-struct TestRulesArgs {
-  std::string root;
-  bool raw = false;
-  std::optional<std::string> from, to, ip;
-  fs::path file;
-};
-
-bool Parse(const std::vector<std::string>& args, TestRulesArgs& a, std::string& error) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::optional<std::string>& slot) {
-      if (i + 1 >= args.size()) return false;
-      slot = args[++i];
-      return true;
-    };
-    bool ok = true;
-    if (arg == "--raw") {
-      a.raw = true;
-    } else if (arg == "--root") {
-      std::optional<std::string> root;
-      ok = value(root);
-      if (ok) a.root = *root;
-    } else if (arg == "--from") {
-      ok = value(a.from);
-    } else if (arg == "--to") {
-      ok = value(a.to);
-    } else if (arg == "--ip") {
-      ok = value(a.ip);
-    } else if (a.file.empty() && !arg.empty() && arg[0] != '-') {
-      a.file = arg;
-    } else {
-      error = "unexpected argument \"" + arg + "\"";
-      return false;
-    }
-    if (!ok) {
-      error = "no value after " + arg;
-      return false;
-    }
-  }
-  if (a.file.empty()) {
-    error = "no message file";
-  } else if (a.raw && (!a.from || !a.to)) {
-    error = "--raw needs --from and --to for the envelope";
-  } else if (!a.raw && (a.from || a.to)) {
-    error = "--from and --to go with --raw; a queue item has its own envelope";
-  }
-  return error.empty();
-}
-
 // A queue item with the given envelope in front of the plain message `file`. Lines are given
 // CR LF ends, as the message would have travelled over SMTP.
 bool MakeItem(const fs::path& file, const fs::path& item, const std::string& recipient,
@@ -111,14 +59,10 @@ fs::path StatFileOf(const fs::path& file) {
 
 }  // namespace
 
-int RunTestRules(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  TestRulesArgs a;
+int RunTestRules(const GateOptions& a, std::ostream& out, std::ostream& err) {
   std::string error;
-  if (!Parse(args, a, error)) {
-    err << "thgate: " << error << "; " << kUsage << "\n";
-    return 2;
-  }
   const fs::path root = ResolveDataRoot(a.root);
+  const fs::path file = a.file;
   CGatewayConfig config(root);
   ConfigLoadReport report = config.Load();
   for (const std::string& problem : report.problems) err << "thgate: " << problem << "\n";
@@ -129,22 +73,22 @@ int RunTestRules(const std::vector<std::string>& args, std::ostream& out, std::o
     err << "thgate: cannot make a work folder in " << fs::temp_directory_path().string() << "\n";
     return 2;
   }
-  const fs::path item = work.Path() / a.file.filename();
+  const fs::path item = work.Path() / file.filename();
   std::error_code ec;
   if (a.raw) {
-    if (!MakeItem(a.file, item, *a.to, *a.from, error)) {
+    if (!MakeItem(file, item, *a.to, *a.from, error)) {
       err << "thgate: " << error << "\n";
       return 2;
     }
-  } else if (fs::copy_file(a.file, item, ec); ec) {
-    err << "thgate: cannot read " << a.file.string() << ": " << ec.message() << "\n";
+  } else if (fs::copy_file(file, item, ec); ec) {
+    err << "thgate: cannot read " << file.string() << ": " << ec.message() << "\n";
     return 2;
   }
 
   ProcessSetup setup;
   setup.temp_root = work.Path() / "temp";
   setup.work_zip = work.Path() / "attachments.zip";
-  setup.stat_file = a.raw ? fs::path() : StatFileOf(a.file);
+  setup.stat_file = a.raw ? fs::path() : StatFileOf(file);
   setup.source_ip = a.ip;
   setup.log = [&out](std::string_view line) { out << "> " << line << "\n"; };
   EffectsFactory dry = [](const fs::path&, const MessageFacts& facts, CGatewayMessageFile&) {

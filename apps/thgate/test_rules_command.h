@@ -1,4 +1,4 @@
-// thgate --test-rules [--root DIR] [--raw --from ADDR --to ADDR] [--ip IP] FILE: walks the
+// thgate --test-rules [--raw] FILE [--from A] [--to B] [--ip X] [--root DIR]: walks the
 // rules in force over one message as the sweeper would and prints the sweeper's lines (with
 // their "> " prefix, without time stamps), then one line
 //   decision: rule=<n or -1> action=<code> destination=<que|offpeak|quaran/<area>|deleted|...>
@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "apps/thgate/command_line.h"
+
 namespace tarnhold {
 
-// The arguments after "--test-rules". Exit code 0, or 2 with one line on `err`.
-[[nodiscard]] int RunTestRules(const std::vector<std::string>& args, std::ostream& out,
-                               std::ostream& err);
+// The command line's --test-rules. Exit code 0, or 2 with one line on `err`.
+[[nodiscard]] int RunTestRules(const GateOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace tarnhold

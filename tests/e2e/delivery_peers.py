@@ -30,12 +30,41 @@ def _free_port(address):
         return s.getsockname()[1]
 
 
-def _accepts(address, port):
+def _identity(path):
     try:
-        with socket.create_connection((address, port), timeout=1):
-            return True
+        st = os.stat(path)
     except OSError:
-        return False
+        return None
+    return (st.st_dev, st.st_ino)
+
+
+def open_files(pid):
+    """(device, inode) of everything process `pid` holds open, sockets included."""
+    folder = "/proc/%d/fd" % pid
+    held = set()
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return held
+    for name in names:
+        identity = _identity(os.path.join(folder, name))
+        if identity is not None:
+            held.add(identity)
+    return held
+
+
+def holds_socket(pid, address, port):
+    """True when process `pid` itself holds a TCP socket listening on `address`:`port`."""
+    (number,) = struct.unpack("=I", socket.inet_aton(address))
+    local = "%08X:%04X" % (number, port)
+    inodes = set()
+    with open("/proc/net/tcp") as f:
+        next(f)
+        for line in f:
+            fields = line.split()
+            if fields[1] == local and fields[3] == "0A":
+                inodes.add(int(fields[9]))
+    return any(inode in inodes for _, inode in open_files(pid))
 
 
 class SmtpSink:
@@ -62,11 +91,12 @@ class SmtpSink:
                                      "%s:%d" % (self.address, self.port), "100"]
             self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL)
+            # Only the sink's own listening socket counts: another program may answer on a
+            # shared address. A sink that could not bind ends at once.
             if wait_until(lambda: self.proc.poll() is not None or
-                          _accepts(self.address, self.port), 5):
-                time.sleep(0.1)  # a sink that could not bind ends at once
-                if self.proc.poll() is None:
-                    break
+                          holds_socket(self.proc.pid, self.address, self.port), 5) \
+                    and self.proc.poll() is None:
+                break
             self.stop()
         else:
             test.fail("smtp-sink did not start")
@@ -84,11 +114,24 @@ class SmtpSink:
             return []
         return sorted(os.path.join(self.dumps, n) for n in names if n.startswith("m."))
 
+    def finished_dumps(self):
+        """The dump files the sink has closed. The sink opens one file per transaction at MAIL
+        and closes it at the end of DATA, so a file listed here that it no longer holds open is
+        complete (the folder is listed first, the open files looked up after)."""
+        files = self.dump_files()
+        held = open_files(self.proc.pid) if self.proc.poll() is None else set()
+        return [path for path in files if _identity(path) not in held]
+
     def wait_for_dumps(self, count, seconds=20.0):
-        """The dumped transactions (text) once `count` exist, or those there are."""
-        wait_until(lambda: len(self.dump_files()) >= count, seconds)
+        """The finished transactions (text) once `count` are finished, or those there are."""
+        found = []
+
+        def enough():
+            found[:] = self.finished_dumps()
+            return len(found) >= count
+        wait_until(enough, seconds)
         out = []
-        for path in self.dump_files():
+        for path in found:
             with open(path, "rb") as f:
                 out.append(f.read().decode("utf-8", "replace"))
         return out

@@ -7,8 +7,8 @@ import random
 import re
 import signal
 import smtplib
+import socket
 import threading
-import time
 import unittest
 
 from delivery_peers import SmtpSink
@@ -64,7 +64,8 @@ class CrashDuringLoad(unittest.TestCase):
             try:
                 smtp = smtplib.SMTP("127.0.0.1", self.port, timeout=10)
             except (OSError, smtplib.SMTPException):
-                time.sleep(0.05)  # the gateway is down: try again
+                # The gateway is down: try again once it listens (or the test ends).
+                wait_until(lambda: self.stop_clients.is_set() or self.gateway_listens(), 30)
                 continue
             try:
                 smtp.sendmail("client@x.test", ["bob@y.test"], message(n))
@@ -74,6 +75,17 @@ class CrashDuringLoad(unittest.TestCase):
                 smtp.quit()
             except (OSError, smtplib.SMTPException):
                 smtp.close()  # the gateway went down: a message without 250 is sent again
+
+    def gateway_listens(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                return True
+        except OSError:
+            return False
+
+    def accepted_count(self):
+        with self.lock:
+            return len(self.accepted)
 
     def start_gate(self):
         gate = Gate(self, self.root.path)
@@ -87,7 +99,10 @@ class CrashDuringLoad(unittest.TestCase):
             c.start()
         try:
             for _ in range(KILLS):
-                time.sleep(random.uniform(0.5, 1.5))
+                # Each run of the gateway takes a few messages under load before it is killed
+                # at some point in the middle of the next ones.
+                target = self.accepted_count() + random.randint(2, 12)
+                wait_until(lambda: self.accepted_count() >= target or self.next >= MESSAGES, 60)
                 gate.send_signal(signal.SIGKILL)
                 gate.wait()
                 gate = self.start_gate()

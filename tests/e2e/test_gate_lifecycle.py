@@ -5,14 +5,16 @@ import os
 import re
 import signal
 import socket
-import struct
+import smtplib
 import subprocess
-import time
 import unittest
 
 from thtest import THGATE, DataRoot, Gate, free_port, start_gate, wait_until
 
 STAMP = r"\d\d:\d\d:\d\d "
+SWEEP = r"^Content Sweeper: %s> " % STAMP
+# The exit routine waits at most 5 s for the SMTP receiver and 10 s for the delivery.
+EXIT_DEADLINE = 20
 
 
 def load_log_steps(root):
@@ -21,6 +23,19 @@ def load_log_steps(root):
     for line in lines:
         assert re.match(STAMP, line), line
     return [line[9:] for line in lines]
+
+
+def closed_by_peer(sock, timeout=5):
+    """True when the far side has closed `sock` (what it still sent is read and dropped)."""
+    sock.settimeout(timeout)
+    try:
+        while sock.recv(200):
+            pass
+    except ConnectionResetError:
+        pass
+    except socket.timeout:
+        return False
+    return True
 
 
 def greeting(port):
@@ -95,16 +110,15 @@ class ExitAndReload(unittest.TestCase):
         self.root = DataRoot(self)
         self.gate, self.port = start_gate(self, self.root, LocalDomain0="First.Example")
 
-    def test_sigterm_and_sigint_end_with_code_1_promptly(self):
-        # A client in the middle of a session does not hold the exit up.
+    def test_sigterm_and_sigint_end_with_code_1(self):
+        # A client in the middle of a session does not hold the exit up: the process ends
+        # within the exit routine's bounded waits (the stop's own deadline).
         held = socket.create_connection(("127.0.0.1", self.port), timeout=5)
         self.addCleanup(held.close)
         self.assertTrue(held.recv(100).startswith(b"220 "))
-        began = time.monotonic()
-        self.assertEqual(self.gate.stop(signal.SIGTERM), 1)
-        self.assertLess(time.monotonic() - began, 5.0)
+        self.assertEqual(self.gate.stop(signal.SIGTERM, timeout=EXIT_DEADLINE), 1)
         again = Gate(self, self.root.path).start()
-        self.assertEqual(again.stop(signal.SIGINT), 1)
+        self.assertEqual(again.stop(signal.SIGINT, timeout=EXIT_DEADLINE), 1)
 
     def test_sighup_reloads_for_new_sessions(self):
         old = socket.create_connection(("127.0.0.1", self.port), timeout=5)
@@ -118,6 +132,57 @@ class ExitAndReload(unittest.TestCase):
         old.sendall(b"HELO c\r\n")
         self.assertEqual(old.recv(100), b"250 first.example c\r\n")
         self.assertIsNone(self.gate.proc.poll())
+        self.gate.wait_for_line(SWEEP + r"configuration reloaded: 0 rules loaded$")
+
+
+class ExitWithSessionsOpen(unittest.TestCase):
+    def test_exit_mid_data_with_a_pop3_session_ends_every_component(self):
+        root = DataRoot(self)
+        pop3_port = free_port()
+        gate, port = start_gate(self, root, args=("--pop3-port", str(pop3_port)),
+                                EnablePOP3Server=1, LocalDomain0="example.com")
+        pop3 = socket.create_connection(("127.0.0.1", pop3_port), timeout=5)
+        self.addCleanup(pop3.close)
+        self.assertTrue(pop3.recv(200).startswith(b"+OK"))
+        smtp = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.addCleanup(smtp.close)
+        smtp.recv(100)
+        smtp.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
+                     b"Subject: cut\r\n\r\nhalf of the bo")
+        self.assertTrue(wait_until(lambda: root.items() == [1]))
+        self.assertTrue(wait_until(lambda: os.path.getsize(root.join("queproc", "1")) > 40))
+
+        self.assertEqual(gate.stop(signal.SIGTERM, timeout=EXIT_DEADLINE), 1)
+        # The unfinished message was never acknowledged: it is discarded, and the session's
+        # last log line made it out before the process ended.
+        self.assertEqual(root.items(), [])
+        self.assertIsNotNone(gate.find_line(r"^SMTP Server: %sSMTPDATA error$" % STAMP, 5))
+        # Both sessions were closed by the gateway, not left to the client's time-out.
+        for s in (smtp, pop3):
+            self.assertTrue(closed_by_peer(s))
+
+
+class ReloadThatCannotReadTheFile(unittest.TestCase):
+    def test_running_rules_stay_when_tarnhold_dat_is_missing(self):
+        root = DataRoot(self)
+        everything = "\n[Rule0]\nEnabled=1\nAllIncoming=1\nAllOutgoing=1\nBlockEverything=1\n" \
+                     "Action=1\nQuarantineArea=all\n"
+        gate, port = start_gate(self, root, everything, LocalDomain0="example.com")
+        os.remove(root.join("tarnhold.dat"))
+        gate.send_signal(signal.SIGHUP)
+        gate.wait_for_line(SWEEP + r"configuration not reloaded: cannot read .*tarnhold\.dat; "
+                           r"the running configuration stays$")
+        with smtplib.SMTP("127.0.0.1", port, timeout=10) as client:
+            client.sendmail("eve@outside.test", ["bob@example.com"],
+                            b"Subject: after the reload\r\n\r\nbody\r\n")
+        self.assertTrue(wait_until(lambda: root.items("quaran/all") == [1], 15),
+                        "quarantine %r, send queue %r" % (root.items("quaran/all"),
+                                                          root.items("que")))
+        self.assertEqual(root.items("que"), [])
+        # The file back in place: the next reload reads it and says how many rules it holds.
+        root.write_config(everything, SMTPInPort=port, LocalDomain0="example.com")
+        gate.send_signal(signal.SIGHUP)
+        gate.wait_for_line(SWEEP + r"configuration reloaded: 1 rules loaded$")
 
 
 class CrashInTheMiddleOfATransfer(unittest.TestCase):

@@ -56,9 +56,13 @@ class BadInput(ReceiverTestCase):
         self.assertEqual(read_reply(sock)[:3], b"354")
         sock.sendall(b"Subject: many\r\n\r\nbody\r\n.\r\n")
         self.assertEqual(read_reply(sock, 60), b"250 Mail Received OK\r\n")
-        self.assertEqual(len(self.received(MAX_RECIPIENTS)), MAX_RECIPIENTS)
-        self.assertEqual(self.root.item(MAX_RECIPIENTS, TAP_QUEUE)[3],
-                         "r%d@y.example" % (MAX_RECIPIENTS - 1))
+        items = self.received(MAX_RECIPIENTS)
+        self.assertEqual(len(items), MAX_RECIPIENTS)
+        # The first recipients are the ones kept. The sweeper hands on in number order what it
+        # can lock, and skips an item still held by the receiver to the next pass, so the tap
+        # queue's order is not the order of the recipients.
+        self.assertEqual(sorted(self.root.item(n, TAP_QUEUE)[3] for n in items),
+                         sorted("r%d@y.example" % i for i in range(MAX_RECIPIENTS)))
         self.assertEqual(
             self.gate.count_lines(r"Error: GetRcptListItemCount, too large$"), MAX_RECIPIENTS - 32)
         self.assertLess(self.gate.rss_kb() - rss_before, 10000)

@@ -10,9 +10,9 @@
 
 #include <algorithm>
 #include <random>
-#include <thread>
 
 #include "platform/unique_fd.h"
+#include "tests/support/process_sockets.h"
 #include "tests/support/temp_root.h"
 
 extern char** environ;
@@ -21,7 +21,6 @@ namespace tarnhold::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 sockaddr_in Address(const std::string& address, int port) {
@@ -44,12 +43,6 @@ int FreePort(const std::string& address) {
   return ntohs(a.sin_port);
 }
 
-bool Accepts(const std::string& address, int port) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = Address(address, port);
-  return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-}
-
 }  // namespace
 
 std::string FindPostfixSmtpSink() {
@@ -60,7 +53,7 @@ std::string FindPostfixSmtpSink() {
 }
 
 PostfixSmtpSink::PostfixSmtpSink(std::string program, fs::path dump_folder,
-                                 std::vector<std::string> options)
+                                 std::vector<std::string> options, std::string address)
     : program_(std::move(program)), dumps_(std::move(dump_folder)), options_(std::move(options)) {
   std::error_code ec;
   fs::create_directories(dumps_, ec);
@@ -69,8 +62,9 @@ PostfixSmtpSink::PostfixSmtpSink(std::string program, fs::path dump_folder,
   fs::permissions(dumps_.parent_path(), fs::perms::others_exec, fs::perm_options::add, ec);
   std::random_device random;
   for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-    address_ = "127.78." + std::to_string(random() % 250 + 1) + "." +
-               std::to_string(random() % 250 + 1);
+    address_ = !address.empty() ? address
+                                : "127.78." + std::to_string(random() % 250 + 1) + "." +
+                                      std::to_string(random() % 250 + 1);
     port_ = FreePort(address_);
     ready_ = port_ != 0 && Start() && WaitUntilListening();
     if (!ready_) Stop();
@@ -95,23 +89,17 @@ bool PostfixSmtpSink::Start() {
 }
 
 bool PostfixSmtpSink::WaitUntilListening() {
-  auto deadline = Clock::now() + milliseconds(5000);
-  while (Clock::now() < deadline) {
+  // Another program may answer on a shared address: only the sink's own listening socket
+  // counts. A sink that could not bind ends at once.
+  bool listening = WaitUntil([this] {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return false;
+      return true;
     }
-    if (Accepts(address_, port_)) {
-      // A sink that could not bind ends at once: it must still run a moment later.
-      std::this_thread::sleep_for(milliseconds(100));
-      if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
-      pid_ = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return false;
+    return ProcessHoldsSocket(pid_, Protocol::Tcp, address_, port_);
+  });
+  return listening && pid_ > 0;
 }
 
 void PostfixSmtpSink::Stop() {
@@ -122,20 +110,31 @@ void PostfixSmtpSink::Stop() {
   pid_ = -1;
 }
 
+std::vector<fs::path> PostfixSmtpSink::FinishedDumps() const {
+  // The folder is listed first: a dump found there that the sink no longer holds open is
+  // finished, since the sink writes each transaction through one descriptor that it closes
+  // at the end of the transaction.
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dumps_, ec)) {
+    if (entry.path().filename().string().rfind("m.", 0) == 0) found.push_back(entry.path());
+  }
+  std::erase_if(found, [this](const fs::path& path) {
+    return pid_ > 0 && ProcessHasOpen(pid_, path);
+  });
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 std::vector<std::string> PostfixSmtpSink::WaitForDumps(std::size_t count,
                                                        milliseconds limit) const {
-  auto deadline = Clock::now() + limit;
   std::vector<fs::path> found;
-  for (;;) {
-    found.clear();
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dumps_, ec)) {
-      if (entry.path().filename().string().rfind("m.", 0) == 0) found.push_back(entry.path());
-    }
-    if (found.size() >= count || Clock::now() > deadline) break;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  std::sort(found.begin(), found.end());
+  (void)WaitUntil(
+      [&] {
+        found = FinishedDumps();
+        return found.size() >= count;
+      },
+      limit);
   std::vector<std::string> out;
   for (const fs::path& path : found) out.push_back(TempRoot::Read(path));
   return out;

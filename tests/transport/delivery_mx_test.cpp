@@ -33,7 +33,8 @@ bool Answers(const std::string& address, int port) {
 }
 
 // Domain mx.test has exchangers mx1 (preference 10, address .first) and mx2 (20, .second);
-// back.test has one exchanger at .second. Nothing listens until a test starts a sink.
+// back.test has one exchanger at .second; null.test a null MX "." (preference 5) before its
+// exchanger at .second. Nothing listens until a test starts a sink.
 class MxDelivery : public ::testing::Test {
  protected:
   void Start(int k) {
@@ -44,6 +45,8 @@ class MxDelivery : public ::testing::Test {
         "--mx-host=mx.test,mx1.mx.test,10",        "--mx-host=mx.test,mx2.mx.test,20",
         "--host-record=mx1.mx.test," + first_,     "--host-record=mx2.mx.test," + second_,
         "--mx-host=back.test,mx.back.test,10",     "--host-record=mx.back.test," + second_,
+        "--mx-host=null.test,.,5",                 "--mx-host=null.test,mx.null.test,10",
+        "--host-record=mx.null.test," + second_,
     };
     std::string why;
     if (!dnsmasq_.Start(dns_, records, queue_.Root() / "dnsmasq.log", why)) GTEST_SKIP() << why;
@@ -95,6 +98,21 @@ TEST_F(MxDelivery, ExchangersTriedInPreferenceOrderOnPort25) {
                                             "Connect Failed " + first_,
                                             "Trying " + second_,
                                             "Connected"}));
+}
+
+TEST_F(MxDelivery, EachExchangerThatCannotBeTakenIsLoggedUntilOneIs) {
+  Start(6);
+  if (IsSkipped()) return;
+  auto second = Sink(second_);
+  queue_.Add("carl@null.test", "anna@x.test", kText);
+  EXPECT_EQ(queue_.DeliverNext(config_), DeliveryOutcome::Finished);
+  ASSERT_TRUE(second->WaitForMessages(1));
+  auto lines = queue_.Log().Lines();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 5),
+            (std::vector<std::string>{"Authoritative Lookup worked null.test",
+                                      "MX Record not found, trying directly null.test",
+                                      "MX Record found null.test"}));
 }
 
 TEST_F(MxDelivery, FailedPassesAreCountedThenTheMailReturnsToItsSender) {

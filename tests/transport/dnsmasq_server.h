@@ -1,5 +1,5 @@
-// dnsmasq as the DNS server of a test: on one loopback address and port 53 (the port the
-// resolver always asks), serving only the names given on its command line under ".test".
+// dnsmasq as the DNS server of a test: on a loopback address of its own and port 53 (the port
+// the resolver always asks), serving only the names given on its command line under ".test".
 // Binding port 53 needs root; Start reports why when the server cannot run. Stopped by its pid.
 #pragma once
 
@@ -11,10 +11,11 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
+#include <random>
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/support/process_sockets.h"
 #include "tests/support/temp_root.h"
 #include "transport/dns_client.h"
 
@@ -27,8 +28,28 @@ class DnsmasqServer {
   DnsmasqServer& operator=(const DnsmasqServer&) = delete;
   ~DnsmasqServer() { Stop(); }
 
-  // Starts dnsmasq on `address`:53 with `records` (--mx-host=..., --host-record=...) and
-  // waits until it answers. False with the reason in `why` when it cannot run.
+  // Starts dnsmasq on port 53 of a loopback address of its own with `records`
+  // (--mx-host=..., --host-record=...) and waits until it answers there itself. False with
+  // the reason in `why` when it cannot run.
+  bool Start(const std::vector<std::string>& records, const std::filesystem::path& log_file,
+             std::string& why) {
+    if (::geteuid() != 0) {
+      why = "binding port 53 for dnsmasq needs root";
+      return false;
+    }
+    // Port 53 is fixed, so the address is what keeps servers of tests running side by side
+    // (in this tree or another) apart; a taken one makes dnsmasq end, and another is tried.
+    std::random_device random;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      address_ = "127.53." + std::to_string(random() % 250 + 1) + "." +
+                 std::to_string(random() % 250 + 1);
+      if (StartOn(records, log_file, why)) return true;
+      Stop();
+    }
+    return false;
+  }
+
+  // The same on `address`; false when this dnsmasq cannot hold it (another server does).
   bool Start(const std::string& address, const std::vector<std::string>& records,
              const std::filesystem::path& log_file, std::string& why) {
     if (::geteuid() != 0) {
@@ -36,9 +57,25 @@ class DnsmasqServer {
       return false;
     }
     address_ = address;
+    return StartOn(records, log_file, why);
+  }
+
+  [[nodiscard]] const std::string& Address() const { return address_; }
+
+  void Stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+
+ private:
+  bool StartOn(const std::vector<std::string>& records, const std::filesystem::path& log_file,
+               std::string& why) {
     std::vector<std::string> args{"dnsmasq",       "--keep-in-foreground", "--conf-file=/dev/null",
                                   "--no-resolv",   "--no-hosts",           "--pid-file=",
-                                  "--listen-address=" + address,           "--bind-interfaces",
+                                  "--listen-address=" + address_,          "--bind-interfaces",
                                   "--port=53",     "--local=/test/",       "--local-ttl=60",
                                   "--log-facility=-"};
     args.insert(args.end(), records.begin(), records.end());
@@ -53,33 +90,34 @@ class DnsmasqServer {
       ::execvp("dnsmasq", argv.data());
       ::_exit(127);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        why = "dnsmasq did not start: " + TempRoot::Read(log_file);
-        return false;
-      }
-      CDnsClient probe;
-      probe.SetUseDatagram(true);
-      probe.SetTimeoutSeconds(1);
-      if (probe.Query(address_, "probe.test", kDnsTypeAny) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    why = "dnsmasq never answered";
-    return false;
-  }
-
-  void Stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
+    // Ready when this dnsmasq holds both its sockets and answers: an answer alone might come
+    // from another server on the same address.
+    bool ended = false;
+    bool ready = WaitUntil(
+        [&] {
+          if (pid_ <= 0 || ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            ended = true;
+            return true;
+          }
+          if (!ProcessHoldsSocket(pid_, Protocol::Udp, address_, 53) ||
+              !ProcessHoldsSocket(pid_, Protocol::Tcp, address_, 53)) {
+            return false;
+          }
+          CDnsClient probe;
+          probe.SetUseDatagram(true);
+          probe.SetTimeoutSeconds(1);
+          return probe.Query(address_, "probe.test", kDnsTypeAny) == 0;
+        },
+        std::chrono::seconds(10));
+    if (ended) {
       pid_ = -1;
+      why = "dnsmasq did not start: " + TempRoot::Read(log_file);
+      return false;
     }
+    if (!ready) why = "dnsmasq never answered";
+    return ready;
   }
 
- private:
   std::string address_;
   pid_t pid_ = -1;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/loopback_socket.h"
+#include "tests/support/process_sockets.h"
 
 namespace tarnhold {
 namespace {
@@ -85,7 +86,8 @@ TEST(ServerConnectionLines, CrLfSplitBetweenPacketsEndsTheLine) {
   ASSERT_EQ(server.Start(0, "127.0.0.1"), 0);
   UniqueFd c = Greeted(server.Port());
   SendText(c.Get(), "abc\r");
-  std::this_thread::sleep_for(50ms);
+  // The LF only once the server has taken "abc\r", so that the pair comes apart.
+  (void)test::WaitUntilPeerHasRead(c.Get(), 2000ms);
   EXPECT_EQ(Exchange(c.Get(), "\ndef\r\n", "def\\r\\n]\n"), "[abc\\r\\n]\n[def\\r\\n]\n");
 }
 

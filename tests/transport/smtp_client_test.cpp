@@ -372,7 +372,8 @@ TEST(RecipientAddress, TakesTheAddressOutOfTheText) {
   }
 }
 
-// Hostile or broken servers: every case ends with a clear code within the reply time-out.
+// Hostile or broken servers: every case ends with a clear code, the client giving up on its
+// own reply time-out rather than waiting for the server.
 TEST(SmtpClientHostilePeer, BoundedAndClear) {
   const std::string long_line = "250 " + std::string(20000, 'x');
   Lines endless;
@@ -406,9 +407,9 @@ TEST(SmtpClientHostilePeer, BoundedAndClear) {
     CSmtpClient client;
     client.SetReplyTimeout(milliseconds(1000));
     ASSERT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpConnected);
-    auto started = std::chrono::steady_clock::now();
+    // A peer that stalls waits for the client to close, and fails the script when the client
+    // waited for it instead (the peer's step time-out is five times the reply time-out).
     EXPECT_EQ(client.Send("x@y.test", "a@gw.test", "s", "t"), c.want);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(3000));
     EXPECT_EQ(client.GetSocket() >= 0, c.still_connected);
     client.Close();
     ExpectScriptRan(peer);
@@ -419,9 +420,8 @@ TEST(SmtpClientHostilePeer, NoGreeting) {
   ScriptedPeer peer({"STALL"});
   CSmtpClient client;
   client.SetReplyTimeout(milliseconds(500));
-  auto started = std::chrono::steady_clock::now();
+  // The peer's STALL fails the script unless the client gives up and closes on its own.
   EXPECT_EQ(client.Connect("127.0.0.1", "local", peer.Port()), kSmtpHeloRefused);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(2500));
   EXPECT_LT(client.GetSocket(), 0);
   ExpectScriptRan(peer);
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -57,6 +59,27 @@ TEST(SmtpDate, LocalTimeWithZoneOffset) {
     ZoneScope zone(c.zone);
     EXPECT_EQ(SmtpDate(c.when), c.want);
   }
+}
+
+TEST(SmtpDate, BufferFormWritesTheSameTextOrRefusesASmallBuffer) {
+  ZoneScope zone("IST-5:30");
+  char buffer[40];
+  for (std::size_t size : {std::size_t{0}, std::size_t{31}}) {
+    SCOPED_TRACE(size);
+    std::fill(std::begin(buffer), std::end(buffer), 'x');
+    EXPECT_EQ(SmtpDate(buffer, size, kJune2000), 1);
+    EXPECT_EQ(buffer[0], 'x');  // nothing written
+  }
+  for (std::size_t size : {kSmtpDateSize, sizeof buffer}) {
+    SCOPED_TRACE(size);
+    std::fill(std::begin(buffer), std::end(buffer), 'x');
+    ASSERT_EQ(SmtpDate(buffer, size, kJune2000), 0);
+    EXPECT_STREQ(buffer, "Mon, 12 Jun 2000 21:35:09 +0530");
+    EXPECT_EQ(buffer[kSmtpDateSize], 'x');  // nothing past the room a date needs
+  }
+  EXPECT_EQ(SmtpDate(nullptr, 64), 1);
+  ASSERT_EQ(SmtpDate(buffer, sizeof buffer), 0);
+  EXPECT_EQ(std::string(buffer).size(), 31u);
 }
 
 TEST(SmtpDate, NowHasTheFixedShape) {

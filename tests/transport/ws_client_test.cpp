@@ -1,6 +1,7 @@
 #include "transport/ws_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/loopback_socket.h"
+#include "tests/support/process_sockets.h"
 #include "tests/support/temp_root.h"
 
 namespace tarnhold {
@@ -129,7 +131,8 @@ TEST(WsClientLines, LineSplitOverPacketsIsOneLine) {
   ConnectedPair p;
   std::thread sender([&] {
     SendText(p.server.Get(), "250-first ");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The rest only once the reader has taken the first piece, so that it comes apart.
+    (void)test::WaitUntilPeerHasRead(p.server.Get(), std::chrono::milliseconds(2000));
     SendText(p.server.Get(), "part\n250 done\n");
   });
   std::string line;
@@ -158,7 +161,10 @@ TEST(WsClientReceive, ClearReceiveBufferDropsWaitingBytes) {
   ConnectedPair p;
   SendText(p.server.Get(), std::string(1000, 'z'));
   ASSERT_EQ(p.client.WaitForReceive(1, 0), kWsSuccess);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(test::WaitUntil([&] {
+    int waiting = 0;
+    return ::ioctl(p.client.GetSocket(), FIONREAD, &waiting) == 0 && waiting == 1000;
+  }));
   EXPECT_EQ(p.client.ClearReceiveBuffer(), kWsSuccess);
   EXPECT_EQ(p.client.IsDataWaiting(), 0);
 }

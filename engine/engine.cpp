@@ -213,7 +213,7 @@ void Engine::StartSmtpOut() {
 
 bool Engine::RasWanted() const { return Config()->EnableRas == 1; }
 
-// The line is left as it is at exit: the manager ends with the engine, not before.
+// The exit routine ends the manager's passes; the line itself is left as it is.
 void Engine::StartRasManager() { dial_up_manager_.Start(); }
 
 int Engine::Exit() {

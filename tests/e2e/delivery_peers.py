@@ -85,8 +85,12 @@ class SmtpSink:
         return sorted(os.path.join(self.dumps, n) for n in names if n.startswith("m."))
 
     def wait_for_dumps(self, count, seconds=20.0):
-        """The dumped transactions (text) once `count` exist, or those there are."""
-        wait_until(lambda: len(self.dump_files()) >= count, seconds)
+        """The dumped transactions (text) once `count` exist, or those there are. A dump's
+        file may exist before the sink has written its text: an empty one is not done."""
+        def written():
+            files = self.dump_files()
+            return len(files) >= count and all(os.path.getsize(p) > 0 for p in files)
+        wait_until(written, seconds)
         out = []
         for path in self.dump_files():
             with open(path, "rb") as f:

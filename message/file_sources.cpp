@@ -106,7 +106,9 @@ long FdSource::Read(char* buffer, std::size_t count) {
     }
     long n = PReadFull(fd_.Get(), buf_.data(), buf_.size(), origin_ + pos_);
     if (n <= 0) {
-      DropBuffer();
+      // At the end the buffered bytes stay valid: a line reader that reads past the end and
+      // steps back finds them again instead of reading the file once more.
+      if (n < 0) DropBuffer();
       break;
     }
     state_ = BufferState::Reading;

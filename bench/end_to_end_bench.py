@@ -1,19 +1,34 @@
 #!/usr/bin/env python3
-"""End-to-end figures: messages per second and the latency from the client's "250" to the
-receiving server's receipt, for the same load through three roads into one smtp-sink:
+"""End-to-end figures: messages per second, CPU time per message and the latency from the
+client's "250" to the receiving server's receipt, for the same loads through these roads into
+one smtp-sink:
 
-  ceiling  smtp-source straight into smtp-sink (throughput only)
+  ceiling  smtp-source straight into smtp-sink (throughput only; --only ceiling)
   thgate   SMTP receiver, ten rules that do not trigger, delivery to the sink (gateway type 0)
+  before   the same with a second build (--before-bin-dir), to compare two builds in one run
   postfix  a private Postfix instance (its own configuration and queue folders) relaying
 
-The load is --messages messages of about --size bytes over --sessions client sessions. The
-sink dumps each message into a file; the file's modification time is the receipt time. Every
-process this script starts is stopped by its pid. Needs root (Postfix, smtp-sink's -u).
+Three loads by default (--loads): "4k" (--messages-4k messages of 4 KB), "1m" (--messages-1m
+of 1 MB) and "mime" (--messages-mime multipart messages with a small PDF attachment, base64),
+each over --sessions client sessions. The sink dumps each message into a file; the file's
+modification time is the receipt time.
 
-    bench/end_to_end_bench.py --bin-dir build/bin
+CPU per message is the CPU time (user + system) the road's processes spent between the start
+of the load and the arrival of its last message, divided by the messages that arrived; the
+client and the sink are not counted. thgate: utime + stime of its process (all its threads)
+plus cutime + cstime (children it reaped), from /proc/<pid>/stat. Postfix: the same four
+fields of the master process (cutime + cstime hold every child that ended and was reaped)
+plus utime + stime of every live descendant of the master (smtpd, cleanup, qmgr, smtp,
+trivial-rewrite, ...), read before and after the load.
+
+Every process this script starts is stopped by its pid. Needs root (Postfix, smtp-sink's -u).
+
+    bench/end_to_end_bench.py --bin-dir build/bin [--before-bin-dir build-before/bin]
 """
 import argparse
+import base64
 import os
+import zlib
 import random
 import re
 import shutil
@@ -110,14 +125,20 @@ class Sink:
             os.unlink(path)
 
     def receipts(self):
-        """{message id: first receipt time}."""
+        """{message id: first receipt time}. Only the head of each file is read: the id is a
+        header field, and reading whole megabyte files while the load runs would take CPU
+        from the roads being measured."""
         out = {}
         for path in self.files():
-            with open(path, "rb") as f:
-                match = ID_HEADER.search(f.read())
+            try:
+                with open(path, "rb") as f:
+                    match = ID_HEADER.search(f.read(16384))
+                mtime = os.stat(path).st_mtime
+            except OSError:
+                continue
             if match:
                 n = int(match.group(1))
-                out[n] = min(out.get(n, float("inf")), os.stat(path).st_mtime)
+                out[n] = min(out.get(n, float("inf")), mtime)
         return out
 
     def stop(self):
@@ -132,7 +153,114 @@ def message(n, size):
     return head + body
 
 
-def send_load(port, messages, sessions, size):
+def small_pdf(pages=4):
+    """A valid PDF of about 20 KB: `pages` pages of figures in compressed content streams."""
+    rng = random.Random(7)
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
+               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
+    kids = []
+    for p in range(pages):
+        text = b"".join(b"BT /F1 10 Tf 40 %d Td (page %d line %d: %d %d %d %d) Tj ET\n"
+                        % ((760 - 14 * i, p + 1, i) + tuple(rng.randrange(10 ** 9)
+                                                          for _ in range(4)))
+                        for i in range(50))
+        stream = zlib.compress(text)
+        objects.append(b"<< /Length %d /Filter /FlateDecode >>\nstream\n%s\nendstream"
+                       % (len(stream), stream))
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+                       b"/Resources << /Font << /F1 3 0 R >> >> /Contents %d 0 R >>"
+                       % len(objects))
+        kids.append(b"%d 0 R" % len(objects))
+    objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(kids), pages)
+    out = bytearray(b"%PDF-1.4\n")
+    offsets = []
+    for i, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n%s\nendobj\n" % (i, body)
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
+        len(objects) + 1, xref)
+    return bytes(out)
+
+
+PDF_BASE64 = None
+
+
+def mime_message(n, size):
+    """A short text part and a small PDF attachment, base64 in lines of 76 characters."""
+    global PDF_BASE64
+    if PDF_BASE64 is None:
+        raw = base64.b64encode(small_pdf()).decode()
+        PDF_BASE64 = "".join(raw[i:i + 76] + "\r\n" for i in range(0, len(raw), 76))
+    return ("From: load@bench.test\r\nTo: sink@far.test\r\nSubject: report %d\r\n"
+            "X-Bench-Id: %d\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=\"=_bench_%d\"\r\n\r\n"
+            "--=_bench_%d\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+            "The report is attached.\r\n\r\n"
+            "--=_bench_%d\r\nContent-Type: application/pdf; name=\"report-%d.pdf\"\r\n"
+            "Content-Transfer-Encoding: base64\r\n"
+            "Content-Disposition: attachment; filename=\"report-%d.pdf\"\r\n\r\n"
+            "%s\r\n--=_bench_%d--\r\n" % (n, n, n, n, n, n, n, PDF_BASE64, n))
+
+
+# name: (message maker, size, default message count)
+LOADS = {
+    "4k": (message, 4096, 2000),
+    "1m": (message, 1024 * 1024, 200),
+    "mime": (mime_message, 0, 1000),
+}
+
+
+def proc_times(pid):
+    """(own, reaped children) CPU seconds of `pid` from /proc/<pid>/stat, or None."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except (OSError, IndexError):
+        return None
+    tick = os.sysconf("SC_CLK_TCK")
+    # After the command: state is fields[0], so utime..cstime (stat fields 14-17) are 11-14.
+    utime, stime, cutime, cstime = (int(v) for v in fields[11:15])
+    return (utime + stime) / tick, (cutime + cstime) / tick
+
+
+def descendants(pid):
+    """Every live process whose chain of parents leads to `pid`."""
+    children = {}
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            continue
+        children.setdefault(ppid, []).append(int(name))
+    out, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            if child != pid and child not in out:
+                out.append(child)
+                todo.append(child)
+    return out
+
+
+def tree_cpu_seconds(pid):
+    """CPU seconds of `pid`, the children it reaped, and its live descendants."""
+    own = proc_times(pid)
+    if own is None:
+        return 0.0
+    total = own[0] + own[1]
+    for child in descendants(pid):
+        times = proc_times(child)
+        if times is not None:
+            total += times[0] + times[1]
+    return total
+
+
+def send_load(port, messages, sessions, size, make=message):
     """Sends the load over `sessions` sessions; returns ({id: time of its 250}, start)."""
     acked = {}
     lock = threading.Lock()
@@ -145,7 +273,7 @@ def send_load(port, messages, sessions, size):
             smtp = smtplib.SMTP("127.0.0.1", port, timeout=60)
             smtp.helo("bench.test")
             for n in share:
-                smtp.sendmail("load@bench.test", ["sink@far.test"], message(n, size))
+                smtp.sendmail("load@bench.test", ["sink@far.test"], make(n, size))
                 t = time.time()
                 with lock:
                     acked[n] = t
@@ -164,17 +292,32 @@ def send_load(port, messages, sessions, size):
     return acked, start
 
 
-def figures(name, sink, acked, start, messages, limit_s):
-    wait_until(lambda: len(sink.receipts()) >= len(acked), limit_s, 0.2)
+def figures(name, sink, acked, start, limit_s, cpu=None):
+    """(name, arrived, msg/s, CPU ms per message, p50 ms, p99 ms). `cpu` gives the road's CPU
+    seconds so far; it is read again once the last message has arrived."""
+    wait_until(lambda: len(sink.files()) >= len(acked), limit_s, 0.2)
+    # A file counted may still be written: wait for every id to be readable in it.
+    wait_until(lambda: len(sink.receipts()) >= len(acked), 10, 0.2)
+    cpu_ms = None
+    if cpu is not None:
+        used = cpu[1]() - cpu[0]
     receipts = sink.receipts()
     arrived = [n for n in acked if n in receipts]
     if not arrived:
-        return (name, 0, 0.0, None, None)
+        return (name, 0, 0.0, None, None, None)
+    if cpu is not None:
+        cpu_ms = used * 1000 / len(arrived)
     end = max(receipts[n] for n in arrived)
     latencies = sorted(max(0.0, receipts[n] - acked[n]) * 1000 for n in arrived)
     p50 = statistics.median(latencies)
     p99 = latencies[min(len(latencies) - 1, int(round(0.99 * (len(latencies) - 1))))]
-    return (name, len(arrived), len(arrived) / (end - start), p50, p99)
+    return (name, len(arrived), len(arrived) / (end - start), cpu_ms, p50, p99)
+
+
+def load_args(args, load):
+    make, size, default_count = LOADS[load]
+    count = getattr(args, "messages_" + load) or default_count
+    return make, size, count
 
 
 QUIET_RULES = "".join("""
@@ -191,24 +334,27 @@ QuarantineArea=content
 """ % (n, n, n) for n in range(10))
 
 
-def run_thgate(bin_dir, work, sink, args):
-    root = os.path.join(work, "gate")
-    os.makedirs(root)
+def run_thgate(name, bin_dir, work, sink, args, load):
+    make, size, count = load_args(args, load)
+    root = tempfile.mkdtemp(prefix="gate.", dir=work)
     port = free_port()
     with open(os.path.join(root, "tarnhold.dat"), "w") as f:
         f.write("[Defaults]\nSMTPInPort=%d\nOutboundGatewayAddress=%s\nOutboundPort=%d\n"
                 "OutboundGatewayType=0\n%s" % (port, sink.address, sink.port, QUIET_RULES))
-    out = open(os.path.join(work, "thgate.out"), "wb")
+    out = open(os.path.join(root, "thgate.out"), "wb")
     proc = subprocess.Popen([os.path.join(bin_dir, "thgate"), "--root", root, "--headless"],
                             stdout=out, stderr=subprocess.STDOUT)
     try:
         if not wait_until(lambda: accepts("127.0.0.1", port), 30):
             raise RuntimeError("thgate did not start; see %s" % out.name)
-        acked, start = send_load(port, args.messages, args.sessions, args.size)
-        return figures("thgate", sink, acked, start, args.messages, args.limit)
+        read_cpu = lambda: tree_cpu_seconds(proc.pid)
+        cpu_start = read_cpu()
+        acked, start = send_load(port, count, args.sessions, size, make)
+        return figures(name, sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         stop_pid(proc.pid)
         out.close()
+        shutil.rmtree(root, ignore_errors=True)
 
 
 POSTFIX_MAIN = """compatibility_level = 3.6
@@ -231,10 +377,12 @@ local_transport = error:no local delivery
 """
 
 
-def run_postfix(work, sink, args):
-    d = os.path.join(work, "postfix")
+def run_postfix(work, sink, args, load):
+    make, size, count = load_args(args, load)
+    d = tempfile.mkdtemp(prefix="postfix.", dir=work)
     for sub in ("etc", "queue", "data"):
         os.makedirs(os.path.join(d, sub))
+    os.chmod(d, 0o755)
     shutil.chown(os.path.join(d, "data"), "postfix")
     os.chmod(d, 0o755)
     port = free_port()
@@ -254,63 +402,94 @@ def run_postfix(work, sink, args):
             raise RuntimeError("postfix did not start; see %s/maillog" % d)
         with open(pid_file) as f:
             master_pid = int(f.read().strip())
-        acked, start = send_load(port, args.messages, args.sessions, args.size)
-        return figures("postfix", sink, acked, start, args.messages, args.limit)
+        read_cpu = lambda: tree_cpu_seconds(master_pid)
+        cpu_start = read_cpu()
+        acked, start = send_load(port, count, args.sessions, size, make)
+        return figures("postfix", sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         if master_pid is None and os.path.exists(pid_file):
             with open(pid_file) as f:
                 master_pid = int(f.read().strip())
         if master_pid is not None:
             stop_pid(master_pid)
+        shutil.rmtree(d, ignore_errors=True)
 
 
-def run_ceiling(sink, args):
+def run_ceiling(sink, args, load):
+    _, size, count = load_args(args, load)
+    if load == "mime":
+        size = len(mime_message(1, 0))
     start = time.time()
-    subprocess.run([SOURCE, "-s", str(args.sessions), "-m", str(args.messages), "-l",
-                    str(args.size), "-f", "load@bench.test", "-t", "sink@far.test",
+    subprocess.run([SOURCE, "-s", str(args.sessions), "-m", str(count), "-l",
+                    str(size), "-f", "load@bench.test", "-t", "sink@far.test",
                     "%s:%d" % (sink.address, sink.port)], check=True)
-    wait_until(lambda: len(sink.files()) >= args.messages, args.limit, 0.2)
+    wait_until(lambda: len(sink.files()) >= count, args.limit, 0.2)
     files = sink.files()
     end = max(os.stat(p).st_mtime for p in files) if files else time.time()
-    return ("smtp-source", len(files), len(files) / (end - start), None, None)
+    return ("smtp-source", len(files), len(files) / (end - start), None, None, None)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin-dir", default=os.path.join(os.path.dirname(__file__),
                                                           "../build/bin"))
-    parser.add_argument("--messages", type=int, default=2000)
+    parser.add_argument("--before-bin-dir", help="a second build, run as the road 'before'")
+    parser.add_argument("--loads", default="4k,1m,mime", help="comma list of 4k, 1m, mime")
+    parser.add_argument("--messages-4k", type=int)
+    parser.add_argument("--messages-1m", type=int)
+    parser.add_argument("--messages-mime", type=int)
     parser.add_argument("--sessions", type=int, default=10)
-    parser.add_argument("--size", type=int, default=4096)
     parser.add_argument("--limit", type=float, default=300, help="seconds to wait for arrival")
-    parser.add_argument("--only", choices=("ceiling", "thgate", "postfix"), action="append")
+    parser.add_argument("--only", choices=("ceiling", "before", "thgate", "postfix"),
+                        action="append")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("end_to_end_bench: needs root (Postfix and smtp-sink's -u)")
+    loads = [l for l in args.loads.split(",") if l]
+    for load in loads:
+        if load not in LOADS:
+            sys.exit("end_to_end_bench: unknown load %r" % load)
+    roads = args.only or (["before"] if args.before_bin_dir else []) + ["thgate", "postfix"]
+    if "before" in roads and not args.before_bin_dir:
+        sys.exit("end_to_end_bench: the road 'before' needs --before-bin-dir")
     random.seed(1)
     work = tempfile.mkdtemp(prefix="th_e2e_bench.")
     os.chmod(work, 0o755)
     rows = []
     sink = Sink(os.path.join(work, "dumps"))
     try:
-        for road in args.only or ("ceiling", "thgate", "postfix"):
-            sink.clear()
-            print("running %s ..." % road, file=sys.stderr)
-            if road == "ceiling":
-                rows.append(run_ceiling(sink, args))
-            elif road == "thgate":
-                rows.append(run_thgate(args.bin_dir, work, sink, args))
-            else:
-                rows.append(run_postfix(work, sink, args))
+        for load in loads:
+            for road in roads:
+                sink.clear()
+                print("running %s, load %s ..." % (road, load), file=sys.stderr)
+                if road == "ceiling":
+                    row = run_ceiling(sink, args, load)
+                elif road == "thgate":
+                    row = run_thgate("thgate", args.bin_dir, work, sink, args, load)
+                elif road == "before":
+                    row = run_thgate("before", args.before_bin_dir, work, sink, args, load)
+                else:
+                    row = run_postfix(work, sink, args, load)
+                rows.append((load,) + row)
     finally:
         sink.stop()
         shutil.rmtree(work, ignore_errors=True)
-    print("end-to-end: %d messages of %d bytes over %d sessions"
-          % (args.messages, args.size, args.sessions))
-    print("%-12s %9s %10s %12s %12s" % ("road", "arrived", "msg/s", "p50 ms", "p99 ms"))
-    for name, arrived, rate, p50, p99 in rows:
-        fmt = lambda v: "-" if v is None else "%.1f" % v
-        print("%-12s %9d %10.1f %12s %12s" % (name, arrived, rate, fmt(p50), fmt(p99)))
+    print("end-to-end over %d sessions; loads: %s" % (args.sessions, ", ".join(
+        "%s = %d messages" % (l, load_args(args, l)[2]) for l in loads)))
+    print("%-6s %-12s %8s %9s %11s %9s %9s" % ("load", "road", "arrived", "msg/s",
+                                                "CPU ms/msg", "p50 ms", "p99 ms"))
+    fmt = lambda v: "-" if v is None else "%.1f" % v
+    for load, name, arrived, rate, cpu_ms, p50, p99 in rows:
+        print("%-6s %-12s %8d %9.1f %11s %9s %9s" % (load, name, arrived, rate, fmt(cpu_ms),
+                                                      fmt(p50), fmt(p99)))
+    postfix = {r[0]: r for r in rows if r[1] == "postfix"}
+    for load, name, arrived, rate, cpu_ms, p50, p99 in rows:
+        base = postfix.get(load)
+        if name == "postfix" or base is None or not base[3]:
+            continue
+        cpu_ratio = "-" if cpu_ms is None or not base[4] else "%.2f" % (cpu_ms / base[4])
+        print("%-6s %-12s %.2fx postfix msg/s, %sx postfix CPU per message"
+              % (load, name, rate / base[3], cpu_ratio))
 
 
 if __name__ == "__main__":

@@ -142,7 +142,7 @@ class CServerSettings {
                                std::size_t sender_size = kAddressBufferSize);
 
   // Makes a new processing item with the source's sender, attempts and return kind and the
-  // given recipient, copies the source's message text into it in 256-byte blocks, flushes it
+  // given recipient, copies the source's message text into it (MakeRecipientCopy), flushes it
   // to disk when asked, and closes it. The source keeps its position.
   // 0 done; 1 no item could be made; 2 the source could not be read or the copy not written
   // (the half copy is deleted).

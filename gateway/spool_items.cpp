@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "gateway/activity_log.h"
+#include "gateway/recipient_copy.h"
 #include "gateway/server_settings.h"
 #include "platform/spool_folder.h"
 
@@ -21,8 +22,6 @@ namespace {
 constexpr int kNewItemCreateTries = 1000;
 // Item names have at most 9 digits; past this the folder is full.
 constexpr std::uint32_t kLargestItemNumber = 999'999'999;
-// Copies for further recipients move in blocks of this size.
-constexpr std::size_t kCopyBlockSize = 256;
 // A stamp further than this in the future (a clock set back, or a damaged header) does not
 // hold an item back: it is due at once rather than for years.
 constexpr std::int64_t kMaxFutureStampSeconds = 24 * 60 * 60;
@@ -76,27 +75,14 @@ int CServerSettings::ReadHeader(SpoolItem& item, QueueItemHeader& header,
 
 int CServerSettings::CopyItemForRecipient(SpoolItem& source, std::string_view recipient,
                                           Flush flush) {
-  if (!source.IsOpen()) return 2;
-  const std::int64_t position = source.file_.Position();
-  QueueItemHeader header;
-  bool ok = ReadHeader(source, header) == 0;
-  if (!ok) {
-    (void)source.file_.Seek(position);
-    return 2;
+  SpoolItem copy;
+  switch (MakeRecipientCopy(*this, source, recipient, copy)) {
+    case RecipientCopyResult::Made: break;
+    case RecipientCopyResult::NoItem: return 1;
+    case RecipientCopyResult::Failed: return 2;
   }
-  SpoolItem copy = NewProcessingItem();
-  if (!copy.IsOpen()) {
-    (void)source.file_.Seek(position);
-    return 1;
-  }
-  ok = WriteHeader(copy, recipient, header.sender, header.attempts, header.return_kind) == 0;
-  char block[kCopyBlockSize];
-  for (long n = 0; ok && (n = source.file_.Read(block, sizeof block)) != 0;) {
-    ok = n > 0 && copy.file_.WriteAll(block, static_cast<std::size_t>(n));
-  }
-  ok = ok && (flush == Flush::No || FlushToDisk(copy));
-  (void)source.file_.Seek(position);
-  // A half copy would be swept as a broken message: it goes.
+  bool ok = flush == Flush::No || FlushToDisk(copy);
+  // A copy that is not on disk when asked for is not kept.
   int closed = CloseItem(copy, ok ? OnClose::Keep : OnClose::Delete);
   return ok && closed == 0 ? 0 : 2;
 }

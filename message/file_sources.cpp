@@ -11,6 +11,11 @@
 namespace tarnhold {
 namespace {
 
+// A source read straight on doubles its buffer up to this size: a pass over a large message
+// then takes a few dozen reads, while a source used for short or scattered reads (every
+// clone for a MIME part has its own) keeps the small buffer it was made with.
+constexpr std::size_t kMaxReadBufferBytes = 64 * 1024;
+
 bool PWriteAll(int fd, const char* data, std::size_t size, std::int64_t offset) {
   while (size > 0) {
     ssize_t n = ::pwrite(fd, data, size, offset);
@@ -94,9 +99,16 @@ long FdSource::Read(char* buffer, std::size_t count) {
       pos_ += n;
       break;
     }
+    const bool straight_on = state_ == BufferState::Reading &&
+                             pos_ == buf_start_ + static_cast<std::int64_t>(buf_len_);
+    if (straight_on && buf_.size() < kMaxReadBufferBytes) {
+      buf_.resize(std::min(buf_.size() * 2, kMaxReadBufferBytes));
+    }
     long n = PReadFull(fd_.Get(), buf_.data(), buf_.size(), origin_ + pos_);
     if (n <= 0) {
-      DropBuffer();
+      // At the end the buffered bytes stay valid: a line reader that reads past the end and
+      // steps back finds them again instead of reading the file once more.
+      if (n < 0) DropBuffer();
       break;
     }
     state_ = BufferState::Reading;

@@ -101,6 +101,9 @@ int CServerConnection::Send(std::string_view text) {
 
 int CServerConnection::Receive(char* buffer, int size, long timeout_s) {
   if (buffer == nullptr || size <= 0) return 0;
+  if (reader_.Buffered() > 0) {
+    return static_cast<int>(reader_.TakeBuffered(buffer, static_cast<std::size_t>(size)));
+  }
   if (timeout_s > 0 && !WaitReadable(socket_, timeout_s, 0)) return 0;
   long n;
   do {
@@ -110,20 +113,24 @@ int CServerConnection::Receive(char* buffer, int size, long timeout_s) {
 }
 
 int CServerConnection::ReceiveLine(std::string& line, int size, long timeout_s) {
-  LineRead r = ReceiveLineFrom(socket_, line, size > 0 ? static_cast<std::size_t>(size) : 0,
-                               timeout_s, LineEnd::CrLf, after_cr_);
+  LineRead r = reader_.Read(socket_, line, size > 0 ? static_cast<std::size_t>(size) : 0,
+                            timeout_s, LineEnd::CrLf);
   line_complete_ = r.complete;
   line_timed_out_ = r.timed_out;
   return static_cast<int>(r.bytes);
 }
 
 int CServerConnection::WaitForReceive(long seconds, long microseconds) {
+  if (reader_.Buffered() > 0) return 0;
   return WaitReadable(socket_, seconds, microseconds) ? 0 : 1;
 }
 
-int CServerConnection::IsDataWaiting() const { return BytesWaiting(socket_) > 0 ? 1 : 0; }
+int CServerConnection::IsDataWaiting() const {
+  return reader_.Buffered() > 0 || BytesWaiting(socket_) > 0 ? 1 : 0;
+}
 
 int CServerConnection::ClearReceiveBuffer() {
+  reader_.DropBuffered();
   DrainReceived(socket_);
   return 0;
 }

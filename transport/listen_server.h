@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "transport/socket_io.h"
 #include "transport/tokens.h"
 
 namespace tarnhold {
@@ -52,7 +53,7 @@ class CServerConnection {
   int Send(const char* data, int length = -1);
   int Send(std::string_view text);
   // Bytes received, 0 when the peer closed or the time-out passed (`timeout_s` > 0, else the
-  // socket's receive time-out).
+  // socket's receive time-out). Bytes the line reader already holds come first.
   int Receive(char* buffer, int size, long timeout_s = 0);
   // One CR LF-ended line of at most `size` - 1 bytes, its CR LF kept; a lone LF is data and a
   // longer line comes in pieces. Returns the bytes stored; 0 on close or time-out.
@@ -64,7 +65,11 @@ class CServerConnection {
   // 0 when data waits within the time given, else 1.
   int WaitForReceive(long seconds, long microseconds);
   [[nodiscard]] int IsDataWaiting() const;
+  // Drops what the line reader holds and whatever waits on the socket.
   int ClearReceiveBuffer();
+  // Bytes the line reader took off the socket past the last line and has not handed out: a
+  // reader that takes the socket over after a line read must take these first (Receive does).
+  [[nodiscard]] std::size_t BufferedBytes() const { return reader_.Buffered(); }
   int SetReceiveTimeOut(long timeout_ms);
   int SetSendTimeOut(long timeout_ms);
 
@@ -87,7 +92,7 @@ class CServerConnection {
   sockaddr_in peer_{};
   int listen_socket_ = -1;
   CListenServer* server_ = nullptr;
-  bool after_cr_ = false;
+  LineReader reader_;
   bool line_complete_ = false;
   bool line_timed_out_ = false;
 };

@@ -33,6 +33,9 @@ inline constexpr unsigned kMxPort = 25;
 // Message data goes out in pieces of this size; "Total Sent" is logged every 20 pieces.
 inline constexpr std::size_t kSendPieceBytes = 512;
 inline constexpr int kPiecesPerProgressLine = 20;
+// The stored text is read in blocks of this size (a whole number of pieces).
+inline constexpr std::size_t kSendReadBlockBytes = 64 * 1024;
+static_assert(kSendReadBlockBytes % kSendPieceBytes == 0);
 // Pieces are handed to the connection in batches of up to this size.
 inline constexpr std::size_t kSendBatchBytes = 64 * 1024;
 // Reply lines are read with this time-out; a connect may take as long.

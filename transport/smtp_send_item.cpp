@@ -3,9 +3,10 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-#include <array>
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "gateway/activity_log.h"
 #include "gateway/server_settings.h"
@@ -84,18 +85,22 @@ DataResult SendData(int fd, const SendItemData& data) {
   }
   SmtpOutLogLine("Sending Data Out");
   if (!data.item.File().Seek(data.text_offset)) return DataResult::ReadFailed;
-  std::array<char, kSendPieceBytes> piece{};
+  // The file is read in large blocks; the text still goes out, and its progress is still
+  // counted, in pieces of kSendPieceBytes.
+  std::vector<char> block(kSendReadBlockBytes);
   long total = 0;
-  for (int pieces = 1;; ++pieces) {
-    long n = data.item.File().Read(piece.data(), piece.size());
+  int pieces = 0;
+  for (;;) {
+    long n = data.item.File().Read(block.data(), block.size());
     if (n < 0) return DataResult::ReadFailed;  // never end a message that was not read whole
     if (n == 0) break;
-    if (!out.Add(std::string_view(piece.data(), static_cast<std::size_t>(n)))) {
-      return DataResult::SendFailed;
-    }
-    total += n;
-    if (pieces % kPiecesPerProgressLine == 0) {
-      SmtpOutLogLine("Total Sent: " + std::to_string(total));
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n); at += kSendPieceBytes) {
+      const std::size_t size = std::min(kSendPieceBytes, static_cast<std::size_t>(n) - at);
+      if (!out.Add(std::string_view(block.data() + at, size))) return DataResult::SendFailed;
+      total += static_cast<long>(size);
+      if (++pieces % kPiecesPerProgressLine == 0) {
+        SmtpOutLogLine("Total Sent: " + std::to_string(total));
+      }
     }
   }
   if (!out.EndsWithDotLine() && !out.Add(kTerminator)) return DataResult::SendFailed;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "gateway/activity_log.h"
+#include "gateway/recipient_copy.h"
 #include "platform/locked_file.h"
 #include "platform/profile_file.h"
 #include "platform/unique_fd.h"
@@ -15,7 +16,6 @@ namespace tarnhold {
 namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
-constexpr std::size_t kCopyBlock = 64 * 1024;
 constexpr std::size_t kWriteBlock = 64 * 1024;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -60,7 +60,6 @@ bool MailTransfer::Begin(std::string_view first_recipient, std::string_view send
   Discard();
   first_ = settings_.NewProcessingItem();
   if (!first_.IsOpen()) return false;
-  sender_.assign(sender);
   write_failed_ = settings_.WriteHeader(first_, first_recipient, sender, 0, kReturnNone) != 0;
   return true;
 }
@@ -80,21 +79,13 @@ void MailTransfer::FlushPending() {
 }
 
 bool MailTransfer::MakeCopy(std::string_view recipient) {
-  SpoolItem copy = settings_.NewProcessingItem();
-  if (!copy.IsOpen()) return false;
-  copies_.push_back(std::move(copy));
-  SpoolItem& item = copies_.back();
-  if (settings_.WriteHeader(item, recipient, sender_, 0, kReturnNone) != 0) return false;
-  // The text is read back from the first item, behind its header.
-  QueueItemHeader header;
-  if (settings_.ReadHeader(first_, header) != 0) return false;
-  char block[kCopyBlock];
-  for (;;) {
-    std::size_t n = settings_.ReadBlock(first_, block, sizeof block);
-    if (n == 0) break;
-    if (settings_.WriteData(item, block, n) != n) return false;
+  SpoolItem copy;
+  if (MakeRecipientCopy(settings_, first_, recipient, copy) != RecipientCopyResult::Made) {
+    return false;
   }
-  return first_.File().Position() == first_.File().Size();
+  // Held until Commit has every file of the message on disk.
+  copies_.push_back(std::move(copy));
+  return true;
 }
 
 bool MailTransfer::Commit(const std::vector<std::string>& further_recipients,

@@ -71,7 +71,6 @@ class MailTransfer {
   CServerSettings& settings_;
   SpoolItem first_;
   std::vector<SpoolItem> copies_;
-  std::string sender_;
   bool write_failed_ = false;
   // Message text not yet written: lines are gathered into large writes.
   std::string pending_;

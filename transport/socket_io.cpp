@@ -5,8 +5,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace tarnhold {
 namespace {
@@ -41,14 +43,17 @@ long RecvRetrying(int fd, char* data, std::size_t size, int flags) {
   return n;
 }
 
-// Index just past the line end inside `peeked`, or 0 when it holds none. `cr_before` says
-// whether the byte stored just before `peeked` was a CR.
-std::size_t FindLineEnd(const char* peeked, std::size_t size, LineEnd end, bool cr_before) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (peeked[i] != '\n') continue;
-    if (end == LineEnd::Lf) return i + 1;
-    bool cr = i > 0 ? peeked[i - 1] == '\r' : cr_before;
-    if (cr) return i + 1;
+// Index just past the line end inside `bytes`, or 0 when it holds none. `cr_before` says
+// whether the byte handed out just before `bytes` was a CR.
+std::size_t FindLineEnd(const char* bytes, std::size_t size, LineEnd end, bool cr_before) {
+  const char* from = bytes;
+  const char* stop = bytes + size;
+  while (from < stop) {
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(stop - from)));
+    if (lf == nullptr) return 0;
+    const std::size_t i = static_cast<std::size_t>(lf - bytes);
+    if (end == LineEnd::Lf || (i > 0 ? bytes[i - 1] == '\r' : cr_before)) return i + 1;
+    from = lf + 1;
   }
   return 0;
 }
@@ -78,43 +83,87 @@ bool SetReceiveTimeoutMs(int fd, long timeout_ms) { return SetTimeout(fd, SO_RCV
 
 bool SetSendTimeoutMs(int fd, long timeout_ms) { return SetTimeout(fd, SO_SNDTIMEO, timeout_ms); }
 
-LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeout_s, LineEnd end,
-                         bool& after_cr, const std::function<bool()>& aborted) {
+LineRead LineReader::Read(int fd, std::string& line, std::size_t size, long timeout_s,
+                          LineEnd end, const std::function<bool()>& aborted) {
   line.clear();
   LineRead result;
   if (fd < 0 || size < 2) return result;
   const std::size_t room = size - 1;
-  line.reserve(room);
   while (line.size() < room) {
     if (aborted && aborted()) break;
-    if (timeout_s > 0 && !WaitReadable(fd, timeout_s, 0)) {
-      result.timed_out = true;
-      break;
+    if (begin_ == end_) {
+      Fill fill = FillBuffer(fd, timeout_s, room - line.size());
+      if (fill != Fill::Filled) {
+        result.timed_out = fill == Fill::TimedOut;
+        break;
+      }
     }
-    const std::size_t old = line.size();
-    bool cr_before = old == 0 ? after_cr : line.back() == '\r';
-    line.resize(room);
-    char* tail = line.data() + old;
-    long n = RecvRetrying(fd, tail, room - old, MSG_PEEK);
-    if (n <= 0) {
-      result.timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-      line.resize(old);
-      break;
-    }
-    std::size_t take = FindLineEnd(tail, static_cast<std::size_t>(n), end, cr_before);
-    bool found = take != 0;
-    if (!found) take = static_cast<std::size_t>(n);
-    // The bytes were peeked, so this read returns the same bytes at once.
-    long got = RecvRetrying(fd, tail, take, 0);
-    line.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
-    if (got <= 0) break;
-    if (found && static_cast<std::size_t>(got) == take) {
+    const bool cr_before = line.empty() ? after_cr_ : line.back() == '\r';
+    const std::size_t avail = std::min(end_ - begin_, room - line.size());
+    std::size_t take = FindLineEnd(buffer_.data() + begin_, avail, end, cr_before);
+    const bool found = take != 0;
+    if (!found) take = avail;
+    if (!Consume(fd, line, take)) break;
+    if (found) {
       result.complete = true;
       break;
     }
   }
-  after_cr = !result.complete && !line.empty() && line.back() == '\r';
+  after_cr_ = !result.complete && !line.empty() && line.back() == '\r';
   result.bytes = static_cast<long>(line.size());
+  return result;
+}
+
+LineReader::Fill LineReader::FillBuffer(int fd, long timeout_s, std::size_t want) {
+  if (timeout_s > 0 && !WaitReadable(fd, timeout_s, 0)) return Fill::TimedOut;
+  // Reading ahead takes whole blocks; peeking looks at no more than the line may still hold,
+  // since whatever is peeked stays on the socket anyway.
+  const bool block = ahead_ == ReadAhead::Block;
+  const std::size_t ask = block ? kLineReadBlockBytes : want;
+  if (buffer_.size() < ask) buffer_.resize(ask);
+  long n = RecvRetrying(fd, buffer_.data(), ask, block ? 0 : MSG_PEEK);
+  begin_ = end_ = 0;
+  if (n <= 0) {
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Fill::TimedOut : Fill::Closed;
+  }
+  end_ = static_cast<std::size_t>(n);
+  return Fill::Filled;
+}
+
+bool LineReader::Consume(int fd, std::string& line, std::size_t take) {
+  const char* from = buffer_.data() + begin_;
+  if (ahead_ == ReadAhead::Block) {
+    line.append(from, take);
+    begin_ += take;
+    return true;
+  }
+  // The bytes were peeked, so this read returns the same bytes at once; what was peeked past
+  // them stays on the socket and is peeked again next time.
+  begin_ = end_ = 0;
+  long got = RecvRetrying(fd, buffer_.data(), take, 0);
+  if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
+  return got == static_cast<long>(take);
+}
+
+std::size_t LineReader::TakeBuffered(char* out, std::size_t size) {
+  const std::size_t n = std::min(size, Buffered());
+  if (n > 0) std::memcpy(out, buffer_.data() + begin_, n);
+  begin_ += n;
+  if (begin_ == end_) begin_ = end_ = 0;
+  return n;
+}
+
+void LineReader::Reset() {
+  begin_ = end_ = 0;
+  after_cr_ = false;
+}
+
+LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeout_s, LineEnd end,
+                         bool& after_cr, const std::function<bool()>& aborted) {
+  LineReader reader(ReadAhead::None);
+  reader.SetAfterCr(after_cr);
+  LineRead result = reader.Read(fd, line, size, timeout_s, end, aborted);
+  after_cr = reader.AfterCr();
   return result;
 }
 

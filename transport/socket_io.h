@@ -1,12 +1,13 @@
 // Blocking socket primitives shared by the client and the listening server: waits with a
 // deadline, whole sends that never raise SIGPIPE, time-out options, and the one line reader.
-// The line reader peeks before it consumes, so it never takes more than one line off the
-// socket; whatever follows stays there for the next reader.
+// A line reader that reads ahead keeps what lies past the line in its own buffer: whoever
+// reads the same socket after it by other means must take Buffered() bytes from it first.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarnhold {
 
@@ -33,12 +34,53 @@ struct LineRead {
   bool timed_out = false;  // the read ended because no more data came in time
 };
 
-// Reads one line of at most `size` - 1 bytes into `line` (replacing its content). A longer
-// line is returned in pieces of `size` - 1 bytes; the next call goes on with the rest.
-// `timeout_s` > 0 also bounds the wait for each piece of data; otherwise the socket's receive
-// time-out applies. `aborted` is asked before every wait. `after_cr` carries, between calls,
-// whether the previous piece ended with CR, so a CR LF split between two pieces or two
-// packets still ends the line.
+// How much a line reader takes off the socket beyond the line it returns.
+enum class ReadAhead {
+  Block,  // reads blocks of kLineReadBlockBytes and keeps the rest for the next call
+  None,   // peeks, then takes exactly the bytes it returns; the rest stays on the socket
+};
+
+inline constexpr std::size_t kLineReadBlockBytes = 64 * 1024;
+
+// The line reader of one connection. Read returns one line of at most `size` - 1 bytes in
+// `line` (replacing its content). A longer line is returned in pieces of `size` - 1 bytes; the
+// next call goes on with the rest. `timeout_s` > 0 also bounds the wait for each piece of data;
+// otherwise the socket's receive time-out applies. `aborted` is asked before every piece. A CR
+// LF split between two pieces or two packets still ends the line.
+class LineReader {
+ public:
+  explicit LineReader(ReadAhead ahead = ReadAhead::Block) : ahead_(ahead) {}
+
+  [[nodiscard]] LineRead Read(int fd, std::string& line, std::size_t size, long timeout_s,
+                              LineEnd end, const std::function<bool()>& aborted = {});
+  // Bytes already taken off the socket and not yet handed out.
+  [[nodiscard]] std::size_t Buffered() const { return end_ - begin_; }
+  // Moves up to `size` of the buffered bytes into `out`; the count moved.
+  std::size_t TakeBuffered(char* out, std::size_t size);
+  // Forgets the buffered bytes (a socket being cleared).
+  void DropBuffered() { begin_ = end_ = 0; }
+  // Forgets the buffered bytes and the CR state: a new connection.
+  void Reset();
+
+  // Whether the last piece handed out ended with a CR that may begin a split CR LF.
+  [[nodiscard]] bool AfterCr() const { return after_cr_; }
+  void SetAfterCr(bool after_cr) { after_cr_ = after_cr; }
+
+ private:
+  enum class Fill { Filled, Closed, TimedOut };
+  [[nodiscard]] Fill FillBuffer(int fd, long timeout_s, std::size_t want);
+  // Hands `take` bytes from the buffer front to `line`; false when the socket gave fewer.
+  bool Consume(int fd, std::string& line, std::size_t take);
+
+  ReadAhead ahead_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool after_cr_ = false;
+};
+
+// One line read without reading ahead (ReadAhead::None), for callers that hold only the socket:
+// `after_cr` carries the CR state between calls.
 [[nodiscard]] LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeout_s,
                                        LineEnd end, bool& after_cr,
                                        const std::function<bool()>& aborted = {});

@@ -1,6 +1,6 @@
 // StoreLocal: one queue item into a local mailbox served by the POP3 server.
-#include <array>
 #include <string>
+#include <vector>
 
 #include "gateway/activity_log.h"
 #include "gateway/server_settings.h"
@@ -26,9 +26,9 @@ int StoreLocal(const SendItemData& data) {
     ok = banner.empty() || settings.WriteData(message, banner.data(), banner.size()) != 0;
   }
   ok = ok && data.item.File().Seek(data.text_offset);
-  std::array<char, kSendPieceBytes> piece{};
-  for (long n = 0; ok && (n = data.item.File().Read(piece.data(), piece.size())) != 0;) {
-    ok = n > 0 && settings.WriteData(message, piece.data(), static_cast<std::size_t>(n)) != 0;
+  std::vector<char> block(kSendReadBlockBytes);
+  for (long n = 0; ok && (n = data.item.File().Read(block.data(), block.size())) != 0;) {
+    ok = n > 0 && settings.WriteData(message, block.data(), static_cast<std::size_t>(n)) != 0;
   }
   if (settings.CloseItem(message, ok ? OnClose::Keep : OnClose::Delete) != 0) ok = false;
   return ok ? 0 : 1;

@@ -116,7 +116,7 @@ int CUT_WSClient::Connect(unsigned port, std::string_view host, long timeout_s, 
 int CUT_WSClient::FinishConnect(int code) {
   ApplyTimeouts();
   RecordPorts();
-  after_cr_ = false;
+  reader_.Reset();
   return OnError(code);
 }
 
@@ -178,7 +178,7 @@ int CUT_WSClient::CloseConnection() {
     }
     if (!socket_.Reset()) code = kWsError;
   }
-  after_cr_ = false;
+  reader_.Reset();
   return OnError(code);
 }
 
@@ -272,7 +272,8 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
   char piece[kReceivePiece];
   long total = 0;
   for (;;) {
-    if (timeout_s > 0 && !WaitReadable(socket_.Get(), timeout_s, 0)) {
+    const bool buffered = reader_.Buffered() > 0;
+    if (!buffered && timeout_s > 0 && !WaitReadable(socket_.Get(), timeout_s, 0)) {
       return OnError(kWsReceiveTimedOut);
     }
     std::size_t want = sizeof piece;
@@ -280,7 +281,8 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
       if (total >= max_bytes) break;
       want = std::min<std::size_t>(want, static_cast<std::size_t>(max_bytes - total));
     }
-    long n = ::recv(socket_.Get(), piece, want, 0);
+    long n = buffered ? static_cast<long>(reader_.TakeBuffered(piece, want))
+                      : ::recv(socket_.Get(), piece, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0) return OnError(kWsReceiveFailed);
@@ -295,6 +297,9 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
 
 int CUT_WSClient::Receive(char* buffer, int size, long timeout_s) {
   if (!socket_ || buffer == nullptr || size <= 0) return -1;
+  if (reader_.Buffered() > 0) {
+    return static_cast<int>(reader_.TakeBuffered(buffer, static_cast<std::size_t>(size)));
+  }
   if (timeout_s > 0 && !WaitReadable(socket_.Get(), timeout_s, 0)) return 0;
   long n;
   do {
@@ -309,12 +314,13 @@ int CUT_WSClient::ReceiveLine(std::string& line, int size, long timeout_s) {
     line.clear();
     return 0;
   }
-  LineRead r = ReceiveLineFrom(socket_.Get(), line, static_cast<std::size_t>(size), timeout_s,
-                               LineEnd::Lf, after_cr_, [this] { return IsAborted() != 0; });
+  LineRead r = reader_.Read(socket_.Get(), line, static_cast<std::size_t>(size), timeout_s,
+                            LineEnd::Lf, [this] { return IsAborted() != 0; });
   return static_cast<int>(r.bytes);
 }
 
 int CUT_WSClient::ClearReceiveBuffer() {
+  reader_.DropBuffered();
   DrainReceived(socket_.Get());
   return kWsSuccess;
 }
@@ -334,6 +340,7 @@ int CUT_WSClient::ReceiveFrom(char* buffer, int& length, long timeout_s) {
 }
 
 int CUT_WSClient::WaitForReceive(long seconds, long microseconds) {
+  if (reader_.Buffered() > 0) return kWsSuccess;
   return WaitReadable(socket_.Get(), seconds, microseconds) ? kWsSuccess : kWsError;
 }
 
@@ -357,7 +364,9 @@ int CUT_WSClient::SetBlockingMode(int mode) {
   return kWsSuccess;
 }
 
-int CUT_WSClient::IsDataWaiting() const { return BytesWaiting(socket_.Get()) > 0 ? 1 : 0; }
+int CUT_WSClient::IsDataWaiting() const {
+  return reader_.Buffered() > 0 || BytesWaiting(socket_.Get()) > 0 ? 1 : 0;
+}
 
 int CUT_WSClient::GetMaxSendBuffer() const {
   int size = 0;
@@ -391,6 +400,7 @@ bool CUT_WSClient::IsIPAddress(std::string_view text) {
 
 bool CUT_WSClient::IsConnected() {
   if (!socket_) return false;
+  if (reader_.Buffered() > 0) return true;  // as if the bytes still waited on the socket
   pollfd p{socket_.Get(), POLLIN, 0};
   if (::poll(&p, 1, 0) < 0) return false;
   if (p.revents & (POLLERR | POLLNVAL)) return false;

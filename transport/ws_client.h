@@ -14,6 +14,7 @@
 
 #include "message/data_source.h"
 #include "platform/unique_fd.h"
+#include "transport/socket_io.h"
 
 namespace tarnhold {
 
@@ -143,6 +144,10 @@ class CUT_WSClient {
   // False when there is no socket, the socket reports an error, or the peer has closed.
   [[nodiscard]] bool IsConnected();
   [[nodiscard]] int GetSocket() const { return socket_.Get(); }
+  // Bytes the line reader took off the socket past the last line and has not handed out: a
+  // reader that takes the socket over after ReceiveLine must take these first (Receive and
+  // ReceiveToFile do).
+  [[nodiscard]] std::size_t BufferedBytes() const { return reader_.Buffered(); }
 
   [[nodiscard]] unsigned RemotePort() const { return remote_port_; }
   [[nodiscard]] unsigned LocalPort() const { return local_port_; }
@@ -168,7 +173,7 @@ class CUT_WSClient {
   int blocking_mode_ = 0;
   long send_timeout_ms_ = kWsDefaultTimeoutMs;
   long receive_timeout_ms_ = kWsDefaultTimeoutMs;
-  bool after_cr_ = false;
+  LineReader reader_;
 };
 
 }  // namespace tarnhold

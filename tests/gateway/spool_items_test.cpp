@@ -186,8 +186,9 @@ TEST(SpoolItems, CopyForRecipientMakesOneItemPerRecipient) {
   Spool s;
   SpoolItem first = s.settings.NewProcessingItem();
   ASSERT_EQ(s.settings.WriteHeader(first, "one@x", "sender@y", 2, 1), 0);
-  std::string text(1000, 'm');  // several 256-byte blocks and a remainder
-  text += "\r\n.\r\n";
+  std::string text;  // several copy blocks and a remainder
+  for (int i = 0; text.size() < 150'000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  text += ".\r\n";
   ASSERT_EQ(s.settings.WriteData(first, text.data(), text.size()), text.size());
   for (const char* rcpt : {"two@x", "three@x"}) {
     EXPECT_EQ(s.settings.CopyItemForRecipient(first, rcpt), 0);

@@ -363,6 +363,29 @@ TEST(SmtpTransfer, StoredExactlyWhetherSentWholeOrByteByByte) {
   }
 }
 
+// A client that sends a whole session before reading any reply: what the receiver reads past
+// one line or past the data is the next command, never lost.
+TEST(SmtpTransfer, SessionSentAheadOfTheRepliesIsAnsweredInOrder) {
+  Receiver r;
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting});
+  c.Send(
+      "MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
+      "Subject: one\r\n\r\nfirst\r\n.\r\n"
+      "MAIL FROM:<c@x.example>\r\nRCPT TO:<d@y.example>\r\nDATA\r\n"
+      "Subject: two\r\n\r\nsecond\r\n.\r\nQUIT\r\n");
+  const char* want[] = {"250 OK a@x.example\r\n",  "250 OK  b@y.example \r\n",
+                        "354 Start mail input, end with <CRLF>.<CRLF>\r\n",
+                        "250 Mail Received OK\r\n", "250 OK c@x.example\r\n",
+                        "250 OK  d@y.example \r\n",
+                        "354 Start mail input, end with <CRLF>.<CRLF>\r\n",
+                        "250 Mail Received OK\r\n", "221 Goodbye\r\n"};
+  for (const char* reply : want) EXPECT_EQ(c.Reply(), reply);
+  ASSERT_EQ(r.Items().size(), 2u);
+  EXPECT_EQ(r.Item(1).first.recipient, "b@y.example");
+  EXPECT_NE(r.Item(2).second.find("\r\nsecond\r\n.\r\n"), std::string::npos);
+}
+
 TEST(SmtpTransfer, ZeroByteInACommandEndsTheCommand) {
   Receiver r;
   Client c(r.server.Port());

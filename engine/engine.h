@@ -24,6 +24,10 @@
 namespace tarnhold {
 
 inline constexpr int kExitCode = 1;
+
+// Started: every engine thread the configuration wants runs. Refused: the start stopped
+// before any thread was started (its reason is in load.log and on stderr).
+enum class StartResult { Started, Refused };
 inline constexpr int kLogLineLimit = 2048;
 
 class Engine {
@@ -44,8 +48,9 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   // The start-up sequence: logs, configuration, registry, log files, then the engine threads
-  // in their fixed order, each step announced in load.log; finally "OK".
-  void Start();
+  // in their fixed order, each step announced in load.log; finally "OK". Refused when the
+  // registry's RootPath names a folder other than the data root: the spool has one root.
+  [[nodiscard]] StartResult Start();
   // Loads the configuration file afresh into a new object and makes it the one in force.
   void ReloadConfiguration();
   // The exit routine: stops the SMTP receiver (waiting up to 5 s) and the delivery. Returns
@@ -61,7 +66,7 @@ class Engine {
 
   void AttachLogs();
   void LoadConfiguration();
-  void LoadRegistry();
+  [[nodiscard]] bool LoadRegistry();
   void CreateLogFiles();
   void StartSweeper();
   void StartPop3Server();

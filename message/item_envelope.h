@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/item_header.h"
 #include "platform/locked_file.h"
 
 namespace tarnhold {
@@ -16,26 +17,21 @@ namespace tarnhold {
 inline constexpr std::uint32_t kMaxEnvelopeField = 255;
 
 // Problems met while reading, as bits (the message file's Rewrite recipient reports them).
-inline constexpr int kEnvelopeStampUnreadable = 1;
-inline constexpr int kEnvelopeNumbersUnreadable = 2;  // attempts or return kind
-inline constexpr int kEnvelopeRecipientLengthUnreadable = 4;
-inline constexpr int kEnvelopeRecipientTooLong = 8;
-inline constexpr int kEnvelopeRecipientUnreadable = 16;
-inline constexpr int kEnvelopeSenderLengthUnreadable = 32;
-inline constexpr int kEnvelopeSenderTooLong = 64;
-inline constexpr int kEnvelopeSenderUnreadable = 128;
+inline constexpr int kEnvelopeStampUnreadable = kHeaderStampUnreadable;
+inline constexpr int kEnvelopeNumbersUnreadable = kHeaderNumbersUnreadable;
+inline constexpr int kEnvelopeRecipientLengthUnreadable = kHeaderRecipientLengthUnreadable;
+inline constexpr int kEnvelopeRecipientTooLong = kHeaderRecipientTooLong;
+inline constexpr int kEnvelopeRecipientUnreadable = kHeaderRecipientUnreadable;
+inline constexpr int kEnvelopeSenderLengthUnreadable = kHeaderSenderLengthUnreadable;
+inline constexpr int kEnvelopeSenderTooLong = kHeaderSenderTooLong;
+inline constexpr int kEnvelopeSenderUnreadable = kHeaderSenderUnreadable;
 inline constexpr int kEnvelopeRestUnreadable = 256;
 // The bits that mean the file ended (or failed) inside the envelope.
 inline constexpr int kEnvelopeUnreadable =
     kEnvelopeStampUnreadable | kEnvelopeNumbersUnreadable | kEnvelopeRecipientLengthUnreadable |
     kEnvelopeRecipientUnreadable | kEnvelopeSenderLengthUnreadable | kEnvelopeSenderUnreadable;
 
-struct ItemEnvelope {
-  std::uint32_t stamp = 0;
-  std::uint32_t attempts = 0;
-  std::uint32_t return_kind = 0;
-  std::string recipient;  // up to its first zero byte
-  std::string sender;
+struct ItemEnvelope : ItemHeaderFields {
   std::int64_t text_offset = 0;  // where the message text begins
 };
 

@@ -9,6 +9,7 @@
 #include "gateway/activity_log.h"
 #include "platform/locked_file.h"
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 #include "platform/unique_fd.h"
 
 namespace tarnhold {
@@ -17,10 +18,6 @@ namespace {
 constexpr std::string_view kMessageIdField = "Message-Id:";
 constexpr std::size_t kCopyBlock = 64 * 1024;
 constexpr std::size_t kWriteBlock = 64 * 1024;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 }  // namespace
 

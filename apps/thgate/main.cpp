@@ -78,7 +78,10 @@ int main(int argc, char** argv) {
   engine_options.headless = true;
   engine_options.pop3_port = options.pop3_port;
   auto* engine = new Engine(engine_options);  // lives until the process ends
-  engine->Start();
+  if (engine->Start() != StartResult::Started) {
+    std::fflush(nullptr);
+    std::_Exit(kExitCode);  // no engine thread runs yet; nothing else needs ending
+  }
 
   for (;;) {
     int signal_number = 0;

@@ -64,8 +64,7 @@ int MailboxStore::ReadLine(SpoolItem& message, char* buffer, std::size_t size,
   return r.status == LineStatus::End ? 0 : static_cast<int>(line.size());
 }
 
-int MailboxStore::FindMessageId(SpoolItem& message, std::string& value,
-                                std::size_t size) const {
+int MailboxStore::FindMessageId(SpoolItem& message, std::string& value, std::size_t size) const {
   value.clear();
   if (!message.IsOpen() || size < 2 || !message.file_.Seek(0)) return 1;
   constexpr std::string_view kField = "Message-Id:";

@@ -122,7 +122,8 @@ bool MailboxStore::Commit(SpoolItem& message) {
       case CreateResult::Exists:
         k = numbers.AfterCollision(k);
         continue;
-      case CreateResult::Failed: return false;
+      case CreateResult::Failed:
+        return false;
     }
   }
   return false;

@@ -93,7 +93,7 @@ class MailboxStore {
   [[nodiscard]] MailboxLogin Open(std::string_view account, std::string_view password);
   // Deletes the marked messages and ends the session; the count of messages not deleted.
   int Close(int index);
-  [[nodiscard]] int MessageCount(int index) const;  // -1: bad index
+  [[nodiscard]] int MessageCount(int index) const;                        // -1: bad index
   [[nodiscard]] std::int64_t MessageSize(int index, int position) const;  // -1: bad
   [[nodiscard]] SpoolItem OpenMessage(int index, int position);
   [[nodiscard]] bool MarkDeleted(int index, int position);

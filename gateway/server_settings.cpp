@@ -76,9 +76,12 @@ int CServerSettings::ReadHeader(SpoolItem& item, QueueItemHeader& header,
 int CServerSettings::CopyItemForRecipient(SpoolItem& source, std::string_view recipient,
                                           Flush flush) {
   switch (queue_.CopyItemForRecipient(source, recipient, flush)) {
-    case CopyResult::Copied: return 0;
-    case CopyResult::NoItem: return 1;
-    case CopyResult::Failed: break;
+    case CopyResult::Copied:
+      return 0;
+    case CopyResult::NoItem:
+      return 1;
+    case CopyResult::Failed:
+      break;
   }
   return 2;
 }
@@ -100,9 +103,8 @@ SpoolItem CServerSettings::NextSendItem(const SendItemFilter& hold) {
 }
 
 int CServerSettings::CloseItem(SpoolItem& item, OnClose on_close) {
-  const CloseResult closed = item.IsNewMailboxMessage()
-                                 ? mailboxes_.CloseMessage(item, on_close)
-                                 : queue_.CloseItem(item, on_close);
+  const CloseResult closed = item.IsNewMailboxMessage() ? mailboxes_.CloseMessage(item, on_close)
+                                                        : queue_.CloseItem(item, on_close);
   return closed == CloseResult::Closed ? 0 : 1;
 }
 
@@ -143,9 +145,12 @@ SpoolItem CServerSettings::DeliverToMailbox(std::string_view address) {
 int CServerSettings::OpenMailbox(std::string_view account, std::string_view password) {
   const MailboxLogin login = mailboxes_.Open(account, password);
   switch (login.result) {
-    case LoginResult::Opened: return login.index;
-    case LoginResult::InUse: return -2;
-    case LoginResult::NoSuchUser: break;
+    case LoginResult::Opened:
+      return login.index;
+    case LoginResult::InUse:
+      return -2;
+    case LoginResult::NoSuchUser:
+      break;
   }
   return -1;
 }
@@ -168,8 +173,7 @@ int CServerSettings::MarkDeleted(int index, int position) {
 
 void CServerSettings::UnmarkAll(int index) { mailboxes_.UnmarkAll(index); }
 
-int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size,
-                              bool* complete) {
+int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size, bool* complete) {
   return mailboxes_.ReadLine(message, buffer, size, complete);
 }
 

@@ -66,7 +66,8 @@ SpoolItem SpoolQueue::NewProcessingItem() {
       case CreateResult::Exists:
         number = processing_numbers_.AfterCollision(number);
         continue;
-      case CreateResult::Failed: return SpoolItem{};
+      case CreateResult::Failed:
+        return SpoolItem{};
     }
   }
   return SpoolItem{};
@@ -163,8 +164,8 @@ SpoolItem SpoolQueue::NextSendItem(const SendItemFilter& hold) {
     if (n != static_cast<long>(sizeof fixed)) ReportReadError();  // go on with what was read
     const std::int64_t stamp = DecodeLittleEndian32(fixed);
     const std::uint32_t attempts = DecodeLittleEndian32(fixed + 4);
-    const bool due = attempts == 0 || now - stamp >= retry_interval_s ||
-                     stamp > now + kMaxFutureStampSeconds;
+    const bool due =
+        attempts == 0 || now - stamp >= retry_interval_s || stamp > now + kMaxFutureStampSeconds;
     if (!due || !item.file_.Seek(0)) continue;  // closed by leaving scope
     return item;
   }

@@ -62,8 +62,8 @@ class SpoolQueue {
                                 std::uint32_t return_kind);
   [[nodiscard]] int UpdateHeader(SpoolItem& item, std::uint32_t attempts,
                                  std::uint32_t return_kind);
-  [[nodiscard]] int ReadHeader(SpoolItem& item, QueueItemHeader& header,
-                               std::size_t recipient_size, std::size_t sender_size);
+  [[nodiscard]] int ReadHeader(SpoolItem& item, QueueItemHeader& header, std::size_t recipient_size,
+                               std::size_t sender_size);
 
   // A new processing item with the source's header for `recipient` and the source's text,
   // flushed when asked, closed. The source keeps its position.

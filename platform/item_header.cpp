@@ -70,15 +70,15 @@ ItemHeaderRead ReadItemHeader(LockedFile& file, const ItemHeaderBounds& bounds,
     read.faults |= kHeaderNumbersUnreadable;
     if (stop) return read;
   }
-  read.faults |= ReadField(file, bounds.recipient_size, bounds.on_fault,
-                           {kHeaderRecipientLengthUnreadable, kHeaderRecipientTooLong,
-                            kHeaderRecipientUnreadable},
-                           fields.recipient);
+  read.faults |= ReadField(
+      file, bounds.recipient_size, bounds.on_fault,
+      {kHeaderRecipientLengthUnreadable, kHeaderRecipientTooLong, kHeaderRecipientUnreadable},
+      fields.recipient);
   if (stop && !read.Ok()) return read;
-  read.faults |= ReadField(file, bounds.sender_size, bounds.on_fault,
-                           {kHeaderSenderLengthUnreadable, kHeaderSenderTooLong,
-                            kHeaderSenderUnreadable},
-                           fields.sender);
+  read.faults |=
+      ReadField(file, bounds.sender_size, bounds.on_fault,
+                {kHeaderSenderLengthUnreadable, kHeaderSenderTooLong, kHeaderSenderUnreadable},
+                fields.sender);
   return read;
 }
 

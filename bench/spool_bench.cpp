@@ -32,14 +32,15 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Creates, writes and closes `kItemsPerRun` items spread over `threads` threads.
-double ItemsPerSecond(const fs::path& parent, int threads, OnClose on_close, Flush flush) {
+// Creates, writes and closes `items` items spread over `threads` threads.
+double ItemsPerSecond(const fs::path& parent, int threads, OnClose on_close, Flush flush,
+                      int items = kItemsPerRun) {
   tarnhold::TempDir root;
   if (!root.Create(parent, "spool-bench.")) return 0;
   fs::create_directories(root.Path() / "queproc");
   CServerSettings settings(root.Path());
   const std::string data(1024, 'x');
-  const int each = kItemsPerRun / threads;
+  const int each = items / threads;
   auto start = Clock::now();
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t) {
@@ -105,6 +106,13 @@ int main(int argc, char** argv) {
                 threads == 1 ? " " : "s", ItemsPerSecond(parent, threads, OnClose::Delete, Flush::No));
     std::printf("  %d thread%s, flushed to disk, items kept:   %9.0f items/s\n", threads,
                 threads == 1 ? " " : "s", ItemsPerSecond(parent, threads, OnClose::Keep, Flush::Yes));
+  }
+
+  std::printf("\nitems created and kept until the folder holds %d:\n", kQueueSize);
+  for (int threads : {1, 8}) {
+    std::printf("  %d thread%s:                                %9.0f items/s\n", threads,
+                threads == 1 ? " " : "s",
+                ItemsPerSecond(parent, threads, OnClose::Keep, Flush::No, kQueueSize));
   }
 
   tarnhold::TempDir root;

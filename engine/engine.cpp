@@ -27,7 +27,8 @@ const Engine::StartStep Engine::kThreadSteps[] = {
 
 Engine::Engine(Options options)
     : options_(std::move(options)),
-      load_log_(options_.root / "logs", options_.headless ? options_.echo : nullptr),
+      load_log_(SpoolLayout(options_.root).LoadLog(),
+                options_.headless ? options_.echo : nullptr),
       config_(std::make_shared<CGatewayConfig>(options_.root)),
       sweeper_(options_.root, [this] { return Config(); },
                [this](const std::filesystem::path& item, const CGatewayConfig& config) {
@@ -56,23 +57,24 @@ std::shared_ptr<const CGatewayConfig> Engine::Config() const {
   return config_;
 }
 
-void Engine::Start() {
+StartResult Engine::Start() {
   load_log_.Append("Subclassing windows ...");
   AttachLogs();
   load_log_.Append("Loading egSetup ...");
   LoadConfiguration();
   load_log_.Append("Loading registry ...");
-  LoadRegistry();
+  if (!LoadRegistry()) return StartResult::Refused;
   CreateLogFiles();
   // Nothing may sweep what a receiver that died mid-transfer left behind: cleared before any
   // engine thread starts.
-  RemoveInterruptedTransfers(settings_.RootPath() / "queproc", settings_.RootPath() / "stat");
+  RemoveInterruptedTransfers(settings_.Layout().Processing(), settings_.Layout().Stat());
   for (const StartStep& step : kThreadSteps) {
     if (step.wanted != nullptr && !(this->*step.wanted)()) continue;
     load_log_.Append(step.line);
     (this->*step.start)();
   }
   load_log_.Append("OK");
+  return StartResult::Started;
 }
 
 void Engine::AttachLogs() {
@@ -132,23 +134,24 @@ ReloadResult Engine::ReloadConfiguration() {
   return ReloadResult::Reloaded;
 }
 
-void Engine::LoadRegistry() {
+bool Engine::LoadRegistry() {
   // A missing registry file leaves the defaults; it is not fatal.
-  (void)settings_.LoadRegistry(CServerSettings::RegistryFile(options_.root));
-  auto config = Config();
-  settings_.SetLimits(config->SMTPMaxIn, config->SMTPMaxOut, config->SMTPMaxRetries,
-                      config->SMTPRetryInterval);
-  std::vector<LocalUser> users;
-  for (const CPopAccountRecord& u : config->local_users) {
-    users.push_back({u.Account, u.Password, u.Active == 1});
+  (void)settings_.LoadRegistry(settings_.Layout().RegistryFile());
+  // Every component works on the data root: a RootPath elsewhere would split the spool.
+  if (settings_.CheckRootPath() == RootPathCheck::OtherFolder) {
+    const std::string line = "Error: RootPath " + settings_.RootPathValue() + " in " +
+                             settings_.Layout().RegistryFile().string() +
+                             " names another folder than the data root " +
+                             settings_.Layout().Root().string() + "; the gateway does not start";
+    load_log_.Append(line);
+    std::fprintf(stderr, "thgate: %s\n", line.c_str());
+    return false;
   }
-  std::vector<AccountAddress> addresses;
-  for (const MailboxPair& p : config->mailbox_pairs) addresses.push_back({p.account, p.address});
-  settings_.BuildMailboxTable(users, addresses);
-  settings_.SetDefaultMailbox(config->DefaultPOP3LocalUserID);
+  settings_.ApplyConfiguration(*Config());
   smtp_server_.SetSettings(&settings_);
   send_scheduler_.SetSettings(&settings_);
   smtp_server_.SetServerNameSource([this] { return SmtpServerName(Config()->local_domains); });
+  return true;
 }
 
 void Engine::CreateLogFiles() {
@@ -156,21 +159,24 @@ void Engine::CreateLogFiles() {
     int CGatewayConfig::*flag;
     const char* line;
     CUH_Control* log;
-    const char* file;
+    std::filesystem::path (SpoolLayout::*file)() const;
   };
   const LogFile files[] = {
-      {&CGatewayConfig::LogPOP3, "Creating POP3 Log ...", &pop3_log_, "POP3_.log"},
-      {&CGatewayConfig::LogSMTPIn, "Creating SMTP In Log ...", &smtp_in_log_, "SMTPIn_.log"},
-      {&CGatewayConfig::LogSweeper, "Creating Sweeper Log ...", &sweep_log_, "Sweep_.log"},
-      {&CGatewayConfig::LogSMTPOut, "Creating SMTP Out Log ...", &smtp_out_log_, "SMTPOut_.log"},
+      {&CGatewayConfig::LogPOP3, "Creating POP3 Log ...", &pop3_log_, &SpoolLayout::Pop3Log},
+      {&CGatewayConfig::LogSMTPIn, "Creating SMTP In Log ...", &smtp_in_log_,
+       &SpoolLayout::SmtpInLog},
+      {&CGatewayConfig::LogSweeper, "Creating Sweeper Log ...", &sweep_log_,
+       &SpoolLayout::SweepLog},
+      {&CGatewayConfig::LogSMTPOut, "Creating SMTP Out Log ...", &smtp_out_log_,
+       &SpoolLayout::SmtpOutLog},
       {&CGatewayConfig::LogBandwidth, "Creating Bandwidth Log ...", &bandwidth_log_,
-       "Bandwidth_.log"},
+       &SpoolLayout::BandwidthLog},
   };
   auto config = Config();
   for (const LogFile& f : files) {
     if ((*config).*f.flag != 1) continue;
     load_log_.Append(f.line);
-    f.log->SetFileName((options_.root / "logs" / f.file).string());
+    f.log->SetFileName((settings_.Layout().*f.file)().string());
     f.log->SetFileOutput(true);
     f.log->SetDatedFileName(true);
   }

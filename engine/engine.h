@@ -28,6 +28,10 @@
 namespace tarnhold {
 
 inline constexpr int kExitCode = 1;
+
+// Started: every engine thread the configuration wants runs. Refused: the start stopped
+// before any thread was started (its reason is in load.log and on stderr).
+enum class StartResult { Started, Refused };
 inline constexpr int kLogLineLimit = 2048;
 
 enum class ReloadResult { Reloaded, KeptRunning };
@@ -50,8 +54,9 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   // The start-up sequence: logs, configuration, registry, log files, then the engine threads
-  // in their fixed order, each step announced in load.log; finally "OK".
-  void Start();
+  // in their fixed order, each step announced in load.log; finally "OK". Refused when the
+  // registry's RootPath names a folder other than the data root: the spool has one root.
+  [[nodiscard]] StartResult Start();
   // Loads the configuration file afresh into a new object and makes it the one in force, with
   // a line in the sweeper log saying how many rules it holds. KeptRunning: the file could not
   // be read; the configuration in force stays, and the log line says so.
@@ -76,7 +81,7 @@ class Engine {
   void InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh);
   void LoadConfiguration();
   void StopComponents();
-  void LoadRegistry();
+  [[nodiscard]] bool LoadRegistry();
   void CreateLogFiles();
   void StartSweeper();
   void StartPop3Download();

@@ -5,8 +5,8 @@
 
 namespace tarnhold {
 
-LoadLog::LoadLog(std::filesystem::path logs_folder, std::FILE* echo)
-    : folder_(std::move(logs_folder)), path_(folder_ / "load.log"), echo_(echo) {}
+LoadLog::LoadLog(std::filesystem::path file, std::FILE* echo)
+    : folder_(file.parent_path()), path_(std::move(file)), echo_(echo) {}
 
 void LoadLog::Reset() {
   std::error_code ec;

@@ -11,8 +11,9 @@ namespace tarnhold {
 
 class LoadLog {
  public:
-  // `echo`, when given, also receives each line as "load: <line>".
-  LoadLog(std::filesystem::path logs_folder, std::FILE* echo);
+  // `file` is the load log's path; `echo`, when given, also receives each line as
+  // "load: <line>".
+  LoadLog(std::filesystem::path file, std::FILE* echo);
   // Deletes the file of an earlier run.
   void Reset();
   void Append(std::string_view message);

@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "gateway/spool_layout.h"
+
 namespace tarnhold {
 
 InstanceResult SingleInstance::Acquire(const std::filesystem::path& root, std::string& error) {
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
-  const std::filesystem::path path = root / "thgate.lock";
+  const std::filesystem::path path = SpoolLayout(root).InstanceLock();
   // Close-on-exec: programs the engine starts must not inherit the lock.
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!fd) {

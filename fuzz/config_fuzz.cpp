@@ -38,7 +38,7 @@ void CheckBounds(const CGatewayConfig& c) {
       if (k.text) Check((rule.*k.text).size() <= kMaxConfigValueLength);
     }
     fs::path area = c.QuarantinePath(rule.QuarantineArea).lexically_normal();
-    fs::path quaran = (c.Root() / kQuarantineFolder).lexically_normal();
+    fs::path quaran = c.Layout().QuarantineRoot().lexically_normal();
     auto [end, _] = std::mismatch(quaran.begin(), quaran.end(), area.begin(), area.end());
     Check(end == quaran.end());
   }
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(root, ec)) fs::remove_all(entry.path(), ec);
   {
-    std::ofstream out(root / kConfigFileName, std::ios::binary | std::ios::trunc);
+    std::ofstream out(tarnhold::SpoolLayout(root).ConfigFile(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   CGatewayConfig loaded(root);

@@ -40,7 +40,7 @@ void CUH_Control::SetClock(std::function<std::time_t()> clock) {
 void CUH_Control::Attach(int lines_fit, int chars_fit) {
   std::scoped_lock guard(lock_);
   attached_ = true;
-  SetViewSize(lines_fit, chars_fit);
+  SetViewSizeLocked(lines_fit, chars_fit);
 }
 
 void CUH_Control::Detach() {
@@ -56,13 +56,21 @@ bool CUH_Control::IsAttached() const {
 
 void CUH_Control::SetViewSize(int lines_fit, int chars_fit) {
   std::scoped_lock guard(lock_);
+  SetViewSizeLocked(lines_fit, chars_fit);
+}
+
+void CUH_Control::SetViewSizeLocked(int lines_fit, int chars_fit) {
   lines_fit_ = std::max(0, lines_fit);
   chars_fit_ = std::max(0, chars_fit);
-  SetLineLimit(requested_limit_);
+  SetLineLimitLocked(requested_limit_);
 }
 
 void CUH_Control::SetLineLimit(int count) {
   std::scoped_lock guard(lock_);
+  SetLineLimitLocked(count);
+}
+
+void CUH_Control::SetLineLimitLocked(int count) {
   requested_limit_ = std::max(0, count);
   line_limit_ = requested_limit_ == 0 ? 0 : std::max(requested_limit_, lines_fit_);
   ApplyLineLimit();
@@ -101,6 +109,10 @@ void CUH_Control::SetColours(std::uint32_t text_colour, std::uint32_t background
 
 std::string CUH_Control::Stamp(std::string_view text, const std::tm& when) const {
   std::scoped_lock guard(lock_);
+  return StampLocked(text, when);
+}
+
+std::string CUH_Control::StampLocked(std::string_view text, const std::tm& when) const {
   // The stamp buffer is the text's length plus 25 bytes; a format that does not fit gives an
   // empty stamp rather than a cut one.
   std::vector<char> buf(text.size() + 25);
@@ -112,13 +124,17 @@ std::string CUH_Control::Stamp(std::string_view text, const std::tm& when) const
 }
 
 void CUH_Control::AddStampedLine(std::string_view text, bool to_file) {
-  std::scoped_lock guard(lock_);  // taken again inside AddLine: the lock is re-entrant
+  std::scoped_lock guard(lock_);
   std::time_t now = clock_ ? clock_() : std::time(nullptr);
-  AddLine(Stamp(text, LocalTime(now)), to_file);
+  AddLineLocked(StampLocked(text, LocalTime(now)), to_file);
 }
 
 void CUH_Control::AddLine(std::string_view text, bool to_file) {
   std::scoped_lock guard(lock_);
+  AddLineLocked(text, to_file);
+}
+
+void CUH_Control::AddLineLocked(std::string_view text, bool to_file) {
   if (to_file && file_output_) WriteToFile(text);
   if (sink_) sink_(name_, text);
   if (!attached_) return;
@@ -229,8 +245,17 @@ int CUH_Control::LineLimit() const {
   return line_limit_;
 }
 
+void CUH_Control::ReadHistory(const HistoryReader& reader) const {
+  std::scoped_lock guard(lock_);
+  reader(lines_, scroll_);
+}
+
 std::filesystem::path CUH_Control::FileNameFor(const std::tm& when) const {
   std::scoped_lock guard(lock_);
+  return FileNameForLocked(when);
+}
+
+std::filesystem::path CUH_Control::FileNameForLocked(const std::tm& when) const {
   if (!dated_file_name_) return file_name_;
   return DatedLogFileName(file_name_, when);
 }
@@ -238,7 +263,7 @@ std::filesystem::path CUH_Control::FileNameFor(const std::tm& when) const {
 void CUH_Control::WriteToFile(std::string_view line) {
   if (file_name_.empty()) return;
   std::time_t now = clock_ ? clock_() : std::time(nullptr);
-  std::filesystem::path path = FileNameFor(LocalTime(now));
+  std::filesystem::path path = FileNameForLocked(LocalTime(now));
   // Opened and closed for every entry: the date change needs no timer, and other programs may
   // read the file between entries.
   std::FILE* f = std::fopen(path.c_str(), "ae");

@@ -51,7 +51,8 @@ struct ScrollState {
 
 class CUH_Control {
  public:
-  // Called for every line added, with the log's name, under the log's lock (so in log order).
+  // Called for every line added, with the log's name, under the log's lock (so in log order);
+  // it must not call back into the log.
   using LineSink = std::function<void(std::string_view log_name, std::string_view line)>;
 
   explicit CUH_Control(std::string name = "");
@@ -104,6 +105,11 @@ class CUH_Control {
   [[nodiscard]] std::size_t LineCount() const;
   [[nodiscard]] std::size_t LongestLineLength() const;
   [[nodiscard]] int LineLimit() const;
+  // Runs `reader` on the history and scroll state under the log's lock, for a painter that
+  // must not copy: `reader` must be quick and must not call back into this log.
+  using HistoryReader =
+      std::function<void(const std::deque<LogLine>& lines, const ScrollState& scroll)>;
+  void ReadHistory(const HistoryReader& reader) const;
 
   // The file an entry made at local time `when` goes to: the configured name, with DDMMYYYY
   // inserted before the first "." of its last path element when dated names are on.
@@ -113,12 +119,18 @@ class CUH_Control {
   [[nodiscard]] std::string Stamp(std::string_view text, const std::tm& when) const;
 
  private:
+  // The *Locked forms run with lock_ held by the caller (the lock is not re-entrant).
+  [[nodiscard]] std::string StampLocked(std::string_view text, const std::tm& when) const;
+  void AddLineLocked(std::string_view text, bool to_file);
+  void SetViewSizeLocked(int lines_fit, int chars_fit);
+  void SetLineLimitLocked(int count);
+  [[nodiscard]] std::filesystem::path FileNameForLocked(const std::tm& when) const;
   void WriteToFile(std::string_view line);
   void ApplyLineLimit();
   void FindLongestLine();
   void RecomputeScrollRanges();
 
-  mutable std::recursive_mutex lock_;
+  mutable std::mutex lock_;
   std::string name_;
   LineSink sink_;
   std::function<std::time_t()> clock_;

@@ -1,10 +1,10 @@
 // The process-wide log pointers and the entry points every engine thread calls.
 #include <atomic>
-#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
 #include "gateway/activity_log.h"
+#include "platform/text_case.h"
 
 namespace tarnhold {
 namespace {
@@ -47,8 +47,7 @@ void SweepLogLine(std::string_view text) {
 std::string BandwidthRecord(std::string_view date, std::string_view message_id,
                             std::string_view sender, std::string_view recipient,
                             std::int64_t size) {
-  std::string id(message_id);
-  for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string id = ToLower(message_id);
   std::string record;
   for (std::string_view field : {date, std::string_view(id), sender, recipient}) {
     record += '\t';

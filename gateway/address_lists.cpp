@@ -3,20 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 #include "platform/unique_fd.h"
 
 namespace tarnhold::lists {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // Reads at most kMaxRuleListBytes; false when the file cannot be opened or read.
 bool ReadBounded(const std::filesystem::path& path, std::string& text) {
@@ -64,8 +58,8 @@ int ReadListFile(const std::filesystem::path& path, std::vector<std::string>& en
 }
 
 bool MatchWildcard(std::string_view address, std::string_view entry) {
-  std::string a = Lower(address);
-  std::string e = Lower(entry);
+  std::string a = ToLower(address);
+  std::string e = ToLower(entry);
   std::size_t star = e.find('*');
   if (star == std::string::npos) return a == e;
   std::size_t pos = 0;

@@ -1,11 +1,11 @@
 #include "gateway/gateway_config.h"
 
-#include <cctype>
 #include <system_error>
 
 #include "gateway/list_file.h"
 #include "platform/data_root.h"
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 
 namespace fs = std::filesystem;
 
@@ -121,11 +121,6 @@ void WriteDefaults(ProfileFile& profile, const DefaultsKey (&keys)[N], const CGa
   }
 }
 
-std::string ToLowerAscii(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // `prefix`0, `prefix`1, ... of `section` until a value is empty or missing.
 std::vector<std::string> ReadNumbered(const ProfileFile& profile, std::string_view section,
                                       std::string_view prefix) {
@@ -183,7 +178,7 @@ fs::path CGatewayConfig::QuarantinePath(std::string_view area) const {
   // "../x" nor an absolute path reaches outside; "." and ".." name quaran/ itself.
   std::string_view name = LastPathElement(area);
   name = name.substr(0, name.find('\0'));
-  fs::path base = root_ / kQuarantineFolder;
+  fs::path base = Layout().QuarantineRoot();
   if (name.empty() || name == "." || name == "..") return base;
   return base / std::string(name);
 }
@@ -192,7 +187,7 @@ ConfigLoadReport CGatewayConfig::Load() {
   ConfigLoadReport report;
   std::error_code ec;
   fs::create_directories(root_, ec);
-  for (std::string_view folder : kDataFolders) MakeFolder(root_ / folder, report);
+  for (std::string_view folder : SpoolLayout::kFolders) MakeFolder(root_ / folder, report);
 
   // Everything is read into a fresh object, so a reload replaces each value and list.
   CGatewayConfig c(root_);
@@ -201,9 +196,9 @@ ConfigLoadReport CGatewayConfig::Load() {
 
   ReadDefaults(profile, kKeysBeforeLists, c);
   for (std::string& d : ReadNumbered(profile, kDefaultsSection, kLocalDomainKey))
-    c.local_domains.push_back(ToLowerAscii(std::move(d)));
+    c.local_domains.push_back(ToLower(d));
   for (std::string& t : ReadNumbered(profile, kDefaultsSection, kDialTimeKey))
-    c.dial_times.push_back(ToLowerAscii(std::move(t)));
+    c.dial_times.push_back(ToLower(t));
   ReadDefaults(profile, kKeysAfterLists, c);
   ReadDefaults(profile, kKeysBeyondLayout, c);
   // The list files are read once their names are known.
@@ -225,7 +220,7 @@ ConfigLoadReport CGatewayConfig::Load() {
       c.mailbox_pairs.push_back(MailboxPair{user.Account, std::move(address)});
     // A hand-written configuration has no mailbox folders yet; without one, local delivery to
     // this user would fail on every attempt.
-    MakeFolder(root_ / "popstore" / std::to_string(c.local_users.size()), report);
+    MakeFolder(Layout().Mailbox(static_cast<int>(c.local_users.size())), report);
     c.local_users.push_back(std::move(user));
   }
   for (CScannerRecord scanner; scanner.Load(profile, static_cast<int>(c.scanners.size()));)
@@ -285,7 +280,7 @@ bool CGatewayConfig::Save(std::string& error) const {
   }
   for (std::size_t n = 0; n < local_users.size(); ++n) {
     std::error_code ec;
-    fs::create_directories(root_ / "popstore" / std::to_string(n), ec);
+    fs::create_directories(Layout().Mailbox(static_cast<int>(n)), ec);
   }
   return true;
 }

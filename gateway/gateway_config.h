@@ -13,17 +13,10 @@
 
 #include "gateway/config_records.h"
 #include "gateway/rule_record.h"
+#include "gateway/spool_layout.h"
 
 namespace tarnhold {
 
-// The data folders under the root, in the order the load creates them.
-inline constexpr std::array<std::string_view, 15> kDataFolders = {
-    "archive",      "logs",           "offpeak",      "pop",  "popstore", "que",
-    "queproc",      "temp",           "lists",        "stat", "quaran",   "quaran/junk",
-    "quaran/virus", "quaran/content", "quaran/errors"};
-
-inline constexpr std::string_view kConfigFileName = "tarnhold.dat";
-inline constexpr std::string_view kQuarantineFolder = "quaran";
 inline constexpr int kDefaultVirusScanTimeout = 120;  // seconds
 
 // What a load met on its way; nothing here stops it.
@@ -36,7 +29,7 @@ class CGatewayConfig {
  public:
   explicit CGatewayConfig(std::filesystem::path root);
 
-  // Creates the data folders, then reads <root>/tarnhold.dat afresh: every value and list is
+  // Creates the data folders (SpoolLayout::kFolders), then reads <root>/tarnhold.dat afresh: every value and list is
   // replaced, never added to. A missing or broken file gives the defaults; never fails.
   ConfigLoadReport Load();
 
@@ -46,7 +39,9 @@ class CGatewayConfig {
   [[nodiscard]] bool Save(std::string& error) const;
 
   [[nodiscard]] const std::filesystem::path& Root() const { return root_; }
-  [[nodiscard]] std::filesystem::path ConfigPath() const { return root_ / kConfigFileName; }
+  // The spool layout on this configuration's data root.
+  [[nodiscard]] SpoolLayout Layout() const { return SpoolLayout(root_); }
+  [[nodiscard]] std::filesystem::path ConfigPath() const { return Layout().ConfigFile(); }
   // A value that names a file, mapped onto the data root when it begins with c:\tarnhold\.
   [[nodiscard]] std::filesystem::path MapPath(std::string_view value) const;
   // The folder of a quarantine area: always inside <root>/quaran, whatever the area holds.

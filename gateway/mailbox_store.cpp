@@ -1,12 +1,12 @@
-// CServerSettings: the local mailboxes: the mailbox table, new messages, POP3 access.
+#include "gateway/mailbox_store.h"
+
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "gateway/server_settings.h"
-#include "platform/profile_file.h"
 #include "platform/spool_folder.h"
+#include "platform/text_case.h"
 
 namespace fs = std::filesystem;
 
@@ -14,154 +14,149 @@ namespace tarnhold {
 namespace {
 
 constexpr std::size_t kMailboxNameLength = 255;
-constexpr std::uint32_t kLargestMessageNumber = 999'999'999;
-
-enum class LineStatus { Line, End, Error };
-
-struct ReadLineResult {
-  LineStatus status = LineStatus::End;
-  bool complete = false;  // the line ended with CR, LF or CR LF (not a piece, not the last)
-};
-
-// Reads the next line of `file` into `line` (at most `cap` bytes) and leaves the file right
-// after its line end. A line longer than `cap` comes back in pieces (complete = false).
-ReadLineResult NextLine(LockedFile& file, std::string& line, std::size_t cap) {
-  line.clear();
-  const std::int64_t start = file.Position();
-  if (start < 0) return {LineStatus::Error, false};
-  std::string buf(cap + 2, '\0');  // the line, its CR and the LF after it
-  long n = file.Read(buf.data(), buf.size());
-  if (n < 0) return {LineStatus::Error, false};
-  if (n == 0) return {LineStatus::End, false};
-  const auto got = static_cast<std::size_t>(n);
-  const std::size_t scan = std::min(got, cap + 1);
-  const std::size_t end = buf.find_first_of("\r\n", 0);
-  if (end < scan) {
-    std::size_t next = end + 1;
-    if (buf[end] == '\r' && next < got && buf[next] == '\n') ++next;
-    line.assign(buf.data(), end);
-    if (!file.Seek(start + static_cast<std::int64_t>(next))) return {LineStatus::Error, false};
-    return {LineStatus::Line, true};
-  }
-  if (got <= cap) {  // the file ends inside this line: the last line has no line end
-    (void)file.Seek(start + n);
-    return {LineStatus::End, false};
-  }
-  line.assign(buf.data(), cap);
-  if (!file.Seek(start + static_cast<std::int64_t>(cap))) return {LineStatus::Error, false};
-  return {LineStatus::Line, false};
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::string_view SkipBlanks(std::string_view s) {
-  std::size_t first = s.find_first_not_of(" \t");
-  return first == std::string_view::npos ? std::string_view() : s.substr(first);
-}
 
 }  // namespace
 
-void CServerSettings::BuildMailboxTable(const std::vector<LocalUser>& users,
-                                        const std::vector<AccountAddress>& addresses) {
-  std::scoped_lock guard(lock_);
-  mailboxes_.clear();
+MailboxStore::MailboxStore(const SpoolLayout& layout) : layout_(layout) {}
+
+void MailboxStore::BuildTable(const std::vector<LocalUser>& users,
+                              const std::vector<AccountAddress>& addresses) {
+  std::vector<std::shared_ptr<Mailbox>> table;
   for (const LocalUser& user : users) {
-    CMailboxEntry entry;
+    auto mailbox = std::make_shared<Mailbox>();
+    CMailboxEntry& entry = mailbox->entry;
     entry.account = user.account;
     entry.password = user.password;
     entry.active = user.active;
-    entry.number = static_cast<int>(mailboxes_.size());
+    entry.number = static_cast<int>(table.size());
     for (const AccountAddress& pair : addresses) {
       if (EqualsNoCase(pair.account, user.account)) entry.addresses.push_back(pair.address);
     }
-    mailboxes_.push_back(std::move(entry));
+    table.push_back(std::move(mailbox));
   }
+  std::scoped_lock guard(table_lock_);
+  mailboxes_ = std::move(table);
 }
 
-void CServerSettings::SetDefaultMailbox(int number) {
-  std::scoped_lock guard(lock_);
+void MailboxStore::SetDefaultMailbox(int number) {
+  std::scoped_lock guard(table_lock_);
   default_mailbox_ = number;
 }
 
-std::vector<CMailboxEntry> CServerSettings::MailboxTable() const {
-  std::scoped_lock guard(lock_);
-  return mailboxes_;
+std::vector<CMailboxEntry> MailboxStore::Table() const {
+  std::vector<std::shared_ptr<Mailbox>> table;
+  {
+    std::scoped_lock guard(table_lock_);
+    table = mailboxes_;
+  }
+  std::vector<CMailboxEntry> out;
+  out.reserve(table.size());
+  for (const auto& mailbox : table) {
+    std::scoped_lock guard(mailbox->lock);
+    out.push_back(mailbox->entry);
+  }
+  return out;
 }
 
-fs::path CServerSettings::MailboxFolder(int number) const {
-  return Folder("popstore") / std::to_string(number);
-}
-
-CMailboxEntry* CServerSettings::Entry(int index) {
+std::shared_ptr<MailboxStore::Mailbox> MailboxStore::At(int index) const {
+  std::scoped_lock guard(table_lock_);
   if (index < 0 || static_cast<std::size_t>(index) >= mailboxes_.size()) return nullptr;
-  return &mailboxes_[static_cast<std::size_t>(index)];
+  return mailboxes_[static_cast<std::size_t>(index)];
 }
 
-const CMailboxEntry* CServerSettings::Entry(int index) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= mailboxes_.size()) return nullptr;
-  return &mailboxes_[static_cast<std::size_t>(index)];
+ItemCounter& MailboxStore::Counter(const fs::path& folder) {
+  std::scoped_lock guard(counters_lock_);
+  std::unique_ptr<ItemCounter>& counter = counters_[folder];
+  if (!counter) counter = std::make_unique<ItemCounter>(folder);
+  return *counter;
 }
 
-SpoolItem CServerSettings::DeliverToMailbox(std::string_view address) {
-  std::scoped_lock guard(lock_);
+SpoolItem MailboxStore::Deliver(std::string_view address) {
   std::string_view name = address.substr(0, address.find('@'));
   name = name.substr(0, std::min(name.size(), kMailboxNameLength));
-  int mailbox = default_mailbox_;
-  for (const CMailboxEntry& entry : mailboxes_) {
-    if (!entry.active) continue;
-    auto match = [&](const std::string& a) { return EqualsNoCase(a, name); };
-    if (std::any_of(entry.addresses.begin(), entry.addresses.end(), match)) {
-      mailbox = entry.number;
-      break;
+  int mailbox = 0;
+  {
+    // Identity fields never change after the table is built: no mailbox lock is needed.
+    std::scoped_lock guard(table_lock_);
+    mailbox = default_mailbox_;
+    for (const auto& m : mailboxes_) {
+      const CMailboxEntry& entry = m->entry;
+      if (!entry.active) continue;
+      auto match = [&](const std::string& a) { return EqualsNoCase(a, name); };
+      if (std::any_of(entry.addresses.begin(), entry.addresses.end(), match)) {
+        mailbox = entry.number;
+        break;
+      }
     }
   }
   SpoolItem message;
   if (mailbox < 0) return message;
   std::string error;
-  fs::path folder = MailboxFolder(mailbox);
+  fs::path folder = layout_.Mailbox(mailbox);
   if (message.file_.CreateUnnamed(folder, error) != CreateResult::Created) return SpoolItem{};
   message.pending_folder_ = folder;
   return message;
 }
 
-bool CServerSettings::CommitMailboxMessage(SpoolItem& message) {
+CloseResult MailboxStore::CloseMessage(SpoolItem& message, OnClose on_close) {
+  if (!message.IsOpen()) return CloseResult::Failed;
+  bool ok = on_close == OnClose::Delete || Commit(message);
+  ok = message.file_.Close() && ok;
+  message.pending_folder_.clear();
+  return ok ? CloseResult::Closed : CloseResult::Failed;
+}
+
+bool MailboxStore::Commit(SpoolItem& message) {
   // The message reaches the disk before it gets its name, so a delivery that deletes its queue
   // item after this never loses the mail.
   if (::fsync(message.file_.Fd()) != 0) return false;
   const fs::path& folder = message.pending_folder_;
-  std::uint32_t k = LargestItemNumber(folder) + 1;
-  for (int tries = 0; tries < kMailboxNumberTries && k <= kLargestMessageNumber; ++tries, ++k) {
+  ItemCounter& numbers = Counter(folder);
+  std::uint32_t k = numbers.Next();
+  for (int tries = 0; tries < kMailboxNumberTries && k != 0; ++tries) {
     std::string error;
     switch (message.file_.LinkAs(folder / std::to_string(k), error)) {
       case CreateResult::Created:
         message.number_ = k;
         return SyncFolder(folder);
-      case CreateResult::Exists: continue;
-      case CreateResult::Failed: return false;
+      case CreateResult::Exists:
+        k = numbers.AfterCollision(k);
+        continue;
+      case CreateResult::Failed:
+        return false;
     }
   }
   return false;
 }
 
-int CServerSettings::OpenMailbox(std::string_view account, std::string_view password) {
-  std::scoped_lock guard(lock_);
-  for (CMailboxEntry& entry : mailboxes_) {
-    if (!EqualsNoCase(entry.account, account) || !EqualsNoCase(entry.password, password)) continue;
-    if (entry.in_use) return -2;
-    entry.in_use = true;
-    ListMailbox(entry);
-    return entry.number;
+MailboxLogin MailboxStore::Open(std::string_view account, std::string_view password) {
+  std::vector<std::shared_ptr<Mailbox>> table;
+  {
+    std::scoped_lock guard(table_lock_);
+    table = mailboxes_;
   }
-  return -1;
+  for (const auto& mailbox : table) {
+    const CMailboxEntry& id = mailbox->entry;
+    if (!EqualsNoCase(id.account, account) || !EqualsNoCase(id.password, password)) continue;
+    {
+      std::scoped_lock guard(mailbox->lock);
+      if (mailbox->entry.in_use) return {LoginResult::InUse, -1};
+      mailbox->entry.in_use = true;  // from here on only this session touches the lists
+    }
+    CMailboxEntry listed;
+    listed.number = id.number;
+    List(listed);
+    std::scoped_lock guard(mailbox->lock);
+    mailbox->entry.message_numbers = std::move(listed.message_numbers);
+    mailbox->entry.deletion_marks = std::move(listed.deletion_marks);
+    mailbox->entry.message_sizes = std::move(listed.message_sizes);
+    return {LoginResult::Opened, id.number};
+  }
+  return {LoginResult::NoSuchUser, -1};
 }
 
-void CServerSettings::ListMailbox(CMailboxEntry& entry) {
-  entry.message_numbers.clear();
-  entry.deletion_marks.clear();
-  entry.message_sizes.clear();
-  const fs::path folder = MailboxFolder(entry.number);
+void MailboxStore::List(CMailboxEntry& entry) const {
+  const fs::path folder = layout_.Mailbox(entry.number);
   for (std::uint32_t number : ListItemNumbers(folder)) {
     if (entry.MessageCount() >= kMaxMailboxMessages) break;
     LockedFile file;
@@ -176,48 +171,64 @@ void CServerSettings::ListMailbox(CMailboxEntry& entry) {
   }
 }
 
-int CServerSettings::CloseMailbox(int index) {
-  std::scoped_lock guard(lock_);
-  CMailboxEntry* entry = Entry(index);
-  if (entry == nullptr) return 0;
+int MailboxStore::Close(int index) {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return 0;
+  std::vector<std::uint32_t> marked;
+  {
+    std::scoped_lock guard(mailbox->lock);
+    const CMailboxEntry& entry = mailbox->entry;
+    for (std::size_t i = 0; i < entry.message_numbers.size(); ++i) {
+      if (entry.deletion_marks[i]) marked.push_back(entry.message_numbers[i]);
+    }
+  }
+  // Deleted without the lock; the mailbox stays in use until the lists are cleared.
   int failures = 0;
-  const fs::path folder = MailboxFolder(entry->number);
-  for (std::size_t i = 0; i < entry->message_numbers.size(); ++i) {
-    if (!entry->deletion_marks[i]) continue;
+  const fs::path folder = layout_.Mailbox(mailbox->entry.number);
+  for (std::uint32_t number : marked) {
     std::string error;
-    if (DeleteUnheldItem(folder / std::to_string(entry->message_numbers[i]), error) !=
-        DeleteResult::Deleted) {
+    if (DeleteUnheldItem(folder / std::to_string(number), error) != DeleteResult::Deleted) {
       ++failures;
     }
   }
-  entry->message_numbers.clear();
-  entry->deletion_marks.clear();
-  entry->message_sizes.clear();
-  entry->in_use = false;
+  std::scoped_lock guard(mailbox->lock);
+  CMailboxEntry& entry = mailbox->entry;
+  entry.message_numbers.clear();
+  entry.deletion_marks.clear();
+  entry.message_sizes.clear();
+  entry.in_use = false;
   return failures;
 }
 
-int CServerSettings::MessageCount(int index) const {
-  std::scoped_lock guard(lock_);
-  const CMailboxEntry* entry = Entry(index);
-  return entry ? entry->MessageCount() : -1;
+int MailboxStore::MessageCount(int index) const {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return -1;
+  std::scoped_lock guard(mailbox->lock);
+  return mailbox->entry.MessageCount();
 }
 
-std::int64_t CServerSettings::MessageSize(int index, int position) const {
-  std::scoped_lock guard(lock_);
-  const CMailboxEntry* entry = Entry(index);
-  if (entry == nullptr || position < 0 || position >= entry->MessageCount()) return -1;
-  return entry->message_sizes[static_cast<std::size_t>(position)];
+std::int64_t MailboxStore::MessageSize(int index, int position) const {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return -1;
+  std::scoped_lock guard(mailbox->lock);
+  const CMailboxEntry& entry = mailbox->entry;
+  if (position < 0 || position >= entry.MessageCount()) return -1;
+  return entry.message_sizes[static_cast<std::size_t>(position)];
 }
 
-SpoolItem CServerSettings::OpenMessage(int index, int position) {
-  std::scoped_lock guard(lock_);
-  const CMailboxEntry* entry = Entry(index);
+SpoolItem MailboxStore::OpenMessage(int index, int position) {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return SpoolItem{};
+  std::uint32_t number = 0;
+  {
+    std::scoped_lock guard(mailbox->lock);
+    const CMailboxEntry& entry = mailbox->entry;
+    if (position < 0 || position >= entry.MessageCount()) return SpoolItem{};
+    number = entry.message_numbers[static_cast<std::size_t>(position)];
+  }
   SpoolItem message;
-  if (entry == nullptr || position < 0 || position >= entry->MessageCount()) return message;
-  std::uint32_t number = entry->message_numbers[static_cast<std::size_t>(position)];
   std::string error;
-  if (message.file_.OpenLocked(MailboxFolder(entry->number) / std::to_string(number),
+  if (message.file_.OpenLocked(layout_.Mailbox(mailbox->entry.number) / std::to_string(number),
                                Access::ReadOnly, error) != LockResult::Locked) {
     return SpoolItem{};
   }
@@ -225,57 +236,21 @@ SpoolItem CServerSettings::OpenMessage(int index, int position) {
   return message;
 }
 
-int CServerSettings::MarkDeleted(int index, int position) {
-  std::scoped_lock guard(lock_);
-  CMailboxEntry* entry = Entry(index);
-  if (entry == nullptr || position < 0 || position >= entry->MessageCount()) return -1;
-  entry->deletion_marks[static_cast<std::size_t>(position)] = true;
-  return 0;
+bool MailboxStore::MarkDeleted(int index, int position) {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return false;
+  std::scoped_lock guard(mailbox->lock);
+  CMailboxEntry& entry = mailbox->entry;
+  if (position < 0 || position >= entry.MessageCount()) return false;
+  entry.deletion_marks[static_cast<std::size_t>(position)] = true;
+  return true;
 }
 
-void CServerSettings::UnmarkAll(int index) {
-  std::scoped_lock guard(lock_);
-  if (CMailboxEntry* entry = Entry(index)) {
-    std::fill(entry->deletion_marks.begin(), entry->deletion_marks.end(), false);
-  }
-}
-
-int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size,
-                              bool* complete) {
-  if (complete != nullptr) *complete = false;
-  if (!message.IsOpen() || buffer == nullptr || size < 2) return -1;
-  std::string line;
-  ReadLineResult r = NextLine(message.file_, line, size - 1);
-  if (r.status == LineStatus::Error) return -1;
-  if (complete != nullptr) *complete = r.status == LineStatus::Line && r.complete;
-  std::memcpy(buffer, line.data(), line.size());
-  buffer[line.size()] = '\0';
-  return r.status == LineStatus::End ? 0 : static_cast<int>(line.size());
-}
-
-int CServerSettings::FindMessageId(SpoolItem& message, std::string& value, std::size_t size) {
-  value.clear();
-  if (!message.IsOpen() || size < 2 || !message.file_.Seek(0)) return 1;
-  constexpr std::string_view kField = "Message-Id:";
-  std::string line;
-  bool at_line_start = true;
-  for (;;) {
-    ReadLineResult r = NextLine(message.file_, line, kMessageIdLineSize - 1);
-    if (r.status != LineStatus::Line) return 1;
-    if (at_line_start && line.empty()) return 1;  // the end of the header
-    if (at_line_start && StartsWithNoCase(line, kField)) {
-      std::string_view text = SkipBlanks(std::string_view(line).substr(kField.size()));
-      std::string folded;
-      if (text.empty() && r.complete &&
-          NextLine(message.file_, folded, kMessageIdLineSize - 1).status == LineStatus::Line &&
-          !folded.empty() && (folded[0] == ' ' || folded[0] == '\t')) {
-        text = SkipBlanks(folded);
-      }
-      value.assign(text.substr(0, std::min(text.size(), size - 1)));
-      return 0;
-    }
-    at_line_start = r.complete;
-  }
+void MailboxStore::UnmarkAll(int index) {
+  std::shared_ptr<Mailbox> mailbox = At(index);
+  if (!mailbox) return;
+  std::scoped_lock guard(mailbox->lock);
+  std::fill(mailbox->entry.deletion_marks.begin(), mailbox->entry.deletion_marks.end(), false);
 }
 
 }  // namespace tarnhold

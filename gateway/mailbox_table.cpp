@@ -1,10 +1,10 @@
-// CServerSettings: what the spool data manager takes from the configuration.
+// MailboxStore: the mailbox table from the configuration's local users and address pairs.
 #include "gateway/gateway_config.h"
-#include "gateway/server_settings.h"
+#include "gateway/mailbox_store.h"
 
 namespace tarnhold {
 
-void CServerSettings::BuildMailboxTable(const CGatewayConfig& config) {
+void MailboxStore::BuildTable(const CGatewayConfig& config) {
   std::vector<LocalUser> users;
   users.reserve(config.local_users.size());
   for (const CPopAccountRecord& u : config.local_users) {
@@ -15,14 +15,7 @@ void CServerSettings::BuildMailboxTable(const CGatewayConfig& config) {
   for (const MailboxPair& pair : config.mailbox_pairs) {
     addresses.push_back(AccountAddress{pair.account, pair.address});
   }
-  BuildMailboxTable(users, addresses);
-}
-
-void CServerSettings::ApplyConfiguration(const CGatewayConfig& config) {
-  SetLimits(config.SMTPMaxIn, config.SMTPMaxOut, config.SMTPMaxRetries, config.SMTPRetryInterval);
-  SetLocalDomains(config.local_domains);
-  BuildMailboxTable(config);
-  SetDefaultMailbox(config.DefaultPOP3LocalUserID);
+  BuildTable(users, addresses);
 }
 
 }  // namespace tarnhold

@@ -1,8 +1,11 @@
 #include "gateway/message_id.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <random>
+
+#include "platform/text_case.h"
 
 namespace tarnhold {
 namespace {
@@ -38,6 +41,31 @@ std::string MakeMessageIdAt(std::chrono::system_clock::time_point when, std::str
   id += domain;
   id += '>';
   return id;
+}
+
+void MessageIdSource::SetLocalDomains(const std::vector<std::string>& local_domains) {
+  std::string domain = local_domains.empty() || local_domains.front().empty()
+                           ? std::string(kPlaceholderDomain)
+                           : ToLower(local_domains.front());
+  std::scoped_lock guard(lock_);
+  domain_ = std::move(domain);
+}
+
+std::string MessageIdSource::Make() const {
+  std::string domain;
+  {
+    std::scoped_lock guard(lock_);
+    domain = domain_;
+  }
+  return MakeMessageIdAt(std::chrono::system_clock::now(), domain);
+}
+
+bool MessageIdSource::MakeInto(char* buffer, std::size_t size) const {
+  if (buffer == nullptr || size < kMessageIdBufferSize) return false;
+  const std::string id = Make();
+  if (id.size() + 1 > size) return false;
+  std::memcpy(buffer, id.c_str(), id.size() + 1);
+  return true;
 }
 
 }  // namespace tarnhold

@@ -13,48 +13,13 @@ namespace {
 constexpr std::size_t kMaxAddressLength = kAddressBufferSize - 1;
 constexpr std::size_t kMoveChunk = 64 * 1024;
 
-std::array<unsigned char, 4> LittleEndian(std::uint32_t v) {
-  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-}
-
-std::uint32_t FromLittleEndian(const unsigned char* b) {
-  return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-         static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
+// Longest address field any reader accepts, whatever buffer size it names.
+constexpr std::size_t kMaxReadField = kAddressBufferSize * 16;
 
 std::string_view CutAddress(std::string_view address) {
   // A zero byte inside an address would end the field early on reading.
   address = address.substr(0, address.find('\0'));
   return address.substr(0, std::min(address.size(), kMaxAddressLength));
-}
-
-// Reads exactly `size` bytes; false on a short read or an error.
-bool ReadExactly(LockedFile& file, void* data, std::size_t size) {
-  auto* p = static_cast<unsigned char*>(data);
-  while (size > 0) {
-    long n = file.Read(p, size);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool ReadNumber(LockedFile& file, std::uint32_t& value) {
-  unsigned char b[4];
-  if (!ReadExactly(file, b, sizeof b)) return false;
-  value = FromLittleEndian(b);
-  return true;
-}
-
-// Reads an address field of `length` bytes (its zero byte included) into `out`; the text ends
-// at the first zero byte. The caller has checked `length` against the buffer size.
-bool ReadAddress(LockedFile& file, std::uint32_t length, std::string& out) {
-  std::array<char, 4096> buf{};
-  if (length > buf.size() || !ReadExactly(file, buf.data(), length)) return false;
-  out.assign(buf.data(), strnlen(buf.data(), length));
-  return true;
 }
 
 bool PRead(int fd, char* data, std::size_t size, std::int64_t offset) {
@@ -128,10 +93,10 @@ int WriteQueueItemHeader(LockedFile& file, std::string_view recipient, std::stri
   if (!file.Seek(0)) return kWriteNotPositioned;
 
   const std::string recipient_z(recipient.data(), recipient.size()), sender_z(sender);
-  const auto l1 = LittleEndian(static_cast<std::uint32_t>(recipient.size() + 1));
-  const auto l2 = LittleEndian(static_cast<std::uint32_t>(sender.size() + 1));
-  const auto stamp = LittleEndian(now), tries = LittleEndian(attempts),
-             kind = LittleEndian(return_kind);
+  const auto l1 = EncodeLittleEndian32(static_cast<std::uint32_t>(recipient.size() + 1));
+  const auto l2 = EncodeLittleEndian32(static_cast<std::uint32_t>(sender.size() + 1));
+  const auto stamp = EncodeLittleEndian32(now), tries = EncodeLittleEndian32(attempts),
+             kind = EncodeLittleEndian32(return_kind);
   struct Field {
     const void* data;
     std::size_t size;
@@ -160,7 +125,7 @@ int UpdateQueueItemHeader(LockedFile& file, std::uint32_t attempts, std::uint32_
       {now, kWriteStampFailed}, {attempts, kWriteAttemptsFailed}, {return_kind, kWriteKindFailed}};
   int bits = 0;
   for (auto [value, bit] : fields) {
-    auto bytes = LittleEndian(value);
+    auto bytes = EncodeLittleEndian32(value);
     if (bits != 0 || !file.WriteAll(bytes.data(), bytes.size())) bits |= bit;
   }
   return bits;
@@ -170,18 +135,9 @@ int ReadQueueItemHeader(LockedFile& file, QueueItemHeader& header, std::size_t r
                         std::size_t sender_size) {
   header = QueueItemHeader{};
   if (!file.Seek(0)) return kReadSenderTooLongOrNotPositioned;
-  if (!ReadNumber(file, header.stamp)) return kReadStampFailed;
-  if (!ReadNumber(file, header.attempts) || !ReadNumber(file, header.return_kind)) {
-    return kReadAttemptsOrKindFailed;
-  }
-  std::uint32_t l1 = 0, l2 = 0;
-  if (!ReadNumber(file, l1)) return kReadRecipientLengthFailed;
-  if (l1 > recipient_size || l1 > kAddressBufferSize * 16) return kReadRecipientTooLong;
-  if (!ReadAddress(file, l1, header.recipient)) return kReadRecipientFailed;
-  if (!ReadNumber(file, l2)) return kReadSenderLengthFailed;
-  if (l2 > sender_size || l2 > kAddressBufferSize * 16) return kReadSenderTooLongOrNotPositioned;
-  if (!ReadAddress(file, l2, header.sender)) return kReadSenderFailed;
-  return 0;
+  const ItemHeaderBounds bounds{std::min(recipient_size, kMaxReadField),
+                                std::min(sender_size, kMaxReadField), OnFault::Stop};
+  return ReadItemHeader(file, bounds, header).faults;
 }
 
 }  // namespace tarnhold

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/item_header.h"
 #include "platform/locked_file.h"
 
 namespace tarnhold {
@@ -32,23 +33,17 @@ inline constexpr int kWriteSenderLengthFailed = 32;
 inline constexpr int kWriteSenderFailed = 64;
 inline constexpr int kWriteNotPositioned = 128;
 
-// Error bits of ReadQueueItemHeader.
-inline constexpr int kReadStampFailed = 1;
-inline constexpr int kReadAttemptsOrKindFailed = 2;
-inline constexpr int kReadRecipientLengthFailed = 4;
-inline constexpr int kReadRecipientTooLong = 8;
-inline constexpr int kReadRecipientFailed = 16;
-inline constexpr int kReadSenderLengthFailed = 32;
-inline constexpr int kReadSenderTooLongOrNotPositioned = 64;
-inline constexpr int kReadSenderFailed = 128;
+// Error bits of ReadQueueItemHeader: the header decoder's fault bits.
+inline constexpr int kReadStampFailed = kHeaderStampUnreadable;
+inline constexpr int kReadAttemptsOrKindFailed = kHeaderNumbersUnreadable;
+inline constexpr int kReadRecipientLengthFailed = kHeaderRecipientLengthUnreadable;
+inline constexpr int kReadRecipientTooLong = kHeaderRecipientTooLong;
+inline constexpr int kReadRecipientFailed = kHeaderRecipientUnreadable;
+inline constexpr int kReadSenderLengthFailed = kHeaderSenderLengthUnreadable;
+inline constexpr int kReadSenderTooLongOrNotPositioned = kHeaderSenderTooLong;
+inline constexpr int kReadSenderFailed = kHeaderSenderUnreadable;
 
-struct QueueItemHeader {
-  std::uint32_t stamp = 0;     // seconds since 1970-01-01 UTC of the last header write
-  std::uint32_t attempts = 0;  // delivery attempts made so far
-  std::uint32_t return_kind = kReturnNone;
-  std::string recipient;
-  std::string sender;
-};
+using QueueItemHeader = ItemHeaderFields;
 
 // Size in bytes of the header that WriteQueueItemHeader writes for these addresses.
 [[nodiscard]] std::size_t QueueItemHeaderSize(std::string_view recipient, std::string_view sender);

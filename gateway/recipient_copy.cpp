@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kCopyBlockBytes = 64 * 1024;
 
 // Copies the source's text from its position to its end; false on a read or write failure.
-bool CopyText(CServerSettings& settings, SpoolItem& source, SpoolItem& copy) {
+bool CopyText(SpoolQueue& queue, SpoolItem& source, SpoolItem& copy) {
   const std::int64_t left = source.File().Size() - source.File().Position();
   if (left < 0) return false;
   std::vector<char> block(static_cast<std::size_t>(std::min<std::int64_t>(
@@ -24,33 +24,33 @@ bool CopyText(CServerSettings& settings, SpoolItem& source, SpoolItem& copy) {
     if (n < 0) return false;
     if (n == 0) return true;
     const auto count = static_cast<std::size_t>(n);
-    if (settings.WriteData(copy, block.data(), count) != count) return false;
+    if (queue.WriteData(copy, block.data(), count) != count) return false;
   }
 }
 
 }  // namespace
 
-RecipientCopyResult MakeRecipientCopy(CServerSettings& settings, SpoolItem& source,
+RecipientCopyResult MakeRecipientCopy(SpoolQueue& queue, SpoolItem& source,
                                       std::string_view recipient, SpoolItem& copy) {
   if (!source.IsOpen()) return RecipientCopyResult::Failed;
   const std::int64_t position = source.File().Position();
   QueueItemHeader header;
-  if (settings.ReadHeader(source, header) != 0) {
+  if (queue.ReadHeader(source, header, kAddressBufferSize, kAddressBufferSize) != 0) {
     (void)source.File().Seek(position);
     return RecipientCopyResult::Failed;
   }
-  copy = settings.NewProcessingItem();
+  copy = queue.NewProcessingItem();
   if (!copy.IsOpen()) {
     (void)source.File().Seek(position);
     return RecipientCopyResult::NoItem;
   }
-  bool ok = settings.WriteHeader(copy, recipient, header.sender, header.attempts,
+  bool ok = queue.WriteHeader(copy, recipient, header.sender, header.attempts,
                                  header.return_kind) == 0 &&
-            CopyText(settings, source, copy);
+            CopyText(queue, source, copy);
   (void)source.File().Seek(position);
   if (ok) return RecipientCopyResult::Made;
   // A half copy would be swept as a broken message: it goes.
-  settings.CloseItem(copy, OnClose::Delete);
+  (void)queue.CloseItem(copy, OnClose::Delete);
   return RecipientCopyResult::Failed;
 }
 

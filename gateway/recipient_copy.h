@@ -6,8 +6,8 @@
 
 #include <string_view>
 
-#include "gateway/server_settings.h"
 #include "gateway/spool_item.h"
+#include "gateway/spool_queue.h"
 
 namespace tarnhold {
 
@@ -17,7 +17,7 @@ enum class RecipientCopyResult {
   Failed,  // the source could not be read or the copy not written; the half copy is deleted
 };
 
-[[nodiscard]] RecipientCopyResult MakeRecipientCopy(CServerSettings& settings, SpoolItem& source,
+[[nodiscard]] RecipientCopyResult MakeRecipientCopy(SpoolQueue& queue, SpoolItem& source,
                                                     std::string_view recipient, SpoolItem& copy);
 
 }  // namespace tarnhold

@@ -1,175 +1,192 @@
-// CServerSettings: registry settings, limits, local domains and message identifiers.
+// CServerSettings: the facade over the registry settings, spool queues, mailbox store and
+// message identifiers. It keeps the established results; the parts have their own.
 #include "gateway/server_settings.h"
 
-#include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cstring>
-
-#include "gateway/activity_log.h"
-#include "gateway/message_id.h"
-#include "platform/data_root.h"
-#include "platform/profile_file.h"
-#include "platform/spool_folder.h"
+#include "gateway/gateway_config.h"
 
 namespace fs = std::filesystem;
 
 namespace tarnhold {
-namespace {
-
-constexpr const char* kRegistrySection = "Tarnhold";
-constexpr std::size_t kRootPathBufferSize = 256;
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// RootPath names the data root, written for either platform: "c:\tarnhold" (with or without
-// its trailing backslash) maps onto the data root, a Linux path is used as it stands.
-fs::path MapRootPath(const fs::path& data_root, const std::string& value) {
-  std::string with_slash = value;
-  if (with_slash.back() != '\\' && with_slash.back() != '/') with_slash += '\\';
-  fs::path mapped = MapConfigPath(data_root, with_slash);
-  if (mapped != fs::path(with_slash)) return mapped;
-  return fs::path(value);
-}
-
-// Reads the count key and its numbered values. Returns the bits for a missing count or a
-// missing value.
-int ReadList(const ProfileFile& registry, const char* count_key, const char* item_key,
-             int count_missing, int item_missing, std::vector<std::string>& out) {
-  out.clear();
-  if (!registry.HasKey(kRegistrySection, count_key)) return count_missing;
-  int count = std::min(registry.GetInt(kRegistrySection, count_key, 0), kMaxRegistryListEntries);
-  int bits = 0;
-  for (int n = 0; n < count; ++n) {
-    std::string key = item_key + std::to_string(n);
-    if (!registry.HasKey(kRegistrySection, key)) {
-      bits |= item_missing;
-      continue;
-    }
-    out.push_back(registry.GetString(kRegistrySection, key));
-  }
-  return bits;
-}
-
-}  // namespace
 
 CServerSettings::CServerSettings(fs::path data_root)
-    : data_root_(std::move(data_root)), root_path_(data_root_) {}
+    : layout_(std::move(data_root)),
+      registry_(layout_.Root()),
+      queue_(layout_, registry_),
+      mailboxes_(layout_) {}
 
 fs::path CServerSettings::RegistryFile(const fs::path& data_root) {
-  return data_root / "registry.dat";
+  return SpoolLayout(data_root).RegistryFile();
 }
 
+// ---- Registry settings ---------------------------------------------------------------------
+
 int CServerSettings::LoadRegistry(const fs::path& registry_file) {
-  ProfileFile registry;
-  if (!registry.Load(registry_file) || !registry.HasSection(kRegistrySection)) {
-    return kRegistryKeyMissing;
-  }
-  std::scoped_lock guard(lock_);
-  max_out_ = registry.GetInt(kRegistrySection, "MaxOut", 10);
-  max_in_ = registry.GetInt(kRegistrySection, "MaxIn", 10);
-  max_retries_ = registry.GetInt(kRegistrySection, "MaxRetries", 10);
-  retry_interval_s_ = registry.GetInt(kRegistrySection, "RetryInterval", 15);
-  int bits = 0;
-  if (!registry.HasKey(kRegistrySection, "RootPath")) bits |= kRegistryRootPathMissing;
-  std::string root = registry.GetString(kRegistrySection, "RootPath", "", kRootPathBufferSize);
-  root_path_ = root.empty() ? data_root_ : MapRootPath(data_root_, root);
-  bits |= ReadList(registry, "NumberDomainNames", "DomainName", kRegistryDomainCountMissing,
-                   kRegistryDomainNameMissing, domain_names_);
-  bits |= ReadList(registry, "NumberDNSNames", "DNSName", kRegistryDnsCountMissing,
-                   kRegistryDnsNameMissing, dns_names_);
-  return bits;
+  return registry_.Load(registry_file);
 }
 
 void CServerSettings::SetLimits(int max_in, int max_out, int max_retries, int retry_interval_s) {
-  std::scoped_lock guard(lock_);
-  max_in_ = max_in;
-  max_out_ = max_out;
-  max_retries_ = max_retries;
-  retry_interval_s_ = retry_interval_s;
+  registry_.SetLimits(max_in, max_out, max_retries, retry_interval_s);
 }
 
-int CServerSettings::MaxIn() const {
-  std::scoped_lock guard(lock_);
-  return max_in_;
-}
-
-int CServerSettings::MaxOut() const {
-  std::scoped_lock guard(lock_);
-  return max_out_;
-}
-
-int CServerSettings::MaxRetries() const {
-  std::scoped_lock guard(lock_);
-  return max_retries_;
-}
-
-int CServerSettings::RetryInterval() const {
-  std::scoped_lock guard(lock_);
-  return retry_interval_s_;
-}
-
-fs::path CServerSettings::RootPath() const {
-  std::scoped_lock guard(lock_);
-  return root_path_;
-}
-
-std::vector<std::string> CServerSettings::DomainNames() const {
-  std::scoped_lock guard(lock_);
-  return domain_names_;
-}
-
-std::vector<std::string> CServerSettings::DnsNames() const {
-  std::scoped_lock guard(lock_);
-  return dns_names_;
-}
+int CServerSettings::MaxIn() const { return registry_.MaxIn(); }
+int CServerSettings::MaxOut() const { return registry_.MaxOut(); }
+int CServerSettings::MaxRetries() const { return registry_.MaxRetries(); }
+int CServerSettings::RetryInterval() const { return registry_.RetryInterval(); }
+fs::path CServerSettings::RootPath() const { return registry_.RootPath(); }
+RootPathCheck CServerSettings::CheckRootPath() const { return registry_.CheckRootPath(); }
+std::string CServerSettings::RootPathValue() const { return registry_.RootPathValue(); }
+std::vector<std::string> CServerSettings::DomainNames() const { return registry_.DomainNames(); }
+std::vector<std::string> CServerSettings::DnsNames() const { return registry_.DnsNames(); }
 
 void CServerSettings::SetLocalDomains(std::vector<std::string> local_domains) {
-  std::scoped_lock guard(lock_);
-  message_id_domain_ = local_domains.empty() || local_domains.front().empty()
-                           ? std::string(kPlaceholderDomain)
-                           : Lower(local_domains.front());
+  message_ids_.SetLocalDomains(local_domains);
 }
 
 void CServerSettings::SetReadErrorReporter(ReadErrorReporter reporter) {
-  std::scoped_lock guard(lock_);
-  read_error_reporter_ = std::move(reporter);
+  queue_.SetReadErrorReporter(std::move(reporter));
 }
 
-void CServerSettings::ReportReadError() {
-  if (read_error_reporter_) {
-    read_error_reporter_("Error", "File Read Error");
-  } else {
-    SmtpOutLogLine("File Read Error");
+void CServerSettings::ApplyConfiguration(const CGatewayConfig& config) {
+  SetLimits(config.SMTPMaxIn, config.SMTPMaxOut, config.SMTPMaxRetries, config.SMTPRetryInterval);
+  SetLocalDomains(config.local_domains);
+  mailboxes_.BuildTable(config);
+  mailboxes_.SetDefaultMailbox(config.DefaultPOP3LocalUserID);
+}
+
+// ---- Queue items ---------------------------------------------------------------------------
+
+SpoolItem CServerSettings::NewProcessingItem() { return queue_.NewProcessingItem(); }
+
+int CServerSettings::WriteHeader(SpoolItem& item, std::string_view recipient,
+                                 std::string_view sender, std::uint32_t attempts,
+                                 std::uint32_t return_kind) {
+  return queue_.WriteHeader(item, recipient, sender, attempts, return_kind);
+}
+
+int CServerSettings::UpdateHeader(SpoolItem& item, std::uint32_t attempts,
+                                  std::uint32_t return_kind) {
+  return queue_.UpdateHeader(item, attempts, return_kind);
+}
+
+int CServerSettings::ReadHeader(SpoolItem& item, QueueItemHeader& header,
+                                std::size_t recipient_size, std::size_t sender_size) {
+  return queue_.ReadHeader(item, header, recipient_size, sender_size);
+}
+
+int CServerSettings::CopyItemForRecipient(SpoolItem& source, std::string_view recipient,
+                                          Flush flush) {
+  switch (queue_.CopyItemForRecipient(source, recipient, flush)) {
+    case CopyResult::Copied:
+      return 0;
+    case CopyResult::NoItem:
+      return 1;
+    case CopyResult::Failed:
+      break;
   }
+  return 2;
 }
 
-fs::path CServerSettings::Folder(std::string_view name) const {
-  std::scoped_lock guard(lock_);
-  return root_path_ / name;
+std::size_t CServerSettings::WriteData(SpoolItem& item, const void* bytes, std::size_t count) {
+  return queue_.WriteData(item, bytes, count);
 }
 
-std::size_t CServerSettings::SendQueueCount() const { return CountFiles(Folder("que")); }
+std::size_t CServerSettings::ReadBlock(SpoolItem& item, void* buffer, std::size_t size) {
+  return queue_.ReadBlock(item, buffer, size);
+}
 
-std::string CServerSettings::MakeMessageId() const {
-  std::string domain;
-  {
-    std::scoped_lock guard(lock_);
-    domain = message_id_domain_;
+bool CServerSettings::FlushToDisk(SpoolItem& item) { return queue_.FlushToDisk(item); }
+
+SpoolItem CServerSettings::NextSendItem() { return queue_.NextSendItem(SendItemFilter{}); }
+
+SpoolItem CServerSettings::NextSendItem(const SendItemFilter& hold) {
+  return queue_.NextSendItem(hold);
+}
+
+int CServerSettings::CloseItem(SpoolItem& item, OnClose on_close) {
+  const CloseResult closed = item.IsNewMailboxMessage() ? mailboxes_.CloseMessage(item, on_close)
+                                                        : queue_.CloseItem(item, on_close);
+  return closed == CloseResult::Closed ? 0 : 1;
+}
+
+bool CServerSettings::WriteSourceInfo(std::uint32_t number, std::string_view address,
+                                      std::string& error) {
+  return queue_.WriteSourceInfo(number, address, error);
+}
+
+SourceInfo CServerSettings::ReadSourceInfo(std::uint32_t number, std::string& address) const {
+  return queue_.ReadSourceInfo(number, address);
+}
+
+fs::path CServerSettings::SourceInfoPath(std::uint32_t number) const {
+  return queue_.SourceInfoPath(number);
+}
+
+std::size_t CServerSettings::SendQueueCount() const { return queue_.SendQueueCount(); }
+
+// ---- Local mailboxes -----------------------------------------------------------------------
+
+void CServerSettings::BuildMailboxTable(const std::vector<LocalUser>& users,
+                                        const std::vector<AccountAddress>& addresses) {
+  mailboxes_.BuildTable(users, addresses);
+}
+
+void CServerSettings::BuildMailboxTable(const CGatewayConfig& config) {
+  mailboxes_.BuildTable(config);
+}
+
+void CServerSettings::SetDefaultMailbox(int number) { mailboxes_.SetDefaultMailbox(number); }
+
+std::vector<CMailboxEntry> CServerSettings::MailboxTable() const { return mailboxes_.Table(); }
+
+SpoolItem CServerSettings::DeliverToMailbox(std::string_view address) {
+  return mailboxes_.Deliver(address);
+}
+
+int CServerSettings::OpenMailbox(std::string_view account, std::string_view password) {
+  const MailboxLogin login = mailboxes_.Open(account, password);
+  switch (login.result) {
+    case LoginResult::Opened:
+      return login.index;
+    case LoginResult::InUse:
+      return -2;
+    case LoginResult::NoSuchUser:
+      break;
   }
-  return MakeMessageIdAt(std::chrono::system_clock::now(), domain);
+  return -1;
 }
+
+int CServerSettings::CloseMailbox(int index) { return mailboxes_.Close(index); }
+
+int CServerSettings::MessageCount(int index) const { return mailboxes_.MessageCount(index); }
+
+std::int64_t CServerSettings::MessageSize(int index, int position) const {
+  return mailboxes_.MessageSize(index, position);
+}
+
+SpoolItem CServerSettings::OpenMessage(int index, int position) {
+  return mailboxes_.OpenMessage(index, position);
+}
+
+int CServerSettings::MarkDeleted(int index, int position) {
+  return mailboxes_.MarkDeleted(index, position) ? 0 : -1;
+}
+
+void CServerSettings::UnmarkAll(int index) { mailboxes_.UnmarkAll(index); }
+
+int CServerSettings::ReadLine(SpoolItem& message, char* buffer, std::size_t size, bool* complete) {
+  return mailboxes_.ReadLine(message, buffer, size, complete);
+}
+
+int CServerSettings::FindMessageId(SpoolItem& message, std::string& value, std::size_t size) {
+  return mailboxes_.FindMessageId(message, value, size);
+}
+
+// ---- Message identifiers -------------------------------------------------------------------
 
 int CServerSettings::MakeMessageId(char* buffer, std::size_t size) const {
-  if (buffer == nullptr || size < kMessageIdBufferSize) return 1;
-  std::string id = MakeMessageId();
-  if (id.size() + 1 > size) return 1;
-  std::memcpy(buffer, id.c_str(), id.size() + 1);
-  return 0;
+  return message_ids_.MakeInto(buffer, size) ? 0 : 1;
 }
+
+std::string CServerSettings::MakeMessageId() const { return message_ids_.Make(); }
 
 }  // namespace tarnhold

@@ -1,92 +1,32 @@
-// The settings and spool data manager: registry settings, the local mailbox table, and every
-// operation that creates, picks, updates, closes or reads queue items and mailbox messages.
-// One object per gateway process, shared by all engine threads. Creating, picking and closing
-// items and every mailbox operation run under its one lock; an open SpoolItem belongs to the
-// thread that holds it and is read and written without the lock.
+// The settings and spool data manager: the one object the engine threads share, made of four
+// parts with their own small locks: the registry settings, the spool queues, the mailbox store
+// and the message identifiers. Every spool path comes from one SpoolLayout on the data root.
+// An open SpoolItem belongs to the thread that holds it and is read and written without a lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "gateway/mailbox_store.h"
+#include "gateway/message_id.h"
 #include "gateway/queue_item.h"
+#include "gateway/registry_settings.h"
 #include "gateway/spool_item.h"
+#include "gateway/spool_layout.h"
+#include "gateway/spool_queue.h"
 
 namespace tarnhold {
 
 class CGatewayConfig;
 
-// Failure bits of CServerSettings::LoadRegistry.
-inline constexpr int kRegistryKeyMissing = 1;
-inline constexpr int kRegistryRootPathMissing = 2;
-inline constexpr int kRegistryDomainCountMissing = 4;
-inline constexpr int kRegistryDomainNameMissing = 8;
-inline constexpr int kRegistryDnsCountMissing = 16;
-inline constexpr int kRegistryDnsNameMissing = 32;
-
-// The registry's numbered lists are read up to this many entries whatever their count says.
-inline constexpr int kMaxRegistryListEntries = 1024;
-// A message identifier needs a buffer of at least this many bytes.
-inline constexpr std::size_t kMessageIdBufferSize = 72;
-// Domain ending message identifiers when no local domain is configured (a reserved name).
-inline constexpr const char* kPlaceholderDomain = "tarnhold.invalid";
-
-// Most messages listed when a mailbox is opened; the rest wait for the next connection.
-inline constexpr int kMaxMailboxMessages = 512;
-// Numbers tried after the next one is found taken when a new mailbox message is named.
-inline constexpr int kMailboxNumberTries = 100;
-// Bytes read per line by FindMessageId.
-inline constexpr std::size_t kMessageIdLineSize = 512;
-
-// Opening a source information file that exists is tried this often, this far apart, before
-// the sweeper goes on without it.
-inline constexpr int kSourceInfoOpenTries = 3;
-inline constexpr int kSourceInfoRetryDelayMs = 20;
-// A source information file holds a dotted IPv4 address; more than this is not read.
-inline constexpr std::size_t kMaxSourceInfoBytes = 64;
-
-enum class OnClose { Keep, Delete };
-enum class SourceInfo { Present, Absent, Unreadable };
-enum class Flush { No, Yes };
-
-// One local user as the configuration holds it (a [POP3User<n>] record).
-struct LocalUser {
-  std::string account;
-  std::string password;
-  bool active = false;  // Active = 1
-};
-
-// One (account, mailbox address) pair of the configuration's EmailAddress<n> keys.
-struct AccountAddress {
-  std::string account;
-  std::string address;
-};
-
-// One local mailbox: the user's identity, its mailbox names and, while a POP3 client has it
-// open, the listed messages. `number` is the mailbox folder <root>/popstore/<number>.
-struct CMailboxEntry {
-  std::string account;
-  std::string password;
-  bool active = false;
-  std::vector<std::string> addresses;
-  std::vector<std::uint32_t> message_numbers;
-  std::vector<bool> deletion_marks;
-  std::vector<std::int64_t> message_sizes;
-  bool in_use = false;
-  int number = 0;
-
-  [[nodiscard]] int AddressCount() const { return static_cast<int>(addresses.size()); }
-  [[nodiscard]] int MessageCount() const { return static_cast<int>(message_numbers.size()); }
-};
-
 class CServerSettings {
  public:
-  // `data_root` is the folder the spool lives in until the registry names another.
+  // Every spool folder is under `data_root` (a registry RootPath naming another folder is
+  // refused at start: see RegistrySettings::CheckRootPath).
   explicit CServerSettings(std::filesystem::path data_root);
   CServerSettings(const CServerSettings&) = delete;
   CServerSettings& operator=(const CServerSettings&) = delete;
@@ -96,7 +36,7 @@ class CServerSettings {
   // Reads section [Tarnhold] of `registry_file` (normally <root>/registry.dat). Returns 0 or the
   // kRegistry* bits: 1 the file or its section is missing (nothing else is read, every value
   // keeps its default), 2 RootPath, 4 NumberDomainNames, 8 a DomainName<n>, 16 NumberDNSNames,
-  // 32 a DNSName<n> missing. A missing or empty RootPath leaves the spool on the data root.
+  // 32 a DNSName<n> missing.
   int LoadRegistry(const std::filesystem::path& registry_file);
   // The registry file of a data root.
   [[nodiscard]] static std::filesystem::path RegistryFile(const std::filesystem::path& data_root);
@@ -108,8 +48,11 @@ class CServerSettings {
   [[nodiscard]] int MaxOut() const;
   [[nodiscard]] int MaxRetries() const;
   [[nodiscard]] int RetryInterval() const;  // seconds
-  // The folder every spool path is built on.
+  // The folder the registry's RootPath names (the data root when it is empty). The spool is
+  // always on Layout().Root(); CheckRootPath says whether the two agree.
   [[nodiscard]] std::filesystem::path RootPath() const;
+  [[nodiscard]] RootPathCheck CheckRootPath() const;
+  [[nodiscard]] std::string RootPathValue() const;
   [[nodiscard]] std::vector<std::string> DomainNames() const;
   [[nodiscard]] std::vector<std::string> DnsNames() const;
 
@@ -119,13 +62,14 @@ class CServerSettings {
   // Where the send picker reports an item whose stamp or attempts cannot be read (title
   // "Error", text "File Read Error"). Unset: a line in the SMTP delivery log. The reporter must
   // not block.
-  using ReadErrorReporter = std::function<void(const std::string& title, const std::string& text)>;
+  using ReadErrorReporter = SpoolQueue::ReadErrorReporter;
   void SetReadErrorReporter(ReadErrorReporter reporter);
 
   // ---- Queue items -------------------------------------------------------------------------
 
-  // Creates <root>/queproc/<n+1>, n the largest number present (0 when none), locked before any
-  // other party can see it. The returned item is closed when no item could be made.
+  // Creates queproc/<n>, locked before any other party can see it: n is 1 in an empty folder,
+  // else one past the last number made, and never a number present (see ItemCounter). The
+  // returned item is closed when no item could be made.
   [[nodiscard]] SpoolItem NewProcessingItem();
 
   // Writes the whole header at the start of the item with the current time as stamp; the item
@@ -164,9 +108,9 @@ class CServerSettings {
   [[nodiscard]] SpoolItem NextSendItem();
   // The same, except that an item for which `hold` returns true is closed again and passed
   // over before its header is read: the delivery keeps items whose route failed from being
-  // taken again at once. `hold` runs under the manager's lock and sees the item locked, its
+  // taken again at once. `hold` runs under the send pickers' lock and sees the item locked, its
   // number set.
-  using SendItemFilter = std::function<bool(SpoolItem& item)>;
+  using SendItemFilter = SpoolQueue::SendItemFilter;
   [[nodiscard]] SpoolItem NextSendItem(const SendItemFilter& hold);
 
   // Closes the item; with OnClose::Delete its file is removed first (while still locked, so
@@ -206,8 +150,9 @@ class CServerSettings {
   // A new mailbox message for `address`: the mailbox of the first active user with a mailbox
   // name equal to the address's part before "@" (without regard to case), else the default
   // mailbox. The message has no name until it is closed with OnClose::Keep: it is then synced
-  // and linked in as <root>/popstore/<m>/<k>, k one more than the largest number there, so a
-  // POP3 client never sees half a message. Closed item: the mailbox folder cannot take it.
+  // and linked in as popstore/<m>/<k>, k from the mailbox's counter (1 in an empty mailbox, never
+  // a number present), so a POP3 client never sees half a message. Closed item: the mailbox
+  // folder cannot take it.
   [[nodiscard]] SpoolItem DeliverToMailbox(std::string_view address);
 
   // The index of the mailbox whose account and password equal these (without regard to case),
@@ -253,28 +198,18 @@ class CServerSettings {
   [[nodiscard]] int MakeMessageId(char* buffer, std::size_t size) const;
   [[nodiscard]] std::string MakeMessageId() const;
 
- private:
-  std::filesystem::path Folder(std::string_view name) const;
-  std::filesystem::path MailboxFolder(int number) const;
-  void ReportReadError();
-  bool CommitMailboxMessage(SpoolItem& message);
-  void ListMailbox(CMailboxEntry& entry);
-  CMailboxEntry* Entry(int index);
-  const CMailboxEntry* Entry(int index) const;
+ // ---- The parts, for callers that need only one ---------------------------------------------
+  [[nodiscard]] const SpoolLayout& Layout() const { return layout_; }
+  [[nodiscard]] RegistrySettings& Registry() { return registry_; }
+  [[nodiscard]] SpoolQueue& Queue() { return queue_; }
+  [[nodiscard]] MailboxStore& Mailboxes() { return mailboxes_; }
 
-  mutable std::recursive_mutex lock_;
-  std::filesystem::path data_root_;
-  std::filesystem::path root_path_;
-  int max_out_ = 10;
-  int max_in_ = 10;
-  int max_retries_ = 10;
-  int retry_interval_s_ = 15;
-  std::vector<std::string> domain_names_;
-  std::vector<std::string> dns_names_;
-  std::string message_id_domain_ = kPlaceholderDomain;
-  ReadErrorReporter read_error_reporter_;
-  std::vector<CMailboxEntry> mailboxes_;
-  int default_mailbox_ = 0;
+ private:
+  const SpoolLayout layout_;
+  RegistrySettings registry_;
+  SpoolQueue queue_;
+  MailboxStore mailboxes_;
+  MessageIdSource message_ids_;
 };
 
 }  // namespace tarnhold

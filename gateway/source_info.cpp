@@ -1,4 +1,4 @@
-// CServerSettings: source information files (<root>/stat/<n>, the sending client's address).
+// SpoolQueue: source information files (stat/<n>, the sending client's address).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,18 +7,18 @@
 #include <cstring>
 #include <thread>
 
-#include "gateway/server_settings.h"
+#include "gateway/spool_queue.h"
 #include "platform/unique_fd.h"
 
 namespace fs = std::filesystem;
 
 namespace tarnhold {
 
-fs::path CServerSettings::SourceInfoPath(std::uint32_t number) const {
-  return Folder("stat") / std::to_string(number);
+fs::path SpoolQueue::SourceInfoPath(std::uint32_t number) const {
+  return layout_.SourceInfo(number);
 }
 
-bool CServerSettings::WriteSourceInfo(std::uint32_t number, std::string_view address,
+bool SpoolQueue::WriteSourceInfo(std::uint32_t number, std::string_view address,
                                       std::string& error) {
   fs::path path = SourceInfoPath(number);
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
@@ -33,7 +33,7 @@ bool CServerSettings::WriteSourceInfo(std::uint32_t number, std::string_view add
   return ok;
 }
 
-SourceInfo CServerSettings::ReadSourceInfo(std::uint32_t number, std::string& address) const {
+SourceInfo SpoolQueue::ReadSourceInfo(std::uint32_t number, std::string& address) const {
   address.clear();
   const fs::path path = SourceInfoPath(number);
   for (int attempt = 0; attempt < kSourceInfoOpenTries; ++attempt) {

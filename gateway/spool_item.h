@@ -13,6 +13,8 @@
 namespace tarnhold {
 
 class CServerSettings;
+class MailboxStore;
+class SpoolQueue;
 
 class SpoolItem {
  public:
@@ -27,11 +29,17 @@ class SpoolItem {
   // Full path of the item while it is open; empty for a mailbox message not yet linked into
   // its mailbox and after closing.
   [[nodiscard]] const std::filesystem::path& Path() const { return file_.Path(); }
+  // A new mailbox message: it gets its name in its mailbox when it is closed and kept.
+  [[nodiscard]] bool IsNewMailboxMessage() const { return !pending_folder_.empty(); }
   // The underlying locked file, for callers that stream its bytes themselves.
   [[nodiscard]] LockedFile& File() { return file_; }
 
  private:
   friend class CServerSettings;
+  friend class MailboxStore;
+  friend class SpoolQueue;
+class MailboxStore;
+class SpoolQueue;
   LockedFile file_;
   std::uint32_t number_ = 0;
   // Set for a new mailbox message: the folder it is linked into when closed and kept.

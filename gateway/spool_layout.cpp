@@ -42,6 +42,11 @@ fs::path SpoolLayout::SpamFreeFile() const { return root_ / "spamfree.dat"; }
 fs::path SpoolLayout::InstanceLock() const { return root_ / "thgate.lock"; }
 fs::path SpoolLayout::LoadLog() const { return Logs() / "load.log"; }
 fs::path SpoolLayout::AdminLoadLog() const { return Logs() / "loadGUI.log"; }
+fs::path SpoolLayout::Pop3Log() const { return Logs() / "POP3_.log"; }
+fs::path SpoolLayout::SmtpInLog() const { return Logs() / "SMTPIn_.log"; }
+fs::path SpoolLayout::SweepLog() const { return Logs() / "Sweep_.log"; }
+fs::path SpoolLayout::SmtpOutLog() const { return Logs() / "SMTPOut_.log"; }
+fs::path SpoolLayout::BandwidthLog() const { return Logs() / "Bandwidth_.log"; }
 fs::path SpoolLayout::ScannerScript() const { return root_ / "vscan.sh"; }
 fs::path SpoolLayout::ScannerReport() const { return root_ / "report.txt"; }
 fs::path SpoolLayout::ScannerReportCopy() const { return root_ / "copyrep.txt"; }

@@ -47,6 +47,12 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path InstanceLock() const;       // thgate.lock
   [[nodiscard]] std::filesystem::path LoadLog() const;            // logs/load.log
   [[nodiscard]] std::filesystem::path AdminLoadLog() const;       // logs/loadGUI.log
+  // The activity logs' files (a dated name is made from these).
+  [[nodiscard]] std::filesystem::path Pop3Log() const;            // logs/POP3_.log
+  [[nodiscard]] std::filesystem::path SmtpInLog() const;          // logs/SMTPIn_.log
+  [[nodiscard]] std::filesystem::path SweepLog() const;           // logs/Sweep_.log
+  [[nodiscard]] std::filesystem::path SmtpOutLog() const;         // logs/SMTPOut_.log
+  [[nodiscard]] std::filesystem::path BandwidthLog() const;       // logs/Bandwidth_.log
   [[nodiscard]] std::filesystem::path ScannerScript() const;      // vscan.sh
   [[nodiscard]] std::filesystem::path ScannerReport() const;      // report.txt
   [[nodiscard]] std::filesystem::path ScannerReportCopy() const;  // copyrep.txt

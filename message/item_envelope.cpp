@@ -13,41 +13,9 @@ namespace fs = std::filesystem;
 namespace tarnhold {
 namespace {
 
-bool ReadExactly(LockedFile& file, void* data, std::size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    long n = file.Read(p, size);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool ReadNumber(LockedFile& file, std::uint32_t& value) {
-  unsigned char b[4];
-  if (!ReadExactly(file, b, 4)) return false;
-  value = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-  return true;
-}
-
-// Reads one length-prefixed field; returns its problem bits (length unreadable, too long,
-// text unreadable).
-int ReadField(LockedFile& file, std::string& text, int length_bit, int long_bit, int text_bit) {
-  std::uint32_t length = 0;
-  if (!ReadNumber(file, length)) return length_bit;
-  if (length > kMaxEnvelopeField) {
-    (void)file.Seek(file.Position() + length);  // step over it; an end past the file is fine
-    return long_bit;
-  }
-  char buf[kMaxEnvelopeField];
-  if (!ReadExactly(file, buf, length)) return text_bit;
-  text.assign(buf, strnlen(buf, length));
-  return 0;
-}
-
 void PutNumber(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 255);
+  const auto bytes = EncodeLittleEndian32(value);
+  out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 void PutField(std::string& out, std::string_view text) {
@@ -59,15 +27,8 @@ void PutField(std::string& out, std::string_view text) {
 }  // namespace
 
 int ReadItemEnvelope(LockedFile& file, ItemEnvelope& envelope) {
-  int bits = 0;
-  if (!ReadNumber(file, envelope.stamp)) bits |= kEnvelopeStampUnreadable;
-  if (!ReadNumber(file, envelope.attempts) || !ReadNumber(file, envelope.return_kind)) {
-    bits |= kEnvelopeNumbersUnreadable;
-  }
-  bits |= ReadField(file, envelope.recipient, kEnvelopeRecipientLengthUnreadable,
-                    kEnvelopeRecipientTooLong, kEnvelopeRecipientUnreadable);
-  bits |= ReadField(file, envelope.sender, kEnvelopeSenderLengthUnreadable, kEnvelopeSenderTooLong,
-                    kEnvelopeSenderUnreadable);
+  const ItemHeaderBounds bounds{kMaxEnvelopeField, kMaxEnvelopeField, OnFault::Continue};
+  const int bits = ReadItemHeader(file, bounds, envelope).faults;
   envelope.text_offset = file.Position();
   return bits;
 }

@@ -9,6 +9,7 @@
 #include "message/result_codes.h"
 #include "message/uu_coder.h"
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 
 namespace tarnhold {
 namespace {
@@ -18,10 +19,6 @@ constexpr const char* kFieldNames[] = {
     "Date:",       "Newsgroups:", "Xref:", "Reply-To:", "X-Newsreader:", "References:", "Custom"};
 constexpr int kHeaderLineMax = 1000;
 constexpr std::size_t kCustomNameColonLimit = 29;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 bool NamesEqual(const char* a, const std::string& b) { return a && EqualsNoCase(a, b); }
 

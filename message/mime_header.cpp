@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 
 namespace tarnhold {
 namespace {
@@ -64,21 +65,9 @@ std::string ReadParameterValue(std::string_view text, std::size_t& at) {
 
 }  // namespace
 
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
+std::string UpperAscii(std::string_view text) { return ToUpper(text); }
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return out;
-}
+std::string LowerAscii(std::string_view text) { return ToLower(text); }
 
 int ContentClassOf(std::string_view main_type) {
   static constexpr struct {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/temp_files.h"
+
 namespace tarnhold {
 namespace {
 
@@ -18,35 +20,6 @@ std::string SystemError(const std::string& step) { return std::string(step) + ":
 bool LinkUnnamed(int fd, const std::filesystem::path& path) {
   std::string proc = "/proc/self/fd/" + std::to_string(fd);
   return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
-// Fallback for file systems without O_TMPFILE: a hidden name (never a number, so no scan
-// picks it), locked, then hard-linked under the final name, which fails if it exists.
-CreateResult CreateViaHiddenName(const std::filesystem::path& path, UniqueFd& out,
-                                 std::string& error) {
-  std::string tmpl = (path.parent_path() / ".new.XXXXXX").string();
-  UniqueFd fd(::mkstemp(tmpl.data()));
-  if (!fd) {
-    error = SystemError("creating a hidden file");
-    return CreateResult::Failed;
-  }
-  ::fchmod(fd.Get(), 0644);
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    error = SystemError("locking a new file");
-    ::unlink(tmpl.c_str());
-    return CreateResult::Failed;
-  }
-  int rc = ::link(tmpl.c_str(), path.c_str());
-  int saved = errno;
-  ::unlink(tmpl.c_str());
-  if (rc != 0) {
-    errno = saved;
-    if (saved == EEXIST) return CreateResult::Exists;
-    error = SystemError("naming a new file");
-    return CreateResult::Failed;
-  }
-  out = std::move(fd);
-  return CreateResult::Created;
 }
 
 }  // namespace
@@ -78,14 +51,14 @@ CreateResult LockedFile::CreateUnnamed(const std::filesystem::path& folder, std:
       error = SystemError("creating in " + folder.string());
       return CreateResult::Failed;
     }
-    std::string tmpl = (folder / ".new.XXXXXX").string();
-    fd = UniqueFd(::mkstemp(tmpl.data()));
+    // No unnamed files here: a hidden name (never a number, so no scan picks it) stands in.
+    std::filesystem::path hidden;
+    fd = MakeTempFile(folder, ".new.", hidden);
     if (!fd) {
       error = SystemError("creating a hidden file in " + folder.string());
       return CreateResult::Failed;
     }
-    ::fchmod(fd.Get(), 0644);
-    hidden_ = tmpl;
+    hidden_ = std::move(hidden);
   }
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     error = SystemError("locking a new file");
@@ -144,30 +117,12 @@ LockResult LockedFile::OpenLocked(const std::filesystem::path& path, Access acce
 }
 
 CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::string& error) {
-  Close();
-  std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
-  if (!fd) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      error = SystemError("creating in " + folder.string());
-      return CreateResult::Failed;
-    }
-    CreateResult r = CreateViaHiddenName(path, fd_, error);
-    if (r == CreateResult::Created) path_ = path;
-    return r;
-  }
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    error = SystemError("locking a new file");
-    return CreateResult::Failed;
-  }
-  if (!LinkUnnamed(fd.Get(), path)) {
-    if (errno == EEXIST) return CreateResult::Exists;
-    error = SystemError("naming " + path.string());
-    return CreateResult::Failed;
-  }
-  fd_ = std::move(fd);
-  path_ = path;
-  return CreateResult::Created;
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  CreateResult made = CreateUnnamed(folder, error);
+  if (made != CreateResult::Created) return made;
+  CreateResult linked = LinkAs(path, error);
+  if (linked != CreateResult::Created) Close();  // the unnamed file vanishes: nothing changed
+  return linked;
 }
 
 bool LockedFile::Close() {

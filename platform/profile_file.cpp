@@ -39,11 +39,7 @@ std::string LookupKey(std::string_view section, std::string_view key) {
   std::string out;
   out.reserve(section.size() + key.size() + 1);
   out.append(section).append(1, '\n').append(key);
-  // ASCII folding, as EqualsNoCase does in the "C" locale every program runs in.
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return ToLower(out);  // folded as EqualsNoCase compares
 }
 
 // The written form of a value that reads back unchanged: a line feed would end the entry,
@@ -63,13 +59,6 @@ std::string EncodeValue(std::string_view value) {
 }
 
 }  // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
 
 int ParseLeadingInt(std::string_view text) {
   text = Trim(text);

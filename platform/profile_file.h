@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/text_case.h"
+
 namespace tarnhold {
 
 class ProfileFile {
@@ -70,8 +72,6 @@ class ProfileFile {
   std::unordered_map<std::string, std::size_t> index_;
 };
 
-// Case-insensitive ASCII comparison used for section, key and address look-ups.
-[[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
 // Parses a decimal integer as the profile reader does: optional blanks and sign, then
 // digits; stops at the first non-digit; 0 when there is no digit. Saturates at int bounds.
 [[nodiscard]] int ParseLeadingInt(std::string_view text);

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 #include "platform/unique_fd.h"
 
 namespace fs = std::filesystem;
@@ -15,13 +16,6 @@ namespace tarnhold {
 namespace {
 
 constexpr std::size_t kScanPiece = 64 * 1024;
-
-// Lower-cases ASCII letters only: other bytes are compared as they are.
-void LowerAsciiInPlace(char* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] >= 'A' && data[i] <= 'Z') data[i] = static_cast<char>(data[i] - 'A' + 'a');
-  }
-}
 
 }  // namespace
 
@@ -74,7 +68,7 @@ bool FileContainsKeyword(const fs::path& file, const std::vector<std::string>& e
   std::size_t longest = 0;
   for (const auto& e : elements) {
     keywords.push_back(e);
-    LowerAsciiInPlace(keywords.back().data(), keywords.back().size());
+    ToLowerInPlace(keywords.back().data(), keywords.back().size());
     longest = std::max(longest, e.size());
   }
   // Each piece keeps the last longest-1 bytes of the one before, so a keyword that straddles
@@ -85,7 +79,7 @@ bool FileContainsKeyword(const fs::path& file, const std::vector<std::string>& e
     ssize_t n = ::read(fd.Get(), piece.data(), piece.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    LowerAsciiInPlace(piece.data(), static_cast<std::size_t>(n));
+    ToLowerInPlace(piece.data(), static_cast<std::size_t>(n));
     window.append(piece.data(), static_cast<std::size_t>(n));
     for (const auto& k : keywords) {
       if (window.find(k) != std::string::npos) return true;

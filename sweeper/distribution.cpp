@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "gateway/spool_layout.h"
 #include "platform/data_root.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
@@ -57,7 +58,8 @@ DistributeResult Distributor::Distribute(const fs::path& item) {
   // An empty or relative entry would name a folder of whatever the working directory is.
   const fs::path host(host_entry);
   if (host_entry.empty() || !host.is_absolute()) return Fail(name, index);
-  const fs::path queproc = host / "queproc";
+  const SpoolLayout host_layout(host);
+  const fs::path queproc = host_layout.Processing();
   std::uint32_t n = TakeNumber(queproc);
 
   // The writer (receiver, collection) holds the item until it is complete.
@@ -73,12 +75,12 @@ DistributeResult Distributor::Distribute(const fs::path& item) {
   if (lock != LockResult::Locked) return DistributeResult::Skipped;
   reported_locked_.erase(item.string());
 
-  const fs::path local_stat = root_ / "stat" / name;
+  const fs::path local_stat = SpoolLayout(root_).SourceInfo(name);
   std::error_code ec;
   const bool has_stat = fs::exists(local_stat, ec);
   auto hidden = CopyToHidden(item, queproc, error);
   for (int tries = 0; tries < kNumberTries; ++tries) {
-    if (has_stat && !CopyReplacing(local_stat, host / "stat" / std::to_string(n))) break;
+    if (has_stat && !CopyReplacing(local_stat, host_layout.SourceInfo(n))) break;
     const fs::path target = queproc / std::to_string(n);
     log_(name + " copying to " + target.string());
     if (!hidden) break;

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "gateway/activity_log.h"
+#include "gateway/spool_layout.h"
 #include "platform/data_root.h"
 #include "sweeper/content_checks.h"
 
@@ -119,7 +120,7 @@ Destination Place(RuleContext& ctx, const fs::path& folder, std::uint32_t start,
   }
   ctx.log("error: could not move the item: " + error);
   if (want == Destination::Errors) return Destination::Stayed;
-  if (auto n = ctx.effects.MoveItem(ctx.Root() / "quaran" / "errors", 1, error)) {
+  if (auto n = ctx.effects.MoveItem(ctx.config.Layout().Errors(), 1, error)) {
     ctx.log("... message moved to errors quarantine area as " + std::to_string(*n));
     return Destination::Errors;
   }
@@ -129,7 +130,7 @@ Destination Place(RuleContext& ctx, const fs::path& folder, std::uint32_t start,
 
 Destination ToErrorsAfterFailedResubmission(RuleContext& ctx) {
   std::uint32_t n = 0;
-  Destination reached = Place(ctx, ctx.Root() / "quaran" / "errors", 1, Destination::Errors, &n);
+  Destination reached = Place(ctx, ctx.config.Layout().Errors(), 1, Destination::Errors, &n);
   if (reached == Destination::Errors) {
     ctx.log("... resubmission failed, message moved to errors quarantine area as " +
             std::to_string(n));
@@ -139,14 +140,14 @@ Destination ToErrorsAfterFailedResubmission(RuleContext& ctx) {
 
 Destination SendOn(RuleContext& ctx, const FinalAction& action, std::uint32_t& hint) {
   if (action.destination == Destination::OffPeak) {
-    Destination reached = Place(ctx, ctx.Root() / "offpeak", 1, Destination::OffPeak);
+    Destination reached = Place(ctx, ctx.config.Layout().OffPeak(), 1, Destination::OffPeak);
     if (reached == Destination::OffPeak)
       ctx.log(RulePrefix(ctx.state.defer_rule) + " - delievery delayed until off-peak time");
     return reached;
   }
   ctx.log("obtaining new queue ID ...");
   std::uint32_t n = 0;
-  Destination reached = Place(ctx, ctx.Root() / "que", hint, Destination::SendQueue, &n);
+  Destination reached = Place(ctx, ctx.config.Layout().Send(), hint, Destination::SendQueue, &n);
   if (reached == Destination::SendQueue) {
     hint = n < kSendQueueHintLimit ? n : 0;
     ctx.log("item in Send que with ID  " + std::to_string(n));
@@ -157,23 +158,25 @@ Destination SendOn(RuleContext& ctx, const FinalAction& action, std::uint32_t& h
 }  // namespace
 
 std::string DestinationText(Destination destination, const std::string& area) {
+  // The layout on an empty root gives the folders' names relative to any root.
+  const SpoolLayout names{std::filesystem::path()};
   switch (destination) {
     case Destination::SendQueue:
-      return "que";
+      return names.Send().string();
     case Destination::OffPeak:
-      return "offpeak";
+      return names.OffPeak().string();
     case Destination::Quarantine:
-      return "quaran/" + area;
+      return names.QuarantineRoot().string() + "/" + area;
     case Destination::Deleted:
       return "deleted";
     case Destination::Resubmitted:
       return "resubmitted";
     case Destination::Errors:
-      return "quaran/errors";
+      return names.Errors().string();
     case Destination::Stayed:
-      return "queproc";
+      break;
   }
-  return "queproc";
+  return names.Processing().string();
 }
 
 FinalAction DecideFinalAction(const RuleContext& ctx, bool off_peak_now) {
@@ -279,7 +282,7 @@ ItemOutcome FinishItem(RuleContext& ctx, const FinalAction& action, std::uint32_
       } else {
         // Left in place it would be swept and resubmitted again on every pass.
         ctx.log("error: could not delete the resubmitted item");
-        outcome.destination = Place(ctx, ctx.Root() / "quaran" / "errors", 1, Destination::Errors);
+        outcome.destination = Place(ctx, ctx.config.Layout().Errors(), 1, Destination::Errors);
       }
       break;
     }

@@ -31,7 +31,7 @@ ItemOutcome QuarantineUnreadable(const fs::path& item, const CGatewayConfig& con
                                  const ProcessSetup& setup, ItemEffects& effects) {
   setup.log("*fatal error while reading message " + item.string());
   ItemOutcome outcome;
-  const fs::path errors = config.Root() / "quaran" / "errors";
+  const fs::path errors = config.Layout().Errors();
   std::string error;
   auto n = effects.MoveItem(errors, 1, error);
   if (!n) {
@@ -96,15 +96,15 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
     if (StillHeld(item)) return;
     reported_locked_.erase(item);
   }
-  const fs::path root = config.Root();
-  const fs::path work_zip = root / "attachments.zip";
+  const SpoolLayout layout = config.Layout();
+  const fs::path work_zip = layout.CompressionZip();
   std::error_code ec;
   fs::remove(work_zip, ec);
-  RemoveTempLeftovers(root / "temp");
+  RemoveTempLeftovers(layout.Temp());
   ProcessSetup setup;
-  setup.temp_root = root / "temp";
+  setup.temp_root = layout.Temp();
   setup.work_zip = work_zip;
-  setup.stat_file = root / "stat" / item.filename();
+  setup.stat_file = layout.SourceInfo(item.filename().string());
   setup.log = [](std::string_view line) { SweepLogLine(line); };
   setup.virus_check = virus_check_;
   WakeEvent* wake = send_wake_;

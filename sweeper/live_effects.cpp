@@ -23,7 +23,7 @@ LiveEffects::LiveEffects(const CGatewayConfig& config, fs::path item, CGatewayMe
     : config_(config), item_(std::move(item)), message_(message), send_wake_(send_wake) {}
 
 void LiveEffects::EnteredSendQueue(const fs::path& folder) {
-  if (send_wake_ != nullptr && folder == config_.Root() / "que") send_wake_->Notify();
+  if (send_wake_ != nullptr && folder == config_.Layout().Send()) send_wake_->Notify();
 }
 
 int LiveEffects::SendLocalMail(const LocalMail& mail) {
@@ -32,7 +32,7 @@ int LiveEffects::SendLocalMail(const LocalMail& mail) {
 }
 
 bool LiveEffects::ForwardCopy(std::string_view recipient) {
-  const fs::path que = config_.Root() / "que";
+  const fs::path que = config_.Layout().Send();
   std::string error;
   // The copy is made and rewritten under a hidden name: the delivery never sees it half done.
   auto copy = CopyToHidden(item_, que, error);

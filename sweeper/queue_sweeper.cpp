@@ -1,5 +1,6 @@
 #include "sweeper/queue_sweeper.h"
 
+#include "gateway/spool_layout.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
 #include "sweeper/off_peak.h"
@@ -56,7 +57,7 @@ void CQueueSweeper::RunPass() {
 }
 
 void CQueueSweeper::SweepQueue() {
-  const fs::path queproc = root_ / "queproc";
+  const fs::path queproc = SpoolLayout(root_).Processing();
   for (std::uint32_t number : ListItemNumbers(queproc)) {
     TakeConfig();
     if (!config_) return;
@@ -85,15 +86,17 @@ bool CQueueSweeper::OffPeakNow(const CGatewayConfig& c) const {
 
 int CQueueSweeper::ReleaseOffPeak() {
   int moved = 0;
-  const fs::path que = root_ / "que";
-  for (std::uint32_t number : ListItemNumbers(root_ / "offpeak")) {
+  const SpoolLayout layout(root_);
+  const fs::path que = layout.Send();
+  const fs::path offpeak = layout.OffPeak();
+  for (std::uint32_t number : ListItemNumbers(offpeak)) {
     const std::string title = std::to_string(number);
     std::string error;
     // A failed move leaves the file for the next release; an item someone holds is skipped.
     LockedFile held;
-    if (held.OpenLocked(root_ / "offpeak" / title, Access::ReadOnly, error) != LockResult::Locked)
+    if (held.OpenLocked(offpeak / title, Access::ReadOnly, error) != LockResult::Locked)
       continue;
-    if (!MoveToFreeNumber(root_ / "offpeak" / title, que, error)) continue;
+    if (!MoveToFreeNumber(offpeak / title, que, error)) continue;
     held.Close();
     ++moved;
     SweeperLine("message " + title + " moved from off-peak to send queue");

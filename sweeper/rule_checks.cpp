@@ -39,7 +39,7 @@ bool AddressedToSite(RuleContext& ctx) {
     if (Contains(m.to, domain) || Contains(m.cc, domain)) return true;
   }
   std::vector<std::string> aliases;
-  if (lists::ReadListFile(ctx.Root() / "aliases.dat", aliases) == 1) {
+  if (lists::ReadListFile(ctx.config.Layout().AliasesFile(), aliases) == 1) {
     for (const auto& entry : aliases) {
       std::string alias = AliasText(entry);
       if (Contains(m.to, alias) || Contains(m.cc, alias)) return true;
@@ -99,7 +99,7 @@ bool CheckSpam(int rule_number, RuleContext& ctx) {
     ctx.state.not_spam = true;
     return false;
   }
-  if (lists::MatchListFile(m.envelope_sender, ctx.Root() / "spamfree.dat") == 1) return false;
+  if (lists::MatchListFile(m.envelope_sender, ctx.config.Layout().SpamFreeFile()) == 1) return false;
   ctx.log(RulePrefix(rule_number) + " - message is SPAM");
   ctx.state.spam = true;
   return true;

@@ -48,7 +48,7 @@ struct RuleContext {
   [[nodiscard]] const std::filesystem::path& Root() const { return config.Root(); }
   // A file of the text folder (replies, notices, disclaimers).
   [[nodiscard]] std::filesystem::path TextFile(const std::string& name) const {
-    return Root() / "text" / name;
+    return config.Layout().Texts() / name;
   }
 };
 

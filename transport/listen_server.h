@@ -161,7 +161,7 @@ class CListenServer {
   std::list<LiveEntry> live_;
   std::atomic<bool> closing_{false};
   CServerSettings* settings_ = nullptr;
-  mutable std::recursive_mutex lock_;
+  mutable std::mutex lock_;
   std::shared_ptr<ThreadBook> book_ = std::make_shared<ThreadBook>();
 };
 

@@ -10,6 +10,7 @@
 #include "gateway/recipient_copy.h"
 #include "platform/locked_file.h"
 #include "platform/profile_file.h"
+#include "platform/text_case.h"
 #include "platform/unique_fd.h"
 
 namespace tarnhold {
@@ -17,10 +18,6 @@ namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
 constexpr std::size_t kWriteBlock = 64 * 1024;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 }  // namespace
 
@@ -80,7 +77,7 @@ void MailTransfer::FlushPending() {
 
 bool MailTransfer::MakeCopy(std::string_view recipient) {
   SpoolItem copy;
-  if (MakeRecipientCopy(settings_, first_, recipient, copy) != RecipientCopyResult::Made) {
+  if (MakeRecipientCopy(settings_.Queue(), first_, recipient, copy) != RecipientCopyResult::Made) {
     return false;
   }
   // Held until Commit has every file of the message on disk.

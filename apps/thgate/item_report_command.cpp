@@ -3,6 +3,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "gateway/spool_layout.h"
 #include "message/gateway_message_file.h"
 #include "platform/data_root.h"
 
@@ -51,7 +52,7 @@ nlohmann::json Describe(const CGatewayMessageFile& message) {
 
 int InspectFile(const fs::path& root, const fs::path& file, bool raw, std::ostream& out,
                 std::ostream& err) {
-  CGatewayMessageFile message(root / "temp");
+  CGatewayMessageFile message(SpoolLayout(root).Temp());
   message.SetLog([&err](const std::string& line) { err << "thgate: " << line << "\n"; });
   int result = message.Read(file, raw ? ItemFormat::PlainMessage : ItemFormat::QueueItem);
   if (result != 0) {

@@ -75,7 +75,8 @@ int RunEngine(const tarnhold::GateOptions& options) {
   engine_options.headless = true;
   engine_options.pop3_port = options.pop3_port;
   Engine engine(engine_options);
-  engine.Start();
+  // A refused start has started no engine thread; its reason is in load.log and on stderr.
+  if (engine.Start() != StartResult::Started) return kExitCode;
   ServeSignals(engine, signals);
   // The exit routine stops every component; the engine's destructor then finds no thread
   // left to wait for, and the process ends through main with the logs flushed and closed.

@@ -6,6 +6,7 @@
 
 #include "gateway/gateway_config.h"
 #include "gateway/queue_item.h"
+#include "gateway/spool_layout.h"
 #include "platform/data_root.h"
 #include "platform/locked_file.h"
 #include "platform/temp_files.h"
@@ -52,9 +53,10 @@ bool MakeItem(const fs::path& file, const fs::path& item, const std::string& rec
 
 // The stat file of an item that lies in a processing queue; none for a file elsewhere.
 fs::path StatFileOf(const fs::path& file) {
-  fs::path absolute = fs::absolute(file);
-  if (absolute.parent_path().filename() != "queproc") return {};
-  return absolute.parent_path().parent_path() / "stat" / absolute.filename();
+  const fs::path absolute = fs::absolute(file);
+  const SpoolLayout layout(absolute.parent_path().parent_path());
+  if (absolute.parent_path() != layout.Processing()) return {};
+  return layout.SourceInfo(absolute.filename().string());
 }
 
 }  // namespace
@@ -86,8 +88,9 @@ int RunTestRules(const GateOptions& a, std::ostream& out, std::ostream& err) {
   }
 
   ProcessSetup setup;
-  setup.temp_root = work.Path() / "temp";
-  setup.work_zip = work.Path() / "attachments.zip";
+  const SpoolLayout work_layout(work.Path());
+  setup.temp_root = work_layout.Temp();
+  setup.work_zip = work_layout.CompressionZip();
   setup.stat_file = a.raw ? fs::path() : StatFileOf(file);
   setup.source_ip = a.ip;
   setup.log = [&out](std::string_view line) { out << "> " << line << "\n"; };

@@ -89,6 +89,28 @@ class StartUp(unittest.TestCase):
         self.assertEqual(run.stdout, b"")
         self.assertEqual((os.stat(path).st_mtime_ns, self.root.read("logs", "load.log")), before)
 
+    def test_root_path_naming_another_folder_is_refused(self):
+        # The spool has one root: a RootPath elsewhere would split it between the components.
+        other = DataRoot(self)
+        self.root.write_config(SMTPInPort=self.port)
+        with open(self.root.join("registry.dat"), "w") as f:
+            f.write("[Tarnhold]\nRootPath=%s\n" % other.path)
+        run = subprocess.run([THGATE, "--root", self.root.path, "--headless"],
+                             capture_output=True, timeout=20)
+        self.assertEqual(run.returncode, 1)
+        refusal = [line for line in load_log_steps(self.root) if line.startswith("Error: RootPath")]
+        self.assertEqual(len(refusal), 1, load_log_steps(self.root))
+        self.assertIn(other.path, refusal[0])
+        self.assertIn(b"thgate: Error: RootPath " + other.path.encode(), run.stderr)
+        self.assertNotIn("OK", load_log_steps(self.root))
+        self.assertEqual(os.listdir(other.path), [])
+
+    def test_root_path_naming_the_data_root_starts(self):
+        with open(self.root.join("registry.dat"), "w") as f:
+            f.write("[Tarnhold]\nRootPath=c:\\tarnhold\\\n")
+        start_gate(self, self.root)
+        self.assertEqual(load_log_steps(self.root)[-1], "OK")
+
     def test_bad_command_line(self):
         for args in (["--pop3-port", "0"], ["--pop3-port", "x"], ["--root"], ["--window"]):
             run = subprocess.run([THGATE] + args, capture_output=True, timeout=10)

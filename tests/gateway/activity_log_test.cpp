@@ -214,6 +214,22 @@ TEST(CUH_Control, ScrolledUpViewStaysWhereTheOperatorPutIt) {
   EXPECT_EQ(log.Scroll().vertical_pos, 0);
 }
 
+// A painter reads lines and scroll state together while a writer keeps adding: every read
+// sees a history that matches its scroll range.
+TEST(CUH_Control, HistoryIsReadConsistentlyUnderTheLock) {
+  CUH_Control log;
+  log.Attach(3, 10);
+  std::jthread writer([&] {
+    for (int i = 0; i < 2000; ++i) log.AddStampedLine("line", false);
+  });
+  for (int i = 0; i < 200; ++i) {
+    log.ReadHistory([](const std::deque<LogLine>& lines, const ScrollState& scroll) {
+      const int over = static_cast<int>(lines.size()) - 3;
+      EXPECT_EQ(scroll.vertical_max, over > 0 ? over : 0);
+    });
+  }
+}
+
 TEST(CUH_Control, LongestLineAndHorizontalRange) {
   CUH_Control log;
   log.Attach(2, 10);

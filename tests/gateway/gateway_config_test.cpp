@@ -27,7 +27,7 @@ TEST(GatewayConfigLoad, MissingFileGivesDefaultsAndFolders) {
   EXPECT_FALSE(report.file_read);
   EXPECT_TRUE(report.problems.empty());
   EXPECT_EQ(config, CGatewayConfig(root.Path()));
-  for (std::string_view folder : kDataFolders) {
+  for (std::string_view folder : SpoolLayout::kFolders) {
     EXPECT_TRUE(fs::is_directory(root / folder)) << folder;
   }
 }

@@ -78,15 +78,40 @@ TEST(LoadRegistry, ValuesAndRootPath) {
   EXPECT_EQ(s.RetryInterval(), 300);
 }
 
-TEST(LoadRegistry, LinuxRootPathMovesTheSpool) {
+// The spool has one root: RootPath may name the data root (in any spelling) or be empty;
+// anything else is refused at start, and no component ever uses it.
+TEST(RootPath, OnlyTheDataRootIsAccepted) {
   TempRoot root, other;
-  fs::create_directories(other / "queproc");
-  root.Write("registry.dat", "[Tarnhold]\nRootPath=" + other.Path().string() + "\n");
-  CServerSettings s(root.Path());
-  EXPECT_EQ(s.LoadRegistry(root / "registry.dat"), 4 | 16);
-  SpoolItem item = s.NewProcessingItem();
-  ASSERT_TRUE(item.IsOpen());
-  EXPECT_EQ(item.Path(), other / "queproc/1");
+  const fs::path name = root.Path().filename();
+  fs::create_symlink(root.Path(), other / "link");
+  struct Case {
+    const char* name;
+    std::string value;
+    RootPathCheck want;
+  };
+  const Case cases[] = {
+      {"empty", "", RootPathCheck::OnDataRoot},
+      {"the data root", root.Path().string(), RootPathCheck::OnDataRoot},
+      {"with a trailing slash", root.Path().string() + "/", RootPathCheck::OnDataRoot},
+      {"through ..", (root.Path() / ".." / name).string(), RootPathCheck::OnDataRoot},
+      {"through a link", (other / "link").string(), RootPathCheck::OnDataRoot},
+      {"the original form", "c:\\tarnhold\\", RootPathCheck::OnDataRoot},
+      {"the original form, mixed case and slashes", "C:/TARNHOLD", RootPathCheck::OnDataRoot},
+      {"another folder", other.Path().string(), RootPathCheck::OtherFolder},
+      {"a folder that does not exist", (other / "missing").string(), RootPathCheck::OtherFolder},
+      {"below the data root", (root / "queproc").string(), RootPathCheck::OtherFolder},
+      {"below the original form", "c:\\tarnhold\\sub", RootPathCheck::OtherFolder},
+      {"relative", "x", RootPathCheck::OtherFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CheckRootPath(root.Path(), c.value), c.want);
+    root.Write("registry.dat", "[Tarnhold]\nRootPath=" + c.value + "\n");
+    CServerSettings s(root.Path());
+    (void)s.LoadRegistry(root / "registry.dat");
+    EXPECT_EQ(s.CheckRootPath(), c.want);
+    EXPECT_EQ(s.Layout().Root(), root.Path());  // the spool never moves
+  }
 }
 
 TEST(SourceInfo, WriteThenRead) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -66,6 +67,20 @@ TEST(NewProcessingItem, NumbersRestartAfterTheFolderEmpties) {
   EXPECT_EQ(s.settings.CloseItem(a, OnClose::Delete), 0);
   EXPECT_EQ(s.settings.CloseItem(b, OnClose::Delete), 0);
   EXPECT_EQ(s.settings.NewProcessingItem().Number(), 1u);
+}
+
+// The counter does not see a number another process took after it last read the folder:
+// creating that number fails, and the item gets the next free one; the other file stays.
+TEST(NewProcessingItem, NumberTakenByAnotherProcessIsNeverOverwritten) {
+  Spool s;
+  SpoolItem first = s.settings.NewProcessingItem();
+  ASSERT_EQ(first.Number(), 1u);
+  s.root.Write("queproc/2", "theirs");
+  s.root.Write("queproc/3", "theirs too");
+  SpoolItem next = s.settings.NewProcessingItem();
+  EXPECT_EQ(next.Number(), 4u);
+  EXPECT_EQ(TempRoot::Read(s.root / "queproc/2"), "theirs");
+  EXPECT_EQ(TempRoot::Read(s.root / "queproc/3"), "theirs too");
 }
 
 TEST(NewProcessingItem, MissingFolderFails) {
@@ -217,10 +232,12 @@ TEST(SpoolItems, CopyForRecipientMakesOneItemPerRecipient) {
 
 TEST(SpoolItems, CopyWithoutRoomFailsWithOne) {
   Spool s;
-  SpoolItem first = s.settings.NewProcessingItem();
-  ASSERT_EQ(s.settings.WriteHeader(first, "one@x", "sender@y", 0, 0), 0);
   s.root.Write("queproc/999999999", "");  // the folder holds the largest number possible
-  EXPECT_EQ(s.settings.CopyItemForRecipient(first, "two@x"), 1);
+  SpoolItem source;
+  std::string err;
+  ASSERT_EQ(source.File().CreateLocked(s.root / "que/1", err), CreateResult::Created);
+  ASSERT_EQ(s.settings.WriteHeader(source, "one@x", "sender@y", 0, 0), 0);
+  EXPECT_EQ(s.settings.CopyItemForRecipient(source, "two@x"), 1);
 }
 
 TEST(SpoolItems, CloseWithDeleteRemovesTheFile) {
@@ -277,6 +294,36 @@ TEST(NextSendItem, ItemHeldByAnotherProcessIsSkipped) {
   (void)!::write(to_child[1], &held, 1);
   ::waitpid(child, nullptr, 0);
   for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+}
+
+// The parts have their own locks: while a send picker sits in its filter (under the pickers'
+// lock), a POP3 login, a new processing item and a mailbox delivery on another thread go
+// through. The filter waits for them with a deadline and holds nothing it cannot give back.
+TEST(NextSendItem, PickDoesNotHoldUpLoginsOrNewItems) {
+  Spool s;
+  fs::create_directories(s.root / "popstore/0");
+  s.settings.BuildMailboxTable({{"user", "pw", true}}, {{"user", "user"}});
+  PutSendItem(s, 1, 0, 0);
+  std::promise<void> in_filter, others_done;
+  std::future<void> done = others_done.get_future();
+  std::thread others([&] {
+    in_filter.get_future().wait();
+    const int mailbox = s.settings.OpenMailbox("user", "pw");
+    SpoolItem item = s.settings.NewProcessingItem();
+    SpoolItem message = s.settings.DeliverToMailbox("user@x");
+    const bool ok = mailbox == 0 && item.IsOpen() && message.IsOpen() &&
+                    s.settings.CloseItem(message) == 0 && s.settings.CloseMailbox(mailbox) == 0;
+    if (ok) others_done.set_value();
+  });
+  bool finished_inside = false;
+  SpoolItem picked = s.settings.NextSendItem([&](SpoolItem&) {
+    in_filter.set_value();
+    finished_inside = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    return false;
+  });
+  others.join();
+  EXPECT_TRUE(finished_inside);
+  EXPECT_EQ(picked.Number(), 1u);
 }
 
 TEST(NextSendItem, UnreadableHeaderIsReportedAndTakenWithValuesRead) {

@@ -3,13 +3,19 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <fstream>
 
+#include "message/base64.h"
+#include "message/buffer_source.h"
 #include "message/disclaimer.h"
+#include "message/encoded_words.h"
 #include "message/file_sources.h"
 #include "message/item_envelope.h"
 #include "message/mail_address.h"
 #include "message/mail_message.h"
+#include "message/mime_coder.h"
 #include "message/mime_header.h"
+#include "message/quoted_printable.h"
 #include "message/result_codes.h"
 #include "message/safe_name.h"
 #include "platform/locked_file.h"
@@ -20,16 +26,42 @@ namespace fs = std::filesystem;
 namespace tarnhold {
 namespace {
 
-constexpr std::size_t kInfoLength = 255;  // name and type: up to 254 characters
+constexpr std::size_t kInfoLength = 255;  // type: up to 254 characters
+// A name is read longer than the type: the safe-name step cuts it to its bound and keeps the
+// extension, which a cut here would lose ("aaa...aaa.exe").
+constexpr std::size_t kNameLength = 4096;
 
 bool EndsWithZip(const fs::path& path) {
   std::string s = path.filename().string();
   return s.size() >= 3 && EqualsNoCase(std::string_view(s).substr(s.size() - 3), "zip");
 }
 
+// The first field of `kind`, unfolded; empty when there is none.
 std::string FieldOrEmpty(CMailMessage& message, int kind) {
-  const char* value = message.GetField(kind, 0);
-  return value ? value : "";
+  return message.GetUnfoldedField(kind, 0).value_or("");
+}
+
+// Parts that hold further parts a mail client shows: multiparts and attached messages.
+bool IsContainer(const std::string& type) {
+  std::string lower = LowerAscii(type);
+  return lower.rfind("multipart/", 0) == 0 || lower == "message/rfc822" ||
+         lower == "message/global";
+}
+
+// `text` decoded by the transfer encoding `encoding` (base64 or quoted-printable).
+std::string DecodeText(int encoding, const std::string& text) {
+  std::string out;
+  if (encoding == kEncodingBase64) {
+    out.resize(text.size() * 3 / 4 + 3);
+    Base64Decoder decoder;
+    out.resize(
+        decoder.Feed(text.data(), text.size(), reinterpret_cast<unsigned char*>(out.data())));
+  } else if (encoding == kEncodingQuotedPrintable) {
+    QuotedPrintableDecoder decoder;
+    decoder.Feed(text.data(), text.size(), out);
+    decoder.Finish(out);
+  }
+  return out;
 }
 
 }  // namespace
@@ -58,6 +90,8 @@ void CGatewayMessageFile::Clear() {
   return_path_.clear();
   found_.clear();
   content_types_.clear();
+  subject_text_.clear();
+  body_text_.clear();
   has_zip_ = zip_encrypted_ = zip_with_paths_ = attachment_vanished_ = false;
   budget_ = limits_;
 }
@@ -69,6 +103,7 @@ void CGatewayMessageFile::Release() {
     temp_folder_.clear();
   }
   attachments_.clear();
+  inner_parts_.clear();
 }
 
 int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
@@ -93,12 +128,13 @@ int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
   int loaded = message.Load(text);
   // A body cut at its capacity is a sound result; an unreadable source is not.
   if (loaded != kResultOk && loaded != kResultBodyTooLong) return -2;
-  for (int i = 0; i < message.CountCustomFields("Received:"); ++i) {
-    received_.push_back(std::string("Received: ") + message.GetCustomField("Received:", i));
+  for (const auto& value : message.GetUnfoldedFields(kFieldCustom, "Received:")) {
+    received_.push_back("Received: " + value);
   }
   FindRecipients("for: ");
   TakeHeaderValues(message);
-  if (!MakeTempFolder() || !SaveParts(message)) return -2;
+  TakeBodyText(message);
+  if (!MakeTempFolder() || !SaveParts(message, (temp_folder_ / "").string(), 0)) return -2;
   return 0;
 }
 
@@ -110,6 +146,30 @@ void CGatewayMessageFile::TakeHeaderValues(CMailMessage& message) {
   message_id_ = LowerAscii(FieldOrEmpty(message, kFieldMessageId));
   date_ = FieldOrEmpty(message, kFieldDate);
   body_ = message.GetBody() ? message.GetBody() : "";
+  subject_text_ = LowerAscii(DecodeEncodedWords(FieldOrEmpty(message, kFieldSubject)));
+}
+
+void CGatewayMessageFile::TakeBodyText(CMailMessage& message) {
+  if (!message.Decoding()) {
+    // Not read as MIME (no "MIME-Version: 1.0", an unknown type): a client still decodes a
+    // body whose Content-Transfer-Encoding names base64 or quoted-printable.
+    auto field = message.GetUnfoldedField(kFieldCustom, 0, "Content-Transfer-Encoding:");
+    if (field)
+      body_text_ = DecodeText(EncodingFromText("Content-Transfer-Encoding:" + *field), body_);
+    return;
+  }
+  auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
+  if (!mime || !body_.empty() || mime->TopLevelClass() == kClassMultipart ||
+      message.AttachmentCount() != 1) {
+    return;
+  }
+  // A single part that is not plain text (text/html, a named part ...) is what the client
+  // shows as the body all the same.
+  std::string text(CMailMessage::kBodyCapacity, '\0');
+  CBufferSource buffer(text.data(), text.size() - 1, "body");
+  (void)mime->DecodeAttachment(0, buffer, false);  // a cut at the capacity is a sound result
+  text.resize(static_cast<std::size_t>(buffer.Length()));
+  body_text_ = std::move(text);
 }
 
 bool CGatewayMessageFile::MakeTempFolder() {
@@ -121,19 +181,28 @@ bool CGatewayMessageFile::MakeTempFolder() {
   return true;
 }
 
-bool CGatewayMessageFile::SaveParts(CMailMessage& message) {
+bool CGatewayMessageFile::SaveParts(CMailMessage& message, const std::string& prefix, int depth) {
   for (int k = 0; k < message.AttachmentCount(); ++k) {
     std::string name, type;
-    if (message.AttachmentInfo(k, &name, kInfoLength, &type, kInfoLength, nullptr) != 0) continue;
+    if (message.AttachmentInfo(k, &name, kNameLength, &type, kInfoLength, nullptr) != 0) continue;
+    if (depth > 0) {
+      if (budget_.members_left <= 0) {
+        Log("parts nested in " + prefix + " not saved: more than " +
+            std::to_string(kMaxArchiveMembers) + " files");
+        return true;
+      }
+      --budget_.members_left;
+    }
     content_types_.push_back(LowerAscii(type));
-    fs::path folder = temp_folder_ / std::to_string(k);
+    fs::path folder = prefix + std::to_string(k);
     std::error_code ec;
-    if (!fs::create_directory(folder, ec)) return false;
+    if (!fs::create_directory(folder, ec)) return depth > 0;
     fs::path path = folder / (name.empty() ? std::string(kHtmlBodyName) : SafeFileName(name));
     if (message.DecodeAttachment(k, path) != kResultOk) {
       fs::remove(path, ec);  // a failed save leaves no trace
       continue;
     }
+    const std::size_t listed = attachments_.size();
     if (!fs::exists(path, ec)) {
       attachment_vanished_ = true;
     } else if (EndsWithZip(path)) {
@@ -142,8 +211,63 @@ bool CGatewayMessageFile::SaveParts(CMailMessage& message) {
     } else {
       attachments_.push_back(path);
     }
+    if (depth > 0) {
+      inner_parts_.insert(inner_parts_.end(), attachments_.begin() + listed, attachments_.end());
+    }
+    if (IsContainer(type)) SaveNestedParts(message, k, folder, depth);
   }
   return true;
+}
+
+void CGatewayMessageFile::SaveNestedParts(CMailMessage& message, int k, const fs::path& folder,
+                                          int depth) {
+  const std::string label = "parts nested in " + folder.filename().string() + " not saved: ";
+  if (depth + 1 >= kMaxNestedMessageDepth) {
+    Log(label + "nested deeper than " + std::to_string(kMaxNestedMessageDepth) + " messages");
+    return;
+  }
+  auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
+  if (!mime) return;
+  // The part is written out as a message of its own and read like the item itself.
+  const fs::path work = folder.string() + ".msg";
+  std::error_code ec;
+  CFileSource written(work, 4096);
+  const int rc = mime->WriteNestedMessage(k, written);
+  const auto size = fs::file_size(work, ec);
+  if (rc != kResultOk || ec || size > budget_.bytes_left) {
+    if (!ec && rc == kResultOk)
+      Log(label + "more than " + std::to_string(kMaxUnpackedBytes) + " bytes");
+    fs::remove(work, ec);
+    return;
+  }
+  budget_.bytes_left -= size;
+  {
+    CMailMessage inner;
+    CFileSource source(work, 4096);
+    const int loaded = inner.Load(source);
+    if (loaded == kResultOk || loaded == kResultBodyTooLong) {
+      SaveNestedBody(inner.GetBody(), folder);
+      (void)SaveParts(inner, folder.string() + "-", depth + 1);
+    }
+  }
+  fs::remove(work, ec);
+}
+
+void CGatewayMessageFile::SaveNestedBody(const char* body, const fs::path& folder) {
+  if (!body || !*body) return;
+  const fs::path text_folder = folder.string() + "-text";
+  std::error_code ec;
+  if (!fs::create_directory(text_folder, ec)) return;
+  const fs::path path = text_folder / kHtmlBodyName;
+  std::ofstream out(path, std::ios::binary);
+  out << body;
+  out.close();
+  if (!out) {
+    fs::remove(path, ec);
+    return;
+  }
+  attachments_.push_back(path);
+  inner_parts_.push_back(path);
 }
 
 void CGatewayMessageFile::Unpack(const fs::path& archive, const fs::path& folder, int depth) {
@@ -221,6 +345,7 @@ std::int64_t CGatewayMessageFile::TotalAttachmentSize() const {
   std::int64_t total = 0;
   for (const auto& path : attachments_) {
     if (path.string().find(kHtmlBodyName) != std::string::npos) continue;
+    if (std::find(inner_parts_.begin(), inner_parts_.end(), path) != inner_parts_.end()) continue;
     std::error_code ec;
     auto size = fs::file_size(path, ec);
     if (!ec) total += static_cast<std::int64_t>(size);

@@ -250,7 +250,7 @@ TEST(GatewayMessageFile, ReceivedTrailAndRecipients) {
   ASSERT_EQ(f.file.Read(f.Item(text)), 0);
   EXPECT_EQ(f.file.ReceivedList(),
             (std::vector<std::string>{"Received:  from a by b for: <one@x.test>; Tue, 1 Jun 2026",
-                                      "Received:  from c", "Received: \tby d for <two@x.test>; Tue",
+                                      "Received:  from c\tby d for <two@x.test>; Tue",
                                       "Received:  by e; Return-Path: <ret@x.test>X"}));
   EXPECT_EQ(f.file.FoundRecipients(), (std::vector<std::string>{"one@x.test"}));
   EXPECT_EQ(f.file.ReturnPath(), "ret@x.test");

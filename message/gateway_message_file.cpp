@@ -48,6 +48,27 @@ bool IsContainer(const std::string& type) {
          lower == "message/global";
 }
 
+// Copies `from` to `to` with every bare LF made CR LF: an attached message written with LF
+// line ends is read like any other. False on a read or write failure.
+bool CopyWithCrLf(const fs::path& from, const fs::path& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!in || !out) return false;
+  char block[4096];
+  std::string converted;
+  char previous = '\0';
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    converted.clear();
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      if (block[i] == '\n' && previous != '\r') converted += '\r';
+      converted += block[i];
+      previous = block[i];
+    }
+    out.write(converted.data(), static_cast<std::streamsize>(converted.size()));
+  }
+  return !in.bad() && static_cast<bool>(out.flush());
+}
+
 // `text` decoded by the transfer encoding `encoding` (base64 or quoted-printable).
 std::string DecodeText(int encoding, const std::string& text) {
   std::string out;
@@ -229,10 +250,12 @@ void CGatewayMessageFile::SaveNestedParts(CMailMessage& message, int k, const fs
   auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
   if (!mime) return;
   // The part is written out as a message of its own and read like the item itself.
-  const fs::path work = folder.string() + ".msg";
+  const fs::path raw = folder.string() + ".raw", work = folder.string() + ".msg";
   std::error_code ec;
-  CFileSource written(work, 4096);
-  const int rc = mime->WriteNestedMessage(k, written);
+  CFileSource written(raw, 4096);
+  int rc = mime->WriteNestedMessage(k, written);
+  if (rc == kResultOk && !CopyWithCrLf(raw, work)) rc = kResultShortWrite;
+  fs::remove(raw, ec);
   const auto size = fs::file_size(work, ec);
   if (rc != kResultOk || ec || size > budget_.bytes_left) {
     if (!ec && rc == kResultOk)

@@ -71,6 +71,8 @@ TEST(Evasion, EveryTrickIsCaughtAndTheControlPasses) {
       {"nested-multipart.eml", kFileTypeRule},
       {"nested-alternative.eml", kFileTypeRule},
       {"attached-message.eml", kFileTypeRule},
+      {"attached-message-base64-lf.eml", kFileTypeRule},
+      {"single-part-message.eml", kFileTypeRule},
       {"message-in-mixed-in-message.eml", kFileTypeRule},
       {"subject-folded.eml", kKeywordRule},
       {"subject-rfc2047-b.eml", kKeywordRule},

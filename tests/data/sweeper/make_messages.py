@@ -160,6 +160,13 @@ def tricks():
     t["nested-alternative.eml"] = mixed_message("b1", part([ctype], body))
     t["attached-message.eml"] = mixed_message(
         "b1", message_part(inner_message("f1", program_part(octet + '; name="evil.exe"'))))
+    forwarded = inner_message("f1", program_part(octet + '; name="evil.exe"')).replace("\r\n", "\n")
+    t["attached-message-base64-lf.eml"] = mixed_message("b1", part(
+        ["Content-Type: message/rfc822", "Content-Transfer-Encoding: base64"],
+        base64.encodebytes(forwarded.encode()).decode().replace("\n", "\r\n")))
+    t["single-part-message.eml"] = raw(
+        ["Content-Type: message/rfc822"],
+        inner_message("f1", program_part(octet + '; name="evil.exe"')))
     deepest = message_part(inner_message("f3", program_part(octet + '; name="evil.exe"')))
     ctype, middle = multipart("f2", [text_part("Middle.\r\n"), deepest])
     middle_message = raw([ctype], middle, subject="Fwd: Fwd: tools")

@@ -15,6 +15,7 @@
 #include "message/mail_message.h"
 #include "message/mime_coder.h"
 #include "message/mime_header.h"
+#include "message/part_encoders.h"
 #include "message/quoted_printable.h"
 #include "message/result_codes.h"
 #include "message/safe_name.h"
@@ -156,6 +157,9 @@ int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
   TakeHeaderValues(message);
   TakeBodyText(message);
   if (!MakeTempFolder() || !SaveParts(message, (temp_folder_ / "").string(), 0)) return -2;
+  if (!message.Decoding() && message.GetUnfoldedField(kFieldCustom, 0, "Content-Type:")) {
+    SaveUnparsedParts(text);
+  }
   return 0;
 }
 
@@ -242,18 +246,40 @@ bool CGatewayMessageFile::SaveParts(CMailMessage& message, const std::string& pr
 
 void CGatewayMessageFile::SaveNestedParts(CMailMessage& message, int k, const fs::path& folder,
                                           int depth) {
+  auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
+  if (!mime) return;
+  SaveMessageParts([&](CDataSource& out) { return mime->WriteNestedMessage(k, out); }, folder,
+                   depth, NestedBody::Save);
+}
+
+void CGatewayMessageFile::SaveUnparsedParts(CDataSource& text) {
+  // Without "MIME-Version: 1.0" the MIME coder leaves the message as text, but a mail
+  // client still shows the parts its Content-Type announces.
+  SaveMessageParts(
+      [&text](CDataSource& out) {
+        if (out.Open(kOpenWrite) != 0) return kResultOpenFailed;
+        int rc = kResultShortWrite;
+        if (WriteText(out, "MIME-Version: 1.0\r\n") && text.Open(kOpenRead) == 0) {
+          rc = CopyRawPart(text, 0, std::max<std::int64_t>(0, text.Size()), out);
+          text.Close();
+        }
+        return out.Close() == 0 ? rc : kResultShortWrite;
+      },
+      temp_folder_ / "m", 0, NestedBody::ItemBody);
+}
+
+void CGatewayMessageFile::SaveMessageParts(const std::function<int(CDataSource&)>& write,
+                                           const fs::path& folder, int depth, NestedBody body) {
   const std::string label = "parts nested in " + folder.filename().string() + " not saved: ";
   if (depth + 1 >= kMaxNestedMessageDepth) {
     Log(label + "nested deeper than " + std::to_string(kMaxNestedMessageDepth) + " messages");
     return;
   }
-  auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
-  if (!mime) return;
   // The part is written out as a message of its own and read like the item itself.
   const fs::path raw = folder.string() + ".raw", work = folder.string() + ".msg";
   std::error_code ec;
   CFileSource written(raw, 4096);
-  int rc = mime->WriteNestedMessage(k, written);
+  int rc = write(written);
   if (rc == kResultOk && !CopyWithCrLf(raw, work)) rc = kResultShortWrite;
   fs::remove(raw, ec);
   const auto size = fs::file_size(work, ec);
@@ -269,7 +295,12 @@ void CGatewayMessageFile::SaveNestedParts(CMailMessage& message, int k, const fs
     CFileSource source(work, 4096);
     const int loaded = inner.Load(source);
     if (loaded == kResultOk || loaded == kResultBodyTooLong) {
-      SaveNestedBody(inner.GetBody(), folder);
+      const std::string text = inner.GetBody() ? inner.GetBody() : "";
+      if (body == NestedBody::Save) {
+        SaveNestedBody(text.c_str(), folder);
+      } else if (body_text_.empty() && text != body_) {
+        body_text_ = text;
+      }
       (void)SaveParts(inner, folder.string() + "-", depth + 1);
     }
   }

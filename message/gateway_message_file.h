@@ -16,6 +16,7 @@
 
 namespace tarnhold {
 
+class CDataSource;
 class CMailMessage;
 
 // The name a part without a file name is saved under (normally the HTML body).
@@ -108,6 +109,16 @@ class CGatewayMessageFile {
   // folder `folder`, as "<folder>-<n>".
   void SaveNestedParts(CMailMessage& message, int k, const std::filesystem::path& folder,
                        int depth);
+  // Saves the parts of a message that the MIME coder did not read (no MIME-Version) as
+  // inner parts, in the folders "m-<n>".
+  void SaveUnparsedParts(CDataSource& text);
+  // The body text of a nested message is saved as a part of its own; the item's own body,
+  // read again as MIME, is what the body checks read when the raw text is not.
+  enum class NestedBody { Save, ItemBody };
+  // Saves the parts of the message that `write` writes (opening and closing its output) into
+  // folders "<folder>-<n>"; `depth` counts the messages around it.
+  void SaveMessageParts(const std::function<int(CDataSource&)>& write,
+                        const std::filesystem::path& folder, int depth, NestedBody body);
   void TakeBodyText(CMailMessage& message);
   // Saves the body text of a nested message as one more inner part, for the content scans.
   void SaveNestedBody(const char* body, const std::filesystem::path& folder);

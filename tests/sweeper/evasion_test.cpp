@@ -74,6 +74,8 @@ TEST(Evasion, EveryTrickIsCaughtAndTheControlPasses) {
       {"attached-message-base64-lf.eml", kFileTypeRule},
       {"single-part-message.eml", kFileTypeRule},
       {"message-in-mixed-in-message.eml", kFileTypeRule},
+      {"no-mime-version.eml", kFileTypeRule},
+      {"mime-version-unspaced.eml", kFileTypeRule},
       {"subject-folded.eml", kKeywordRule},
       {"subject-rfc2047-b.eml", kKeywordRule},
       {"body-base64-no-content-type.eml", kKeywordRule},

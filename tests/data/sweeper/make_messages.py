@@ -172,6 +172,9 @@ def tricks():
     middle_message = raw([ctype], middle, subject="Fwd: Fwd: tools")
     t["message-in-mixed-in-message.eml"] = mixed_message("b1", message_part(middle_message))
 
+    ctype, body = multipart("b1", [text_part(), program_part(octet + '; name="evil.exe"')])
+    t["no-mime-version.eml"] = raw([ctype], body, mime=False)
+    t["mime-version-unspaced.eml"] = raw(["MIME-Version:1.0", ctype], body, mime=False)
     t["subject-folded.eml"] = raw(["Content-Type: text/plain"], "Nothing here.\r\n",
                                   subject="best\r\n casino")
     t["subject-rfc2047-b.eml"] = raw(["Content-Type: text/plain"], "Nothing here.\r\n",

@@ -297,8 +297,9 @@ void CGatewayMessageFile::SaveMessageParts(const std::function<int(CDataSource&)
     if (loaded == kResultOk || loaded == kResultBodyTooLong) {
       const std::string text = inner.GetBody() ? inner.GetBody() : "";
       if (body == NestedBody::Save) {
-        SaveNestedBody(text.c_str(), folder);
-      } else if (body_text_.empty() && text != body_) {
+        // Only a text part's body: raw lines are in the saved part already.
+        if (inner.BodyExtracted()) SaveNestedBody(text.c_str(), folder);
+      } else if (inner.BodyExtracted() && body_text_.empty() && text != body_) {
         body_text_ = text;
       }
       (void)SaveParts(inner, folder.string() + "-", depth + 1);
@@ -308,7 +309,8 @@ void CGatewayMessageFile::SaveMessageParts(const std::function<int(CDataSource&)
 }
 
 void CGatewayMessageFile::SaveNestedBody(const char* body, const fs::path& folder) {
-  if (!body || !*body) return;
+  if (!body || !*body || budget_.members_left <= 0) return;
+  --budget_.members_left;
   const fs::path text_folder = folder.string() + "-text";
   std::error_code ec;
   if (!fs::create_directory(text_folder, ec)) return;

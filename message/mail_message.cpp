@@ -248,6 +248,7 @@ int CMailMessage::AppendRawBody(CDataSource& source, std::int64_t header_end) {
 int CMailMessage::Load(CDataSource& source) {
   coders_[default_coder_]->ClearAttachments();
   decoding_ = false;
+  body_extracted_ = false;
   RemoveFields(kFieldAll);
   if (source.Open(kOpenRead) != 0) return kResultSourceOpen;
   ReadHeader(source);
@@ -272,6 +273,7 @@ int CMailMessage::Load(CDataSource& source) {
     }
     break;
   }
+  body_extracted_ = body_done;
   if (source.Close() != 0) return kResultSourceClose;
   return body_done ? kResultOk : AppendRawBody(source, header_end);
 }

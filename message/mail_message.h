@@ -99,6 +99,8 @@ class CMailMessage {
   // The coder that parsed the last Load (when one did), else the default coder.
   [[nodiscard]] CMessageCoder& CurrentDecoder() { return *coders_[current_decoder_]; }
   [[nodiscard]] bool Decoding() const { return decoding_; }
+  // Whether the last Load's body came from a coder's text part (not the raw lines).
+  [[nodiscard]] bool BodyExtracted() const { return body_extracted_; }
 
  private:
   struct Field {
@@ -121,6 +123,7 @@ class CMailMessage {
   int default_coder_ = 1;
   int current_decoder_ = 1;
   bool decoding_ = false;
+  bool body_extracted_ = false;
 };
 
 }  // namespace tarnhold

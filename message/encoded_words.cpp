@@ -34,17 +34,18 @@ struct EncodedWord {
 
 bool ParseEncodedWord(std::string_view text, std::size_t at, EncodedWord& word) {
   if (text.compare(at, 2, "=?") != 0) return false;
-  std::size_t charset_end = text.find('?', at + 2);
-  if (charset_end == std::string_view::npos || charset_end == at + 2 ||
-      charset_end - at - 2 > kMaxCharsetName || charset_end + 2 >= text.size() ||
-      text[charset_end + 2] != '?') {
-    return false;
-  }
+  // Each search is bounded by the next "?": neither a charset nor encoded text holds one, so
+  // a text full of broken words is still read in linear time.
+  std::size_t charset_end = text.substr(at + 2, kMaxCharsetName + 1).find('?');
+  if (charset_end == std::string_view::npos || charset_end == 0) return false;
+  charset_end += at + 2;
+  if (charset_end + 2 >= text.size() || text[charset_end + 2] != '?') return false;
   char encoding = static_cast<char>(text[charset_end + 1] & ~0x20);
   if (encoding != 'B' && encoding != 'Q') return false;
   std::size_t payload_at = charset_end + 3;
-  std::size_t close = text.find("?=", payload_at);
-  if (close == std::string_view::npos) return false;
+  std::size_t close = text.find('?', payload_at);
+  if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != '=')
+    return false;
   word.charset = text.substr(at + 2, charset_end - at - 2);
   word.payload = text.substr(payload_at, close - payload_at);
   if (std::any_of(word.charset.begin(), word.charset.end(), IsBlank) ||

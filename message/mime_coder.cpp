@@ -13,6 +13,7 @@ namespace tarnhold {
 namespace {
 
 constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+constexpr int kMaxFieldCandidates = 256;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
@@ -160,9 +161,11 @@ bool CMimeCoder::Recognise() {
 
 std::int64_t CMimeCoder::FindField(std::string_view name, std::int64_t from, std::int64_t to) {
   // A field name counts only at the start of a header line: "X-Original-Content-Type:"
-  // must not decide how a part is read.
-  for (std::int64_t at = FindIn(name, from, to, false); at >= 0;
-       at = FindIn(name, at + 1, to, false)) {
+  // must not decide how a part is read. A header that names the field inside other lines
+  // this often is not a header a client reads either: the search ends there.
+  int candidates = 0;
+  for (std::int64_t at = FindIn(name, from, to, false);
+       at >= 0 && candidates++ < kMaxFieldCandidates; at = FindIn(name, at + 1, to, false)) {
     if (at == from || ReadAt(at - 1, 1) == "\n") return at;
   }
   return -1;

@@ -184,15 +184,26 @@ void CGatewayMessageFile::TakeBodyText(CMailMessage& message) {
     return;
   }
   auto* mime = dynamic_cast<CMimeCoder*>(&message.CurrentDecoder());
-  if (!mime || !body_.empty() || mime->TopLevelClass() == kClassMultipart ||
-      message.AttachmentCount() != 1) {
-    return;
+  if (!mime) return;
+  int index = -1;
+  if (mime->TopLevelClass() != kClassMultipart) {
+    // A single part that is not plain text (text/html, a named part ...) is what the client
+    // shows as the body all the same.
+    if (body_.empty() && message.AttachmentCount() == 1) index = 0;
+  } else if (!message.BodyExtracted()) {
+    // No plain text part: the body is the raw text, and the client shows the first text
+    // part there is (the HTML one, often in base64).
+    for (int i = 0; const AttachmentRecord* r = mime->Record(i); ++i) {
+      if (r->name.empty() && LowerAscii(r->content_type).rfind("text/", 0) == 0) {
+        index = i;
+        break;
+      }
+    }
   }
-  // A single part that is not plain text (text/html, a named part ...) is what the client
-  // shows as the body all the same.
+  if (index < 0) return;
   std::string text(CMailMessage::kBodyCapacity, '\0');
   CBufferSource buffer(text.data(), text.size() - 1, "body");
-  (void)mime->DecodeAttachment(0, buffer, false);  // a cut at the capacity is a sound result
+  (void)mime->DecodeAttachment(index, buffer, false);  // a cut at the capacity is sound
   text.resize(static_cast<std::size_t>(buffer.Length()));
   body_text_ = std::move(text);
 }

@@ -76,8 +76,9 @@ class CGatewayMessageFile {
   // The subject as a mail client shows it (encoded words decoded into UTF-8), lower-cased.
   [[nodiscard]] const std::string& SubjectText() const { return subject_text_; }
   // The body text as a mail client shows it, when that differs from Body(): a single part
-  // decoded by its transfer encoding whatever its type, or a body whose top-level
-  // Content-Transfer-Encoding the MIME parser did not apply. Empty otherwise.
+  // decoded by its transfer encoding whatever its type, the first text part of a multipart
+  // without a plain text one, or a body whose top-level Content-Transfer-Encoding the MIME
+  // parser did not apply. Empty otherwise.
   [[nodiscard]] const std::string& BodyText() const { return body_text_; }
   [[nodiscard]] const std::vector<std::string>& ReceivedList() const { return received_; }
   [[nodiscard]] const std::string& ReturnPath() const { return return_path_; }

@@ -80,6 +80,7 @@ TEST(Evasion, EveryTrickIsCaughtAndTheControlPasses) {
       {"subject-rfc2047-b.eml", kKeywordRule},
       {"body-base64-no-content-type.eml", kKeywordRule},
       {"body-base64-html.eml", kKeywordRule},
+      {"body-base64-html-only-part.eml", kKeywordRule},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -183,6 +183,10 @@ def tricks():
                                                B64_TEXT + "\r\n")
     t["body-base64-html.eml"] = raw(["Content-Type: text/html; charset=utf-8",
                                      "Content-Transfer-Encoding: base64"], B64_TEXT + "\r\n")
+    ctype, body = multipart("b1", [part(["Content-Type: text/html; charset=utf-8",
+                                         "Content-Transfer-Encoding: base64"], B64_TEXT)],
+                            "alternative")
+    t["body-base64-html-only-part.eml"] = raw([ctype], body)
     t["control.eml"] = mixed_message(
         "b1", program_part(octet + '; name="=?UTF-8?B?cmVhZG1lLnR4dA==?="'))
     os.makedirs("tricks", exist_ok=True)

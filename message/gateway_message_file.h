@@ -1,7 +1,8 @@
-// One queue item as the rules see it: envelope, selected header values (lower-cased where
-// the rules compare them), body text, Received trail, and every attachment saved as a file
-// in a private temporary folder, with ZIP archives unpacked in their place. Read takes the
-// item's lock while it reads and gives it back before returning. One thread per instance.
+// One queue item as the rules see it: envelope, selected header values (unfolded, lower-cased
+// where the rules compare them), body text, Received trail, and every attachment saved as a
+// file in a private temporary folder, with ZIP archives unpacked in their place and the parts
+// of nested multiparts and attached messages saved beside their part. Read takes the item's
+// lock while it reads and gives it back before returning. One thread per instance.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 namespace tarnhold {
 
+class CDataSource;
 class CMailMessage;
 
 // The name a part without a file name is saved under (normally the HTML body).
@@ -51,7 +53,8 @@ class CGatewayMessageFile {
   void FindRecipients(std::string preceding);
   // Whether some part's content type contains `text` (lower-cased).
   [[nodiscard]] bool HasContentType(std::string_view text) const;
-  // Sum of the sizes of the attachment files that exist, the HTML body files left out.
+  // Sum of the sizes of the attachment files that exist, the HTML body files and the nested
+  // parts left out.
   [[nodiscard]] std::int64_t TotalAttachmentSize() const;
   // Disclaimers on the item read last (disclaimer.h): 1, 0 (HTML only: no HTML part), -1.
   int AddTextDisclaimer(const std::filesystem::path& disclaimer_file);
@@ -70,6 +73,13 @@ class CGatewayMessageFile {
   [[nodiscard]] const std::string& Subject() const { return subject_; }
   [[nodiscard]] const std::string& Date() const { return date_; }
   [[nodiscard]] const std::string& Body() const { return body_; }
+  // The subject as a mail client shows it (encoded words decoded into UTF-8), lower-cased.
+  [[nodiscard]] const std::string& SubjectText() const { return subject_text_; }
+  // The body text as a mail client shows it, when that differs from Body(): a single part
+  // decoded by its transfer encoding whatever its type, the first text part of a multipart
+  // without a plain text one, or a body whose top-level Content-Transfer-Encoding the MIME
+  // parser did not apply. Empty otherwise.
+  [[nodiscard]] const std::string& BodyText() const { return body_text_; }
   [[nodiscard]] const std::vector<std::string>& ReceivedList() const { return received_; }
   [[nodiscard]] const std::string& ReturnPath() const { return return_path_; }
   [[nodiscard]] const std::vector<std::string>& FoundRecipients() const { return found_; }
@@ -77,6 +87,12 @@ class CGatewayMessageFile {
     return attachments_;
   }
   [[nodiscard]] const std::vector<std::string>& ContentTypes() const { return content_types_; }
+  // The attachments saved from inside other parts (multiparts and attached messages, and
+  // the ZIP members among them), also listed in Attachments(). The checks and scanners see
+  // them; a rebuilt message does not take them out of their part.
+  [[nodiscard]] const std::vector<std::filesystem::path>& InnerParts() const {
+    return inner_parts_;
+  }
   [[nodiscard]] bool HasZip() const { return has_zip_; }
   [[nodiscard]] bool ZipEncrypted() const { return zip_encrypted_; }
   [[nodiscard]] bool ZipWithPaths() const { return zip_with_paths_; }
@@ -87,7 +103,26 @@ class CGatewayMessageFile {
   void Log(const std::string& line) const;
   [[nodiscard]] bool MakeTempFolder();
   void TakeHeaderValues(CMailMessage& message);
-  [[nodiscard]] bool SaveParts(CMailMessage& message);
+  // Saves the parts of `message` into the folders `prefix` + k; `depth` counts the
+  // messages around it (0 at the top).
+  [[nodiscard]] bool SaveParts(CMailMessage& message, const std::string& prefix, int depth);
+  // Saves the parts nested in part `k` (a multipart or an attached message) beside its
+  // folder `folder`, as "<folder>-<n>".
+  void SaveNestedParts(CMailMessage& message, int k, const std::filesystem::path& folder,
+                       int depth);
+  // Saves the parts of a message that the MIME coder did not read (no MIME-Version) as
+  // inner parts, in the folders "m-<n>".
+  void SaveUnparsedParts(CDataSource& text);
+  // The body text of a nested message is saved as a part of its own; the item's own body,
+  // read again as MIME, is what the body checks read when the raw text is not.
+  enum class NestedBody { Save, ItemBody };
+  // Saves the parts of the message that `write` writes (opening and closing its output) into
+  // folders "<folder>-<n>"; `depth` counts the messages around it.
+  void SaveMessageParts(const std::function<int(CDataSource&)>& write,
+                        const std::filesystem::path& folder, int depth, NestedBody body);
+  void TakeBodyText(CMailMessage& message);
+  // Saves the body text of a nested message as one more inner part, for the content scans.
+  void SaveNestedBody(const char* body, const std::filesystem::path& folder);
   // Unpacks `archive` (saved in `folder`) in place; archives inside it go to numbered
   // folders beside `folder`. An archive that cannot be opened or extracted stays as a file.
   void Unpack(const std::filesystem::path& archive, const std::filesystem::path& folder, int depth);
@@ -99,11 +134,14 @@ class CGatewayMessageFile {
   std::string recipient_, sender_;
   std::string message_id_, to_, cc_, from_, subject_, date_;
   std::string body_;
+  std::string subject_text_;
+  std::string body_text_;
   std::vector<std::string> received_;
   std::string return_path_;
   std::vector<std::string> found_;
   std::vector<std::filesystem::path> attachments_;
   std::vector<std::string> content_types_;
+  std::vector<std::filesystem::path> inner_parts_;
   bool has_zip_ = false;
   bool zip_encrypted_ = false;
   bool zip_with_paths_ = false;

@@ -141,25 +141,66 @@ int CMailMessage::DecodeAttachment(int index, const std::filesystem::path& path)
   return coders_[current_decoder_]->DecodeAttachment(index, destination, false);
 }
 
-void CMailMessage::StoreField(int kind, std::string value, std::string custom_name) {
+void CMailMessage::StoreField(int kind, std::string value, std::string custom_name,
+                              bool continuation) {
   std::size_t cost = value.size() + custom_name.size();
   if (stored_header_bytes_ + cost > kMaxStoredHeaderBytes) return;
   stored_header_bytes_ += cost;
-  fields_.push_back({kind, std::move(value), std::move(custom_name)});
+  fields_.push_back({kind, std::move(value), std::move(custom_name), continuation});
+}
+
+bool CMailMessage::Selects(const Field& f, int kind, const char* custom_name) const {
+  if (kind == kFieldAll) return true;
+  if (f.kind != kind) return false;
+  return kind != kFieldCustom || NamesEqual(custom_name, f.custom_name);
+}
+
+std::vector<std::string> CMailMessage::GetUnfoldedFields(int kind, const char* custom_name) const {
+  std::vector<std::string> values;
+  bool joining = false;  // whether continuation lines belong to a selected field
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    if (f.continuation && i > 0) {
+      if (joining) values.back() += f.value;
+      continue;
+    }
+    joining = Selects(f, kind, custom_name);
+    if (joining) values.push_back(f.value);
+  }
+  return values;
+}
+
+std::optional<std::string> CMailMessage::GetUnfoldedField(int kind, int index,
+                                                          const char* custom_name) const {
+  std::vector<std::string> values = GetUnfoldedFields(kind, custom_name);
+  if (index < 0 || static_cast<std::size_t>(index) >= values.size()) return std::nullopt;
+  return std::move(values[static_cast<std::size_t>(index)]);
+}
+
+// Reads one header line whole: a line longer than the read limit comes in pieces, and a
+// piece must not pass for a field of its own. Beyond kMaxHeaderLineBytes the rest is dropped.
+bool CMailMessage::ReadHeaderLine(CDataSource& source, std::string& line) {
+  line.clear();
+  std::string piece;
+  while (source.ReadLine(piece, kHeaderLineMax) > 0) {
+    if (line.size() < kMaxHeaderLineBytes) line.append(piece, 0, kMaxHeaderLineBytes - line.size());
+    if (piece.back() == '\n') break;
+  }
+  return !line.empty();
 }
 
 void CMailMessage::ReadHeader(CDataSource& source) {
   std::string line;
   int last_kind = kFieldCustom;
   std::string last_name;
-  while (source.ReadLine(line, kHeaderLineMax) > 0) {
+  while (ReadHeaderLine(source, line)) {
     for (int i = 0; i < 2 && !line.empty() && (line.back() == '\r' || line.back() == '\n'); ++i) {
       line.pop_back();
     }
     if (line.empty()) break;
     if (line[0] == ' ' || line[0] == '\t') {
       // A continuation line is a further field of the previous line's kind.
-      StoreField(last_kind, line, last_kind == kFieldCustom ? last_name : "");
+      StoreField(last_kind, line, last_kind == kFieldCustom ? last_name : "", true);
       continue;
     }
     int kind = kFieldCustom;
@@ -174,7 +215,7 @@ void CMailMessage::ReadHeader(CDataSource& source) {
     if (kind == kFieldCustom && colon != std::string::npos && colon < kCustomNameColonLimit) {
       name = line.substr(0, colon + 1);
     }
-    StoreField(kind, colon == std::string::npos ? line : line.substr(colon + 1), name);
+    StoreField(kind, colon == std::string::npos ? line : line.substr(colon + 1), name, false);
     last_kind = kind;
     last_name = name;
   }
@@ -204,6 +245,7 @@ int CMailMessage::AppendRawBody(CDataSource& source, std::int64_t header_end) {
 int CMailMessage::Load(CDataSource& source) {
   coders_[default_coder_]->ClearAttachments();
   decoding_ = false;
+  body_extracted_ = false;
   RemoveFields(kFieldAll);
   if (source.Open(kOpenRead) != 0) return kResultSourceOpen;
   ReadHeader(source);
@@ -228,6 +270,7 @@ int CMailMessage::Load(CDataSource& source) {
     }
     break;
   }
+  body_extracted_ = body_done;
   if (source.Close() != 0) return kResultSourceClose;
   return body_done ? kResultOk : AppendRawBody(source, header_end);
 }

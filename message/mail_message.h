@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ enum HeaderFieldType : int {
 // Stored header values beyond this many bytes are not kept: a header block of megabytes
 // (or a file with no blank line at all) cannot fill the memory.
 inline constexpr std::size_t kMaxStoredHeaderBytes = 1024 * 1024;
+// Longest header line kept whole; the rest of a longer one is dropped.
+inline constexpr std::size_t kMaxHeaderLineBytes = 64 * 1024;
 
 class CMailMessage {
  public:
@@ -46,10 +49,10 @@ class CMailMessage {
 
   CMailMessage();
 
-  // Reads `source`: header lines (up to 1000 characters each) into fields, then the body as
-  // the first coder that parses the message extracts it, else the raw lines after the
-  // header. 0; 73 the source cannot be opened; 74 it cannot be closed; 101 no memory for the
-  // body; 35 the raw body reached the body capacity (the lines that fitted are kept).
+  // Reads `source`: header lines (each whole, up to kMaxHeaderLineBytes) into fields, then
+  // the body as the first coder that parses the message extracts it, else the raw lines
+  // after the header. 0; 73 the source cannot be opened; 74 it cannot be closed; 101 no memory for
+  // the body; 35 the raw body reached the body capacity (the lines that fitted are kept).
   int Load(CDataSource& source);
 
   // The field name of a kind ("All Fields ", "Message-Id:", ... "Custom"); nullptr outside
@@ -66,6 +69,14 @@ class CMailMessage {
   [[nodiscard]] const char* GetField(int kind, int index) const;
   [[nodiscard]] const char* GetCustomField(const char* name, int index) const;
   [[nodiscard]] const char* GetCustomFieldName(int index) const;
+  // The index-th field of `kind` (kind 13: of the custom name `custom_name`) with the
+  // continuation lines that followed it joined on, as RFC 5322 unfolds a header (each
+  // continuation keeps its leading white space). nullopt when there is no such field.
+  [[nodiscard]] std::optional<std::string> GetUnfoldedField(
+      int kind, int index, const char* custom_name = nullptr) const;
+  // Every such field, unfolded, in header order.
+  [[nodiscard]] std::vector<std::string> GetUnfoldedFields(int kind,
+                                                           const char* custom_name = nullptr) const;
   // 1 with the values of all fields of `kind` joined in `out`; 0 when `out` is null,
   // `length` <= 0, or the joined text and its terminator would not fit in `length` bytes.
   int GetFieldText(int kind, std::string* out, int length) const;
@@ -88,15 +99,20 @@ class CMailMessage {
   // The coder that parsed the last Load (when one did), else the default coder.
   [[nodiscard]] CMessageCoder& CurrentDecoder() { return *coders_[current_decoder_]; }
   [[nodiscard]] bool Decoding() const { return decoding_; }
+  // Whether the last Load's body came from a coder's text part (not the raw lines).
+  [[nodiscard]] bool BodyExtracted() const { return body_extracted_; }
 
  private:
   struct Field {
     int kind;
     std::string value;
-    std::string custom_name;  // kind 13 only, with its colon
+    std::string custom_name;    // kind 13 only, with its colon
+    bool continuation = false;  // a line that began with a space or tab
   };
+  [[nodiscard]] bool Selects(const Field& f, int kind, const char* custom_name) const;
   void ReadHeader(CDataSource& source);
-  void StoreField(int kind, std::string value, std::string custom_name);
+  [[nodiscard]] static bool ReadHeaderLine(CDataSource& source, std::string& line);
+  void StoreField(int kind, std::string value, std::string custom_name, bool continuation);
   int AppendRawBody(CDataSource& source, std::int64_t header_end);
 
   std::vector<Field> fields_;
@@ -107,6 +123,7 @@ class CMailMessage {
   int default_coder_ = 1;
   int current_decoder_ = 1;
   bool decoding_ = false;
+  bool body_extracted_ = false;
 };
 
 }  // namespace tarnhold

@@ -13,6 +13,11 @@ namespace tarnhold {
 namespace {
 
 constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+constexpr int kMaxFieldCandidates = 256;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
 
 }  // namespace
 
@@ -154,12 +159,25 @@ bool CMimeCoder::Recognise() {
   return header_end >= 0 && FindIn("MIME-Version: 1.0", 0, header_end, false) >= 0;
 }
 
+std::int64_t CMimeCoder::FindField(std::string_view name, std::int64_t from, std::int64_t to) {
+  // A field name counts only at the start of a header line: "X-Original-Content-Type:"
+  // must not decide how a part is read. A header that names the field inside other lines
+  // this often is not a header a client reads either: the search ends there.
+  int candidates = 0;
+  for (std::int64_t at = FindIn(name, from, to, false);
+       at >= 0 && candidates++ < kMaxFieldCandidates; at = FindIn(name, at + 1, to, false)) {
+    if (at == from || ReadAt(at - 1, 1) == "\n") return at;
+  }
+  return -1;
+}
+
 int CMimeCoder::ClassifyTopLevel(std::int64_t header_end) {
-  std::int64_t at = FindIn("Content-Type: ", 0, header_end, false);
-  if (at < 0 || parsed_->Seek(at, kSeekStart) != at) return content_class_;
-  std::string line, main_type;
-  parsed_->ReadLine(line, 260);
-  return TopLevelMainType(line, main_type) ? ContentClassOf(main_type) : content_class_;
+  std::int64_t at = FindField("Content-Type:", 0, header_end);
+  // Without a Content-Type field the message is text/plain, as MIME defines.
+  if (at < 0) return kClassText;
+  std::string main_type;
+  std::string field = ReadUnfoldedField(*parsed_, at).substr(0, 259);
+  return TopLevelMainType(field, main_type) ? ContentClassOf(main_type) : content_class_;
 }
 
 std::string CMimeCoder::FindBoundary(std::int64_t from, std::int64_t to) {
@@ -195,7 +213,7 @@ bool CMimeCoder::DescribePart(AttachmentRecord& r, Span span, std::int64_t marke
   // Header fields are looked for in the part's header only: a field name quoted in the data
   // must not decide how the data is read.
   const std::int64_t header_end = blank >= 0 ? blank + 2 : end;
-  std::int64_t at = FindIn("Content-type:", scope_from, header_end, false);
+  std::int64_t at = FindField("Content-type:", scope_from, header_end);
   if (at >= 0) {
     MimeField field = ParseMimeField(ReadUnfoldedField(*parsed_, at));
     if (EqualsNoCase(field.field_name, "Content-Type")) {
@@ -208,18 +226,18 @@ bool CMimeCoder::DescribePart(AttachmentRecord& r, Span span, std::int64_t marke
     r.content_type = "Text/Plain";
     r.charset = "US-ASCII";
   }
-  if (r.name.empty()) {
-    // Many senders name a file only in its Content-Disposition.
-    at = FindIn("Content-Disposition:", scope_from, header_end, false);
-    if (at >= 0) {
-      MimeField field = ParseMimeField(ReadUnfoldedField(*parsed_, at));
-      if (EqualsNoCase(field.field_name, "Content-Disposition")) r.name = field.filename;
-    }
+  // Many senders name a file only in its Content-Disposition, and where both name it, mail
+  // clients show the Content-Disposition's name: so do the checks.
+  at = FindField("Content-Disposition:", scope_from, header_end);
+  if (at >= 0) {
+    MimeField field = ParseMimeField(ReadUnfoldedField(*parsed_, at));
+    if (EqualsNoCase(field.field_name, "Content-Disposition") && !field.filename.empty())
+      r.name = field.filename;
   }
   const bool alternative = EqualsNoCase(r.content_type, "multipart/alternative");
   r.encoding = kEncoding7Bit;
   if (!alternative) {
-    at = FindIn("Content-transfer-encoding:", scope_from, header_end, false);
+    at = FindField("Content-transfer-encoding:", scope_from, header_end);
     if (at >= 0) r.encoding = EncodingFromText(ReadAt(at, 100));
   }
   if (blank >= 0) {
@@ -311,6 +329,25 @@ int CMimeCoder::ExtractText(CDataSource& destination, bool append) {
   int rc = DecodeAttachment(index, destination, append);
   if (last_added_ == &*it) last_added_ = nullptr;
   attachments_.erase(it);
+  return rc;
+}
+
+int CMimeCoder::WriteNestedMessage(int index, CDataSource& destination) {
+  if (!parsed_) return kResultOpenFailed;
+  const AttachmentRecord* r = RecordAt(index);
+  if (!r) return kResultBadIndex;
+  if (destination.Open(kOpenWrite) != 0) return kResultOpenFailed;
+  int rc = WriteText(destination, "MIME-Version: 1.0\r\n") ? kResultOk : kResultShortWrite;
+  if (rc == kResultOk) {
+    const std::int64_t end = r->data_offset + r->data_length;
+    if (r->header_offset >= 0 && StartsWithNoCase(r->content_type, "multipart/")) {
+      // The boundary is in the part's own header: it goes along, and the data as it stands.
+      rc = CopyRawPart(*parsed_, r->header_offset, end - r->header_offset, destination);
+    } else {
+      rc = DecodePart(r->encoding, *parsed_, r->data_offset, r->data_length, destination);
+    }
+  }
+  if (destination.Close() != 0 && rc == kResultOk) rc = kResultShortWrite;
   return rc;
 }
 

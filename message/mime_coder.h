@@ -53,6 +53,11 @@ class CMimeCoder : public CMessageCoder {
   // short write (or a failed close of the destination); -1 BINHEX40.
   int DecodeAttachment(int index, CDataSource& destination, bool append) override;
   [[nodiscard]] bool Recognise() override;
+  // Writes the part at `index` as a message of its own, for reading what is nested in it:
+  // "MIME-Version: 1.0", then for a multipart part its header lines and data as they stand,
+  // for any other part (an attached message) its decoded data. 0; 80 no parsed source or
+  // the destination cannot be opened; 38 index out of range; 82 a short write.
+  int WriteNestedMessage(int index, CDataSource& destination);
   // Replaces the multipart/alternative record at `index`, spanning [start, end) of the parsed
   // source, by its sub-parts appended at the end of the list.
   void ExpandAlternative(std::int64_t start, std::int64_t end, int index);
@@ -72,6 +77,8 @@ class CMimeCoder : public CMessageCoder {
   void ResetGlobalHeaders(bool folded);
   [[nodiscard]] AttachmentRecord* RecordAt(int index);
   [[nodiscard]] int ClassifyTopLevel(std::int64_t header_end);
+  // Where the field `name` begins a header line in [from, to); -1 when it does not.
+  [[nodiscard]] std::int64_t FindField(std::string_view name, std::int64_t from, std::int64_t to);
   [[nodiscard]] std::string FindBoundary(std::int64_t from, std::int64_t to);
   [[nodiscard]] std::list<Span> SplitParts(const std::string& marker, std::int64_t from,
                                            std::int64_t to);

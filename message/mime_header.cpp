@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "message/encoded_words.h"
 #include "platform/profile_file.h"
 #include "platform/text_case.h"
 
@@ -127,6 +128,7 @@ MimeField ParseMimeField(std::string_view text) {
   field.value = std::string(rest.substr(at, end - at));
   at = end;
   constexpr std::string_view kNameEnd = "= \t;";
+  std::vector<MimeParameter> parameters;
   while (at < rest.size()) {
     at = rest.find_first_not_of(kTokenEnd, at);
     if (at == std::string_view::npos) break;
@@ -137,12 +139,14 @@ MimeField ParseMimeField(std::string_view text) {
     while (at < rest.size() && (rest[at] == ' ' || rest[at] == '\t')) ++at;
     if (at >= rest.size() || rest[at] != '=') continue;
     ++at;
-    std::string value = ReadParameterValue(rest, at);
-    if (EqualsNoCase(name, "name")) field.name = value;
-    if (EqualsNoCase(name, "charset")) field.charset = value;
-    if (EqualsNoCase(name, "type")) field.type = value;
-    if (EqualsNoCase(name, "filename")) field.filename = value;
+    parameters.push_back({LowerAscii(name), ReadParameterValue(rest, at)});
   }
+  // Names arrive encoded (RFC 2047 words, RFC 2231 sections); the checks compare what a
+  // mail client would show.
+  field.name = ResolveParameter(parameters, "name");
+  field.filename = ResolveParameter(parameters, "filename");
+  field.charset = ResolveParameter(parameters, "charset");
+  field.type = ResolveParameter(parameters, "type");
   return field;
 }
 

@@ -46,7 +46,8 @@ struct MimeField {
 
 // Splits an unfolded field. Parameter names are matched without regard to case; a value in
 // double quotes is the text between them (a backslash stays, as Windows paths need), any
-// other runs to the next ";" trimmed of spaces.
+// other runs to the next ";" trimmed of spaces. Values are decoded as encoded_words.h says
+// (RFC 2231 sections and charsets, RFC 2047 encoded words), so names arrive in UTF-8.
 [[nodiscard]] MimeField ParseMimeField(std::string_view text);
 
 // Removes every parenthesised comment outside double quotes (a quote preceded by a

@@ -15,10 +15,17 @@ std::string SafeElement(std::string_view element) {
   }
   std::size_t start = out.find_first_not_of('.');
   out.erase(0, start == std::string::npos ? out.size() : start);
+  // Windows drops trailing dots and blanks when it saves a file: "evil.exe. " is evil.exe
+  // on the recipient's disk, and the file-type checks must see it so.
+  std::size_t last = out.find_last_not_of(". ");
+  out.erase(last == std::string::npos ? 0 : last + 1);
   if (out.size() > kMaxNameElement) {
     std::size_t dot = out.rfind('.');
     std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
-    out = out.substr(0, kMaxNameElement - ext.size()) + ext;
+    std::size_t keep = kMaxNameElement - ext.size();
+    // A decoded name is UTF-8: the cut does not split a character.
+    while (keep > 0 && (static_cast<unsigned char>(out[keep]) & 0xC0) == 0x80) --keep;
+    out = out.substr(0, keep) + ext;
   }
   return out.empty() ? kGeneratedFileName : out;
 }

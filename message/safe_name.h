@@ -15,7 +15,8 @@ inline constexpr const char* kGeneratedFileName = "th_unnamed_file";
 inline constexpr std::size_t kMaxNameElement = 200;
 
 // The last path element of `name` ("/" and "\" both separate), without control characters
-// and leading dots, cut to kMaxNameElement bytes; kGeneratedFileName when nothing is left.
+// and leading dots, trailing dots and blanks, cut to kMaxNameElement bytes (not inside a
+// UTF-8 character); kGeneratedFileName when nothing is left.
 [[nodiscard]] std::string SafeFileName(std::string_view name);
 
 // The relative path an archive member is extracted to: each element made safe as above,

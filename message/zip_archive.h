@@ -17,6 +17,9 @@ inline constexpr std::uint64_t kMaxUnpackedBytes = 256ull * 1024 * 1024;
 inline constexpr int kMaxArchiveMembers = 4096;
 // Archives inside archives: an archive this many levels down is not unpacked.
 inline constexpr int kMaxArchiveDepth = 4;
+// Messages inside messages (attached mails, multiparts in multiparts): the parts of a
+// message this many levels down are not saved one by one; the part stays as one file.
+inline constexpr int kMaxNestedMessageDepth = 8;
 
 struct UnpackBudget {
   std::uint64_t bytes_left = kMaxUnpackedBytes;

@@ -95,8 +95,13 @@ bool FileContainsKeyword(const fs::path& file, const std::vector<std::string>& e
 
 int ContentScan(std::string_view list, const MessageFacts& message, bool subject, bool body,
                 bool attachments) {
-  if (subject && MatchKeywordList(list, message.subject) == 1) return 1;
-  if (body && MatchKeywordList(list, message.body) == 1) return 1;
+  // The text as written and as a client shows it: an encoding hides nothing from the list.
+  auto matches = [&](const std::string& as_written, const std::string& as_shown) {
+    return MatchKeywordList(list, as_written) == 1 ||
+           (!as_shown.empty() && MatchKeywordList(list, as_shown) == 1);
+  };
+  if (subject && matches(message.subject, message.subject_text)) return 1;
+  if (body && matches(message.body, message.body_text)) return 1;
   if (attachments) {
     auto elements = SplitCommaList(list);
     for (const auto& file : message.attachments) {

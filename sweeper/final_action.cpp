@@ -209,7 +209,8 @@ FinalAction DecideFinalAction(const RuleContext& ctx, bool off_peak_now) {
 std::vector<fs::path> SelectRebuildFiles(RuleContext& ctx, int type, const std::string& type_list) {
   const std::string list = LowerAscii(type_list);
   std::vector<fs::path> kept;
-  for (const auto& file : ctx.message.attachments) {
+  // Parts saved from inside other parts stay where they are, in their part.
+  for (const auto& file : OuterAttachments(ctx.message)) {
     if (file.native().find(kHtmlBodyName) != std::string::npos) continue;
     const bool listed = list.find(RebuildExtension(file)) != std::string::npos;
     bool keep = type == kActionRemoveListedTypes ? !listed

@@ -1,9 +1,22 @@
 #include "sweeper/message_facts.h"
 
+#include <algorithm>
+
 namespace tarnhold {
 
 bool IsHtmlBodyFile(const std::filesystem::path& attachment) {
   return attachment.filename() == kHtmlBodyName;
+}
+
+std::vector<std::filesystem::path> OuterAttachments(const MessageFacts& message) {
+  std::vector<std::filesystem::path> outer;
+  for (const auto& file : message.attachments) {
+    if (std::find(message.inner_parts.begin(), message.inner_parts.end(), file) ==
+        message.inner_parts.end()) {
+      outer.push_back(file);
+    }
+  }
+  return outer;
 }
 
 MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,
@@ -19,8 +32,11 @@ MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,
   facts.subject = message.Subject();
   facts.date = message.Date();
   facts.body = message.Body();
+  if (message.SubjectText() != message.Subject()) facts.subject_text = message.SubjectText();
+  facts.body_text = message.BodyText();
   facts.attachments = message.Attachments();
   facts.content_types = message.ContentTypes();
+  facts.inner_parts = message.InnerParts();
   facts.has_zip = message.HasZip();
   facts.zip_encrypted = message.ZipEncrypted();
   facts.zip_with_paths = message.ZipWithPaths();

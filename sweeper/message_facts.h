@@ -25,8 +25,16 @@ struct MessageFacts {
   std::string subject;
   std::string date;
   std::string body;
+  // What a mail client shows, where it differs from the values above (empty otherwise): the
+  // subject with its encoded words decoded (lower-cased), the body decoded by its transfer
+  // encoding. The keyword checks read both forms.
+  std::string subject_text;
+  std::string body_text;
   std::vector<std::filesystem::path> attachments;  // in part order
   std::vector<std::string> content_types;          // lower-cased, every attachment part
+  // The attachments saved from inside other parts (also in `attachments`): the checks see
+  // them, a rebuild leaves them in their part.
+  std::vector<std::filesystem::path> inner_parts;
   bool has_zip = false;
   bool zip_encrypted = false;
   bool zip_with_paths = false;
@@ -38,6 +46,9 @@ struct MessageFacts {
 // Whether an attachment path is the saved HTML body (kHtmlBodyName) rather than a file the
 // sender attached.
 [[nodiscard]] bool IsHtmlBodyFile(const std::filesystem::path& attachment);
+
+// The attachments a rebuild may put back: `attachments` without the inner parts.
+[[nodiscard]] std::vector<std::filesystem::path> OuterAttachments(const MessageFacts& message);
 
 // The facts of a message just read, with its source IP and the size of its item file.
 [[nodiscard]] MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,

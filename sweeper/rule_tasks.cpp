@@ -86,9 +86,11 @@ void RunTasks(int i, const CRuleRecord& r, RuleContext& ctx) {
 void RunActionCheck(int i, const CRuleRecord& r, RuleContext& ctx) {
   const MessageFacts& m = ctx.message;
   const std::string prefix = RulePrefix(i);
+  // What a rebuild would take out or put back: the parts nested in others go with their part.
+  const std::vector<std::filesystem::path> outer = OuterAttachments(m);
   switch (r.Action) {
     case kActionRemoveListedTypes:
-      if (MatchFileTypes(r.RemoveFileTypes, m.attachments) == 1) {
+      if (MatchFileTypes(r.RemoveFileTypes, outer) == 1) {
         ctx.state.rewrite = true;
       } else {
         ctx.log(prefix + " nothing to do, no files are of type" + r.RemoveFileTypes +
@@ -97,7 +99,7 @@ void RunActionCheck(int i, const CRuleRecord& r, RuleContext& ctx) {
       return;
     case kActionKeepListedTypes: {
       const std::string kept = UpperAscii(r.RemoveFileTypes);
-      for (const auto& file : m.attachments) {
+      for (const auto& file : outer) {
         if (kept.find(ExtensionForKeepCheck(file)) == std::string::npos) {
           ctx.state.rewrite = true;
           return;
@@ -107,7 +109,7 @@ void RunActionCheck(int i, const CRuleRecord& r, RuleContext& ctx) {
       return;
     }
     case kActionRemoveAllAttachments:
-      if (!m.attachments.empty()) ctx.state.rewrite = true;
+      if (!outer.empty()) ctx.state.rewrite = true;
       return;
     case kActionRemoveHtml:
       if (MessageHasContentType(m, "text/html") == 1) {
@@ -119,7 +121,7 @@ void RunActionCheck(int i, const CRuleRecord& r, RuleContext& ctx) {
     case kActionCompress:
       if (m.has_zip) {
         ctx.log("nothing to do, message already compressed");
-      } else if (CompressAttachments(m.attachments, ctx.work_zip, r.CompressionTreshold, ctx.log)) {
+      } else if (CompressAttachments(outer, ctx.work_zip, r.CompressionTreshold, ctx.log)) {
         ctx.state.rewrite = true;
       }
       return;

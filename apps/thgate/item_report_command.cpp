@@ -28,6 +28,10 @@ nlohmann::json Describe(const CGatewayMessageFile& message) {
   for (const auto& path : message.Attachments()) {
     attachments.push_back(path.lexically_relative(message.TempFolder()).generic_string());
   }
+  nlohmann::json inner_parts = nlohmann::json::array();
+  for (const auto& path : message.InnerParts()) {
+    inner_parts.push_back(path.lexically_relative(message.TempFolder()).generic_string());
+  }
   return {
       {"recipient", message.Recipient()},
       {"sender", message.Sender()},
@@ -45,6 +49,9 @@ nlohmann::json Describe(const CGatewayMessageFile& message) {
       {"zip_encrypted", message.ZipEncrypted()},
       {"zip_with_paths", message.ZipWithPaths()},
       {"attachment_vanished", message.AttachmentVanished()},
+      {"subject_text", message.SubjectText()},
+      {"body_text", message.BodyText()},
+      {"inner_parts", inner_parts},
   };
 }
 

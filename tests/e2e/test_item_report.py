@@ -16,7 +16,7 @@ BIN_DIR = os.environ.get("TH_BIN_DIR", os.path.join(os.path.dirname(__file__), "
 THGATE = os.path.join(BIN_DIR, "thgate")
 KEYS = {"recipient", "sender", "message_id", "to", "cc", "from", "subject", "date", "body",
         "attachments", "content_types", "received", "has_zip", "zip_encrypted",
-        "zip_with_paths", "attachment_vanished"}
+        "zip_with_paths", "attachment_vanished", "subject_text", "body_text", "inner_parts"}
 
 
 def queue_item(recipient, sender, message_bytes):

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,59 @@ TEST(GatewayMessageFile, PlainMessagesAndUuencodedBlocks) {
   EXPECT_TRUE(f.file.Attachments().empty());
 }
 
+// `levels` attached messages, one inside the other, around a message with a program part.
+std::string Forwarded(int levels) {
+  std::string m = MimeMessage({{"evil.exe", "application/octet-stream", "MZ program"}});
+  m.resize(m.size() - 3);  // without the ".\r\n" of the item
+  for (int i = 0; i < levels; ++i) {
+    m = "Subject: Fwd\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"l" +
+        std::to_string(i) + "\"\r\n\r\n--l" + std::to_string(i) +
+        "\r\nContent-Type: message/rfc822\r\n\r\n" + m + "\r\n--l" + std::to_string(i) + "--\r\n";
+  }
+  return m + ".\r\n";
+}
+
+// Nested parts are saved decoded, beside their part, and nothing of the work is left over;
+// past the depth bound the part stays one file and the log says why.
+TEST(GatewayMessageFile, NestedMessagesWithinTheirBounds) {
+  const struct {
+    int levels;
+    bool program_saved;
+  } cases[] = {{1, true}, {kMaxNestedMessageDepth - 1, true}, {kMaxNestedMessageDepth, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.levels);
+    Fixture f;
+    ASSERT_EQ(f.file.Read(f.Item(Forwarded(c.levels))), 0);
+    const auto& inner = f.file.InnerParts();
+    auto program = std::find_if(inner.begin(), inner.end(),
+                                [](const fs::path& p) { return p.filename() == "evil.exe"; });
+    EXPECT_EQ(program != inner.end(), c.program_saved);
+    if (program != inner.end()) {
+      EXPECT_EQ(TempRoot::Read(*program), "MZ program");
+    }
+    EXPECT_EQ(f.file.Attachments().size() - inner.size(), 1u);  // the attached message itself
+    EXPECT_EQ(f.log.size(), c.program_saved ? 0u : 1u);
+    for (const auto& entry : fs::recursive_directory_iterator(f.file.TempFolder())) {
+      EXPECT_NE(entry.path().extension(), ".msg");
+      EXPECT_NE(entry.path().extension(), ".raw");
+    }
+  }
+}
+
+// Parts saved from inside others count against the unpacking budget of the message.
+TEST(GatewayMessageFile, NestedPartsCountAgainstTheBudget) {
+  Fixture f;
+  UnpackBudget small;
+  small.members_left = 2;
+  f.file.SetUnpackLimits(small);
+  ASSERT_EQ(f.file.Read(f.Item(Forwarded(3))), 0);
+  // The two attached messages inside the first; the innermost body text and program are
+  // over the budget.
+  EXPECT_EQ(f.file.InnerParts().size(), 2u);
+  ASSERT_EQ(f.log.size(), 1u);
+  EXPECT_NE(f.log[0].find("more than"), std::string::npos);
+}
+
 TEST(GatewayMessageFile, ReceivedTrailAndRecipients) {
   Fixture f;
   std::string text =
@@ -250,7 +304,7 @@ TEST(GatewayMessageFile, ReceivedTrailAndRecipients) {
   ASSERT_EQ(f.file.Read(f.Item(text)), 0);
   EXPECT_EQ(f.file.ReceivedList(),
             (std::vector<std::string>{"Received:  from a by b for: <one@x.test>; Tue, 1 Jun 2026",
-                                      "Received:  from c", "Received: \tby d for <two@x.test>; Tue",
+                                      "Received:  from c\tby d for <two@x.test>; Tue",
                                       "Received:  by e; Return-Path: <ret@x.test>X"}));
   EXPECT_EQ(f.file.FoundRecipients(), (std::vector<std::string>{"one@x.test"}));
   EXPECT_EQ(f.file.ReturnPath(), "ret@x.test");

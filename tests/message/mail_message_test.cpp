@@ -192,6 +192,56 @@ TEST(MailMessage, BodyFallsBackToRawLines) {
   }
 }
 
+// A header is read as RFC 5322 unfolds it, and a line longer than one read is one field.
+TEST(MailMessage, UnfoldedFields) {
+  CMailMessage m;
+  const std::string long_subject = "Subject: " + std::string(1500, 'x') + " casino\r\n";
+  ASSERT_EQ(LoadText(m,
+                     "Subject: best\r\n casino\r\n"
+                     "To: a@x,\r\n\tb@y\r\n"
+                     "Received: from a\r\n by b\r\n"
+                     "X-Other: v\r\n"
+                     "Received: from c\r\n" +
+                         long_subject + "\r\nbody\r\n"),
+            0);
+  EXPECT_EQ(m.GetUnfoldedField(kFieldSubject, 0), " best casino");
+  EXPECT_EQ(m.GetUnfoldedField(kFieldTo, 0), " a@x,\tb@y");
+  EXPECT_EQ(m.GetUnfoldedFields(kFieldCustom, "received:"),
+            (std::vector<std::string>{" from a by b", " from c"}));
+  EXPECT_EQ(m.GetUnfoldedField(kFieldSubject, 1), long_subject.substr(8, long_subject.size() - 10));
+  EXPECT_EQ(m.GetUnfoldedField(kFieldSubject, 2), std::nullopt);
+  EXPECT_STREQ(m.GetField(kFieldSubject, 1), " casino");  // the entries stay as they were
+  EXPECT_EQ(m.CountCustomFields(""), 0);                  // no piece of the long line
+  EXPECT_STREQ(m.GetBody(), "body\r\n");
+}
+
+// A single part is decoded by its transfer encoding; without a Content-Type it is text/plain.
+TEST(MailMessage, SinglePartWithoutContentType) {
+  const struct {
+    const char* label;
+    std::string text;
+    std::string body;
+  } cases[] = {
+      {"no Content-Type, base64",
+       "MIME-Version: 1.0\r\nContent-Transfer-Encoding: base64\r\n\r\nYmVzdCBjYXNpbm8=\r\n",
+       "best casino"},
+      {"Content-Type folded after its colon",
+       "MIME-Version: 1.0\r\nContent-Type:\r\n text/plain\r\n"
+       "Content-Transfer-Encoding: base64\r\n\r\nYmVzdCBjYXNpbm8=\r\n",
+       "best casino"},
+      {"decoy field before the type",
+       "MIME-Version: 1.0\r\nX-Content-Type: text/html\r\nContent-Type: text/plain\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n\r\nbest=20casino\r\n",
+       "best casino\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    CMailMessage m;
+    EXPECT_EQ(LoadText(m, c.text), 0);
+    EXPECT_EQ(m.GetBody(), c.body);
+  }
+}
+
 TEST(MailMessage, RawBodyStopsAtCapacity) {
   std::string text = "Subject: big\r\n\r\n";
   std::string line(98, 'x');

@@ -234,7 +234,7 @@ TEST(MimeCoder, ParseRefusals) {
       {"no MIME-Version", "Content-Type: text/plain\r\n\r\nx", 1},
       {"MIME-Version only in the body", "Subject: x\r\n\r\nMIME-Version: 1.0\r\n", 1},
       {"no header end", "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n", 1},
-      {"no content type", "MIME-Version: 1.0\r\n\r\nx", 1},
+      {"no content type: text/plain", "MIME-Version: 1.0\r\n\r\nx", 0},
       {"content type without subtype", "MIME-Version: 1.0\r\nContent-Type: text\r\n\r\nx", 1},
       {"multipart without boundary", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed\r\n\r\n",
        1},

@@ -15,10 +15,6 @@ namespace {
 constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
 constexpr int kMaxFieldCandidates = 256;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 CMimeCoder::CMimeCoder() { ResetGlobalHeaders(true); }

@@ -121,6 +121,8 @@ class CServerSettings {
   // not block.
   using ReadErrorReporter = std::function<void(const std::string& title, const std::string& text)>;
   void SetReadErrorReporter(ReadErrorReporter reporter);
+  // Reports an unreadable stamp or attempts count through the reporter (or the log).
+  void ReportReadError();
 
   // ---- Queue items -------------------------------------------------------------------------
 
@@ -256,7 +258,6 @@ class CServerSettings {
  private:
   std::filesystem::path Folder(std::string_view name) const;
   std::filesystem::path MailboxFolder(int number) const;
-  void ReportReadError();
   bool CommitMailboxMessage(SpoolItem& message);
   void ListMailbox(CMailboxEntry& entry);
   CMailboxEntry* Entry(int index);

@@ -32,6 +32,7 @@ class SpoolItem {
 
  private:
   friend class CServerSettings;
+  friend class SendQueueIndex;
   LockedFile file_;
   std::uint32_t number_ = 0;
   // Set for a new mailbox message: the folder it is linked into when closed and kept.

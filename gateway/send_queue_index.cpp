@@ -65,13 +65,18 @@ std::vector<std::pair<std::uint32_t, ino_t>> ListItems(const fs::path& folder) {
   return out;
 }
 
-ino_t InodeOf(SpoolItem& item) {
-  struct stat st {};
-  if (!item.IsOpen() || ::fstat(item.File().Fd(), &st) != 0) return 0;
-  return st.st_ino;
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
+
 }  // namespace
+
+SendQueueIndex::Peek SendQueueIndex::Examine(SpoolItem& item) {
+  struct stat st {};
+  if (!item.IsOpen() || ::fstat(item.File().Fd(), &st) != 0) return {};
+  return {true, st.st_ino, {Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)}, false, 0, 0};
+}
 
 Clock::time_point SendQueueIndex::Entry::Ready() const {
   return std::max({due, held_until, busy_until});
@@ -260,6 +265,7 @@ void SendQueueIndex::Apply(std::uint32_t number, const Peek& peek, Identity iden
     entry = Entry{};
     entry.inode = peek.inode;
   }
+  if (entry.held_times != peek.times) entry.held_until = Clock::time_point::min();
   entry.due = DueTime(peek, Clock::now());
   // The file changed, so whoever held it has probably let go.
   entry.busy_until = Clock::time_point::min();
@@ -322,11 +328,12 @@ SendQueueIndex::Peek SendQueueIndex::PeekItem(std::uint32_t number) const {
   if (!fd) {
     // Present but not readable here: the picker will find out what it is.
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return peek;
-    return {true, st.st_ino, false, 0, 0};
+    return {true, st.st_ino, {}, false, 0, 0};
   }
   if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode)) return peek;
   peek.exists = true;
   peek.inode = st.st_ino;
+  peek.times = {Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   unsigned char fixed[kFixedBytes] = {};
   if (S_ISREG(st.st_mode) && ::pread(fd.Get(), fixed, sizeof fixed, 0) ==
                                  static_cast<ssize_t>(sizeof fixed)) {
@@ -364,11 +371,12 @@ SpoolItem SendQueueIndex::Pick(const std::function<void()>& read_error) {
         continue;
     }
     item.number_ = number;
-    const ino_t inode = InodeOf(item);
-    if (inode != entry.inode) {  // a file the index has not seen yet under this number
+    const Peek file = Examine(item);
+    if (file.inode != entry.inode) {  // a file the index has not seen yet under this number
       entry = Entry{};
-      entry.inode = inode;
+      entry.inode = file.inode;
     }
+    if (entry.held_times != file.times) entry.held_until = Clock::time_point::min();
     entry.busy_until = Clock::time_point::min();
     entry.busy_count = 0;
     entry.changed_at = ++sequence_;
@@ -404,7 +412,7 @@ SpoolItem SendQueueIndex::Pick(const std::function<void()>& read_error) {
 
 SendQueueIndex::Entry* SendQueueIndex::Known(SpoolItem& item) {
   auto it = entries_.find(item.Number());
-  if (it == entries_.end() || it->second.inode != InodeOf(item)) return nullptr;
+  if (it == entries_.end() || it->second.inode != Examine(item).inode) return nullptr;
   return &it->second;
 }
 
@@ -412,7 +420,7 @@ void SendQueueIndex::Requeue(SpoolItem& item) {
   std::scoped_lock guard(mutex_);
   Entry* entry = Known(item);
   if (entry == nullptr) return;
-  Peek peek{true, entry->inode, false, 0, 0};
+  Peek peek{true, entry->inode, {}, false, 0, 0};
   unsigned char fixed[kFixedBytes] = {};
   if (::pread(item.File().Fd(), fixed, sizeof fixed, 0) == static_cast<ssize_t>(sizeof fixed)) {
     peek.header_read = true;
@@ -431,6 +439,7 @@ void SendQueueIndex::Hold(SpoolItem& item, Clock::time_point until) {
   Entry* entry = Known(item);
   if (entry == nullptr) return;
   entry->held_until = until;
+  entry->held_times = Examine(item).times;
   entry->taken = false;
   entry->changed_at = ++sequence_;
   File(item.Number(), *entry);

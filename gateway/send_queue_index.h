@@ -79,8 +79,16 @@ class SendQueueIndex {
 
  private:
   enum class Place { None, Waiting, Ready };
+  struct FileTimes {
+    std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;
+    bool operator==(const FileTimes&) const = default;
+  };
   struct Entry {
     ino_t inode = 0;  // the file the entry describes; another file under the number is new
+    // The file's modification and change times when it was held: a file that another party
+    // changes afterwards is no longer held.
+    FileTimes held_times;
     Clock::time_point due = Clock::time_point::min();
     Clock::time_point held_until = Clock::time_point::min();
     Clock::time_point busy_until = Clock::time_point::min();
@@ -95,6 +103,7 @@ class SendQueueIndex {
   struct Peek {
     bool exists = false;
     ino_t inode = 0;
+    FileTimes times;
     bool header_read = false;
     std::uint32_t stamp = 0;
     std::uint32_t attempts = 0;
@@ -112,6 +121,7 @@ class SendQueueIndex {
   void Erase(std::uint32_t number);  // under mutex_
   void Promote(Clock::time_point now);  // under mutex_
   Entry* Known(SpoolItem& item);  // under mutex_: the entry of this very file, or null
+  [[nodiscard]] static Peek Examine(SpoolItem& item);  // an open item's inode and times
   [[nodiscard]] Peek PeekItem(std::uint32_t number) const;
   [[nodiscard]] Clock::time_point DueTime(const Peek& peek, Clock::time_point now) const;
   void RequestRescan();

@@ -2,6 +2,8 @@
 // next one becomes due, holds, busy and vanished items, and a header changed on disk.
 #include "gateway/send_queue_index.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -104,6 +106,22 @@ TEST_F(Index, HoldEndsWithItsTimeOrWithANewFileOfTheSameNumber) {
   EXPECT_EQ(index_.HeldCount(), 1u);
   EXPECT_FALSE(index_.Pick().IsOpen());
   EXPECT_GT(index_.NextReady(), Clock::now() + 59min);
+
+  {
+    // Another party rewrites it in place: the file changed, so it is no longer held. Its
+    // modification time is set apart, since file times may not move within a clock tick.
+    LockedFile f;
+    std::string err;
+    ASSERT_EQ(f.OpenLocked(que_ / "1", Access::ReadWrite, err), LockResult::Locked);
+    ASSERT_EQ(UpdateQueueItemHeader(f, 0, 0, Now()), 0);
+    const timespec times[2] = {{0, UTIME_OMIT}, {Now() - 3600, 0}};
+    ASSERT_EQ(::futimens(f.Fd(), times), 0);
+  }
+  item = index_.Pick();
+  ASSERT_TRUE(item.IsOpen());
+  index_.Hold(item, Clock::now() + 1h);
+  item = SpoolItem{};
+  EXPECT_FALSE(index_.Pick().IsOpen());
 
   // Delivered by someone else, and a new item takes its number: it is not held.
   fs::remove(que_ / "1");

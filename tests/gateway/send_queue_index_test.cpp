@@ -191,5 +191,19 @@ TEST_F(Index, HeaderOnDiskWinsOverTheIndex) {
   EXPECT_EQ(index_.NextReady(), At(now + kRetryIntervalS));
 }
 
+TEST_F(Index, UnwatchedFolderIsRescannedAndWatchedOnceItExists) {
+  fs::remove(que_);  // no watch can be set on a folder that is not there
+  EXPECT_EQ(index_.Start(que_, kRetryIntervalS, [this] { built_.Notify(); }),
+            SendQueueIndex::Watch::Rescanning);
+  fs::create_directories(que_);
+  Put(3, 0, Now());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  SpoolItem item;
+  while (!(item = index_.Pick()).IsOpen() && std::chrono::steady_clock::now() < deadline) {
+    (void)built_.WaitFor(1s);  // a rescan tells
+  }
+  EXPECT_EQ(item.Number(), 3u);
+}
+
 }  // namespace
 }  // namespace tarnhold

@@ -46,6 +46,8 @@ void CServerSettings::SetReadErrorReporter(ReadErrorReporter reporter) {
   queue_.SetReadErrorReporter(std::move(reporter));
 }
 
+void CServerSettings::ReportReadError() { queue_.ReportReadError(); }
+
 void CServerSettings::ApplyConfiguration(const CGatewayConfig& config) {
   SetLimits(config.SMTPMaxIn, config.SMTPMaxOut, config.SMTPMaxRetries, config.SMTPRetryInterval);
   SetLocalDomains(config.local_domains);

@@ -64,6 +64,8 @@ class CServerSettings {
   // not block.
   using ReadErrorReporter = SpoolQueue::ReadErrorReporter;
   void SetReadErrorReporter(ReadErrorReporter reporter);
+  // Reports an unreadable stamp or attempts count through the reporter (or the log).
+  void ReportReadError();
 
   // ---- Queue items -------------------------------------------------------------------------
 

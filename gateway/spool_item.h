@@ -14,6 +14,7 @@ namespace tarnhold {
 
 class CServerSettings;
 class MailboxStore;
+class SendQueueIndex;
 class SpoolQueue;
 
 class SpoolItem {
@@ -37,9 +38,8 @@ class SpoolItem {
  private:
   friend class CServerSettings;
   friend class MailboxStore;
+  friend class SendQueueIndex;
   friend class SpoolQueue;
-class MailboxStore;
-class SpoolQueue;
   LockedFile file_;
   std::uint32_t number_ = 0;
   // Set for a new mailbox message: the folder it is linked into when closed and kept.

@@ -91,8 +91,10 @@ class SpoolQueue {
 
   [[nodiscard]] std::size_t SendQueueCount() const;
 
- private:
+  // Reports an unreadable stamp or attempts count through the reporter (or the log).
   void ReportReadError();
+
+ private:
 
   const SpoolLayout& layout_;
   const RegistrySettings& registry_;

@@ -5,6 +5,7 @@
 
 #include "gateway/server_settings.h"
 #include "gateway/spool_item.h"
+#include "gateway/spool_layout.h"
 
 namespace tarnhold {
 
@@ -34,9 +35,12 @@ int CSendScheduler::Start() {
   if (settings_ == nullptr) return 1;
   stop_ = false;
   abort_ = false;
+  (void)index_.Start(SpoolLayout(settings_->RootPath()).Send(), settings_->RetryInterval(),
+                     [this] { wake_.Notify(); });
   try {
     scheduler_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
+    index_.Stop();
     return 1;
   }
   return 0;
@@ -46,6 +50,7 @@ int CSendScheduler::Stop() {
   stop_ = true;
   wake_.Notify();
   if (scheduler_.joinable()) scheduler_.join();
+  index_.Stop();
   std::unique_lock guard(lock_);
   return threads_changed_.wait_for(guard, kStopWait, [this] { return running_ == 0; }) ? 0 : 1;
 }
@@ -63,31 +68,42 @@ int CSendScheduler::MaxThreads() const {
 void CSendScheduler::Run() {
   while (!stop_) {
     ReapFinished();
-    if (StartNext()) continue;  // no pause between items while threads are free
-    wake_.WaitFor(IdleSleep());
+    switch (StartNext()) {
+      case Next::Started:
+        continue;  // no pause between items while threads are free
+      case Next::Full:
+        wake_.WaitFor(kIdleSleep);  // a send thread that ends wakes it
+        break;
+      case Next::NoneDue:
+        wake_.WaitFor(IdleSleep());
+        break;
+    }
   }
   ReapFinished();
 }
 
 std::chrono::milliseconds CSendScheduler::IdleSleep() {
-  // A held item is taken again as soon as its hold runs out, not at the next idle wake-up.
-  auto first = held_.FirstRelease();
-  auto now = HeldItems::Clock::now();
-  if (first - now >= kIdleSleep) return kIdleSleep;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(first - now);
+  // An item is taken as soon as it becomes due or its hold runs out, not at the next idle
+  // wake-up; the index wakes the scheduler for items it learns of meanwhile.
+  const auto first = index_.NextReady();
+  const auto now = SendQueueIndex::Clock::now();
+  if (first == SendQueueIndex::Clock::time_point::max() || first - now >= kIdleSleep) {
+    return kIdleSleep;
+  }
+  if (first <= now) return std::chrono::milliseconds(1);
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - now);
   return std::max(left, std::chrono::milliseconds(1));
 }
 
-bool CSendScheduler::StartNext() {
+CSendScheduler::Next CSendScheduler::StartNext() {
   std::shared_ptr<const DeliveryConfig> config;
   {
     std::scoped_lock guard(lock_);
-    if (running_ >= MaxThreads()) return false;
+    if (running_ >= MaxThreads()) return Next::Full;
     config = config_;
   }
-  auto item = std::make_shared<SpoolItem>(
-      settings_->NextSendItem([this](SpoolItem& i) { return held_.IsHeld(i); }));
-  if (!item->IsOpen()) return false;
+  auto item = std::make_shared<SpoolItem>(index_.Pick([this] { settings_->ReportReadError(); }));
+  if (!item->IsOpen()) return Next::NoneDue;
 
   SendThread* self = nullptr;
   {
@@ -98,25 +114,32 @@ bool CSendScheduler::StartNext() {
   try {
     self->thread = std::thread([this, self, item, config] { Send(*self, *item, *config); });
   } catch (const std::system_error&) {
+    index_.Requeue(*item);
     settings_->CloseItem(*item);
     std::scoped_lock guard(lock_);
     --running_;
     threads_.pop_back();
-    return false;
+    return Next::NoneDue;
   }
-  return true;
+  return Next::Started;
 }
 
 void CSendScheduler::Send(SendThread& self, SpoolItem& item, const DeliveryConfig& config) {
-  // The hold is set while the item is still locked, so the picker can never take it again
-  // in between.
+  // The index learns the outcome while the item is still locked, so the picker can never
+  // take it again in between.
   auto hold = [this](DeliveryOutcome outcome, SpoolItem& open) {
-    const HeldItems::Identity identity = HeldItems::IdentityOf(open);
-    if (outcome == DeliveryOutcome::Unchanged) {
-      auto wait = std::chrono::seconds(std::max(settings_->RetryInterval(), 1));
-      held_.Hold(identity, HeldItems::Clock::now() + wait);
-    } else {
-      held_.Release(identity);
+    switch (outcome) {
+      case DeliveryOutcome::Finished:
+        index_.Forget(open);
+        break;
+      case DeliveryOutcome::Requeued:
+        index_.Requeue(open);
+        break;
+      case DeliveryOutcome::Unchanged: {
+        auto wait = std::chrono::seconds(std::max(settings_->RetryInterval(), 1));
+        index_.Hold(open, SendQueueIndex::Clock::now() + wait);
+        break;
+      }
     }
   };
   DeliverQueueItem(*settings_, item, config, [this] { return abort_.load(); }, hold);

@@ -1,8 +1,10 @@
 // The SMTP delivery scheduler: one thread that takes due items from the send queue and starts
-// one send thread per item (DeliverQueueItem), never more than SMTPMaxOut at once. When it can
-// start nothing it sleeps up to 5 s, but a send thread that ends, or a producer that notifies
-// SendQueueWake() after putting an item into the send queue, ends the sleep at once; an idle
-// gateway does no work between those wake-ups. The settings object must outlive the scheduler.
+// one send thread per item (DeliverQueueItem), never more than SMTPMaxOut at once. Which item
+// is due comes from a SendQueueIndex of the send folder, so taking one costs no folder scan.
+// When it can start nothing the scheduler sleeps until the first item becomes due or free, at
+// most 5 s; a send thread that ends, a new item in the folder, or a producer that notifies
+// SendQueueWake() after putting an item there ends the sleep at once. The settings object must
+// outlive the scheduler.
 #pragma once
 
 #include <atomic>
@@ -14,7 +16,7 @@
 #include <thread>
 
 #include "platform/wake_event.h"
-#include "transport/held_items.h"
+#include "gateway/send_queue_index.h"
 #include "transport/smtp_delivery.h"
 
 namespace tarnhold {
@@ -50,8 +52,12 @@ class CSendScheduler {
   // Notify this when an item has entered the send queue.
   [[nodiscard]] WakeEvent& SendQueueWake() { return wake_; }
   [[nodiscard]] int RunningThreads() const;
-  // Items held back after an uncounted failure (see HeldItems).
-  [[nodiscard]] std::size_t HeldCount() const { return held_.Count(); }
+  // Items held back after an uncounted failure: a gateway, routing-table host or mailbox
+  // that failed does not count a retry, so by the queue's own rule the item would be due again
+  // at once; it waits for the retry interval instead.
+  [[nodiscard]] std::size_t HeldCount() const { return index_.HeldCount(); }
+  // Items of the send queue the scheduler knows about, those being sent included.
+  [[nodiscard]] std::size_t IndexedCount() const { return index_.Count(); }
 
  private:
   struct SendThread {
@@ -59,8 +65,10 @@ class CSendScheduler {
     bool done = false;  // under lock_
   };
 
+  enum class Next { Started, Full, NoneDue };
+
   void Run();
-  bool StartNext();
+  Next StartNext();
   void Send(SendThread& self, SpoolItem& item, const DeliveryConfig& config);
   void ReapFinished();
   [[nodiscard]] int MaxThreads() const;
@@ -71,7 +79,7 @@ class CSendScheduler {
   std::atomic<bool> stop_{false};
   std::atomic<bool> abort_{false};
   WakeEvent wake_;
-  HeldItems held_;
+  SendQueueIndex index_;
 
   mutable std::mutex lock_;  // over the fields below
   std::condition_variable threads_changed_;

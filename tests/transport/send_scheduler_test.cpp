@@ -1,9 +1,15 @@
 // The delivery scheduler on a real send queue with a recording sink as the gateway: the
-// thread limit, the wake-ups, the hold after an uncounted failure, and the stop. Tests wait
-// for messages and log lines; how fast the scheduler reacts is the benchmarks' business.
+// thread limit, the wake-ups, the hold after an uncounted failure, items that other processes
+// put in, take out or rename, and the stop. Tests wait for messages and log lines; how fast
+// the scheduler reacts is the benchmarks' business.
 #include "transport/send_scheduler.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "tests/support/process_sockets.h"
 #include "tests/support/recording_smtp_sink.h"
@@ -35,9 +41,40 @@ class Scheduler : public ::testing::Test {
     return test::WaitUntil([&] { return queue_.Items() == std::vector<std::uint32_t>{kept}; });
   }
 
+  template <typename Condition>
+  static bool WaitUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
+    return test::WaitUntil(condition, limit);
+  }
+
   SendQueue queue_;
   CSendScheduler scheduler_;
 };
+
+// Runs `action` in a child process, another party on the send queue, and waits for it.
+void InAnotherProcess(const std::function<bool()>& action) {
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) ::_exit(action() ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Writes a whole item to `path`, created locked in one step; with `rename_to` it is renamed
+// there before the lock is let go, as a mover that honours locks does.
+bool WriteItem(const fs::path& path, const std::string& recipient,
+               const fs::path& rename_to = {}) {
+  LockedFile file;
+  std::string error;
+  if (file.CreateLocked(path, error) != CreateResult::Created) return false;
+  const std::string text = kText;
+  if (WriteQueueItemHeader(file, recipient, "anna@x.test", 0, kReturnNone,
+                           static_cast<std::uint32_t>(std::time(nullptr))) != 0 ||
+      !file.WriteAll(text.data(), text.size())) {
+    return false;
+  }
+  return rename_to.empty() || MoveNoReplace(path, rename_to, error) == MoveResult::Moved;
+}
 
 TEST_F(Scheduler, DeliversEveryItemWithAtMostMaxOutThreads) {
   RecordingSmtpSink::Options slow;
@@ -123,6 +160,45 @@ TEST_F(Scheduler, UnreadableItemIsLoggedAndHeldWithoutBlocking) {
   EXPECT_TRUE(WaitForEmptyQueueBut(1));
 }
 
+TEST_F(Scheduler, ItemsOtherProcessesPutTakeOrRenameAreDeliveredOrForgottenOnce) {
+  RecordingSmtpSink sink;
+  // Waiting for its retry interval when another process takes it out of the queue.
+  queue_.Add("gone@y.test", "anna@x.test", kText, 1, kReturnNone,
+             static_cast<std::uint32_t>(std::time(nullptr)));
+  Begin(test::GatewayConfig("127.0.0.1", sink.Port()));
+  ASSERT_TRUE(WaitUntil([&] { return scheduler_.IndexedCount() == 1; }));
+  const fs::path que = queue_.Root() / "que";
+  InAnotherProcess([&] {
+    std::string error;
+    return DeleteUnheldItem(que / "1", error) == DeleteResult::Deleted;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return scheduler_.IndexedCount() == 0; }));
+
+  // Created in place, locked before it has a name and written while the lock is held.
+  InAnotherProcess([&] { return WriteItem(que / "5", "five@y.test"); });
+  ASSERT_TRUE(sink.WaitForMessages(1));
+  // Written in another folder and renamed in.
+  InAnotherProcess([&] {
+    std::string error;
+    return WriteItem(queue_.Root() / "elsewhere", "six@y.test") &&
+           MoveNoReplace(queue_.Root() / "elsewhere", que / "6", error) == MoveResult::Moved;
+  });
+  ASSERT_TRUE(sink.WaitForMessages(2));
+  // Renamed inside the queue by its holder before it lets go.
+  InAnotherProcess([&] { return WriteItem(que / "7", "nine@y.test", que / "9"); });
+  ASSERT_TRUE(sink.WaitForMessages(3));
+
+  ASSERT_TRUE(WaitForEmptyQueue(10s));
+  ASSERT_TRUE(WaitUntil([&] { return scheduler_.IndexedCount() == 0; }));
+  std::vector<std::string> recipients;
+  for (const auto& m : sink.Messages()) recipients.push_back(m.rcpt_to);
+  EXPECT_EQ(recipients, (std::vector<std::string>{"RCPT TO:<five@y.test>", "RCPT TO:<six@y.test>",
+                                                  "RCPT TO:<nine@y.test>"}));
+  EXPECT_EQ(sink.Connections(), 3);
+  EXPECT_EQ(queue_.Log().Count("SMTPOUT To:gone@y.test From:anna@x.test"), 0);
+  EXPECT_EQ(queue_.Log().Count("SMTPOUT To:nine@y.test From:anna@x.test"), 1);
+}
+
 TEST_F(Scheduler, StopWaitsForRunningSendThreads) {
   RecordingSmtpSink::Options slow;
   slow.end_reply_delay = 1s;
@@ -141,37 +217,6 @@ TEST_F(Scheduler, StartWithoutSettingsFails) {
   CSendScheduler bare;
   EXPECT_EQ(bare.Start(), 1);
   EXPECT_EQ(bare.Stop(), 0);
-}
-
-TEST(HeldItems, HoldEndsWithItsTimeOrWithANewFileOfTheSameNumber) {
-  SendQueue queue;
-  queue.Add("bob@y.test", "anna@x.test", kText);
-  HeldItems held;
-  SpoolItem item = queue.Settings().NextSendItem();
-  ASSERT_TRUE(item.IsOpen());
-  held.Hold(HeldItems::IdentityOf(item), HeldItems::Clock::now() + 1h);
-  EXPECT_TRUE(held.IsHeld(item));
-  queue.Settings().CloseItem(item);
-  EXPECT_FALSE(queue.Settings().NextSendItem([&](SpoolItem& i) { return held.IsHeld(i); })
-                   .IsOpen());
-
-  // The item is delivered by someone else and a new one takes its number.
-  fs::remove(queue.Root() / "que" / "1");
-  queue.Add("carl@y.test", "anna@x.test", kText);
-  SpoolItem fresh = queue.Settings().NextSendItem([&](SpoolItem& i) { return held.IsHeld(i); });
-  EXPECT_TRUE(fresh.IsOpen());
-  EXPECT_EQ(held.Count(), 0u);
-  queue.Settings().CloseItem(fresh);
-
-  SpoolItem again = queue.Settings().NextSendItem();
-  held.Hold(HeldItems::IdentityOf(again), HeldItems::Clock::now() - 1s);
-  EXPECT_FALSE(held.IsHeld(again));  // ran out
-  held.Hold(HeldItems::IdentityOf(again), HeldItems::Clock::now() - 1s);
-  EXPECT_EQ(held.FirstRelease(), HeldItems::Clock::time_point::max());  // dropped, no spin
-  EXPECT_EQ(held.Count(), 0u);
-  held.Hold(HeldItems::IdentityOf(again), HeldItems::Clock::now() + 1h);
-  held.Release(HeldItems::IdentityOf(again));
-  EXPECT_FALSE(held.IsHeld(again));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = SendQueueIndex::Clock;
-using test::TempRoot;
+using Numbers = std::vector<std::uint32_t>;
 
 constexpr int kRetryIntervalS = 300;
 
@@ -29,13 +29,22 @@ class Index : public ::testing::Test {
  protected:
   Index() { fs::create_directories(que_); }
 
-  // Writes que/<n> as the sweeper leaves it.
-  void Put(std::uint32_t n, std::uint32_t attempts, std::uint32_t stamp) {
+  // Writes <folder>/<n> as the sweeper leaves it.
+  void Put(std::uint32_t n, std::uint32_t attempts, std::uint32_t stamp, fs::path folder = {}) {
     LockedFile f;
     std::string err;
-    ASSERT_EQ(f.CreateLocked(que_ / std::to_string(n), err), CreateResult::Created) << err;
+    ASSERT_EQ(f.CreateLocked((folder.empty() ? que_ : folder) / std::to_string(n), err),
+              CreateResult::Created)
+        << err;
     ASSERT_EQ(WriteQueueItemHeader(f, "to@x", "from@y", attempts, 0, stamp), 0);
     ASSERT_TRUE(f.WriteAll("text\r\n.\r\n", 9));
+  }
+  // Locks que/<n> as another party would.
+  LockedFile Lock(std::uint32_t n) {
+    LockedFile f;
+    std::string err;
+    EXPECT_EQ(f.OpenLocked(que_ / std::to_string(n), Access::ReadWrite, err), LockResult::Locked);
+    return f;
   }
   // Starts the index and waits until its first pass over the folder is done.
   void Start() {
@@ -43,10 +52,16 @@ class Index : public ::testing::Test {
     ASSERT_TRUE(built_.WaitFor(10s));
   }
   // Picks until nothing is due; returns the numbers in the order taken (items stay taken).
-  std::vector<std::uint32_t> PickAll() {
-    std::vector<std::uint32_t> got;
+  Numbers PickAll() {
+    Numbers got;
     for (SpoolItem item; (item = index_.Pick()).IsOpen();) got.push_back(item.Number());
     return got;
+  }
+  // Picks the next item and holds it until `until`, closing it.
+  void PickAndHold(Clock::time_point until) {
+    SpoolItem item = index_.Pick();
+    ASSERT_TRUE(item.IsOpen());
+    index_.Hold(item, until);
   }
 
   static std::uint32_t Now() { return static_cast<std::uint32_t>(std::time(nullptr)); }
@@ -54,7 +69,7 @@ class Index : public ::testing::Test {
     return Clock::from_time_t(static_cast<std::time_t>(stamp));
   }
 
-  TempRoot root_;
+  test::TempRoot root_;
   fs::path que_ = root_ / "que";
   WakeEvent built_;
   SendQueueIndex index_;
@@ -62,21 +77,19 @@ class Index : public ::testing::Test {
 
 TEST_F(Index, DueItemsComeInAscendingNumberOrder) {
   const std::uint32_t now = Now();
-  struct Case {
-    std::uint32_t number, attempts, stamp;
+  const std::uint32_t items[][3] = {
+      // number, attempts, stamp
+      {10, 1, now - 10},      // retried 10 s ago: due in 290 s
+      {2, 0, now},            // new
+      {11, 3, now - 301},     // retried long enough ago
+      {5, 2, now - 100},      // due in 200 s: the first to come
+      {7, 2, 0xFFFFFFF0u},    // stamp far in the future: due at once
+      {3, 0, now - 100'000},  // new, stamp irrelevant
   };
-  const Case items[] = {
-      {10, 1, now - 10},        // retried 10 s ago: due in 290 s
-      {2, 0, now},              // new
-      {11, 3, now - 301},       // retried long enough ago
-      {5, 2, now - 100},        // due in 200 s: the first to come
-      {7, 2, 0xFFFFFFF0u},      // stamp far in the future: due at once
-      {3, 0, now - 100'000},    // new, stamp irrelevant
-  };
-  for (const Case& c : items) Put(c.number, c.attempts, c.stamp);
+  for (const auto& c : items) Put(c[0], c[1], c[2]);
   Start();
   EXPECT_EQ(index_.Count(), 6u);
-  EXPECT_EQ(PickAll(), (std::vector<std::uint32_t>{2, 3, 7, 11}));
+  EXPECT_EQ(PickAll(), (Numbers{2, 3, 7, 11}));
   EXPECT_EQ(index_.NextReady(), At(now - 100 + kRetryIntervalS));
 }
 
@@ -85,42 +98,28 @@ TEST_F(Index, NewItemsAreTakenWithoutAScanInNumberOrder) {
   EXPECT_EQ(index_.NextReady(), Clock::time_point::max());
   // Created in place by another party (create and link), and renamed in from another folder.
   Put(9, 0, Now());
-  root_.Write("elsewhere/x", "");
-  {
-    LockedFile f;
-    std::string err;
-    ASSERT_EQ(f.CreateLocked(root_ / "elsewhere/4", err), CreateResult::Created);
-    ASSERT_EQ(WriteQueueItemHeader(f, "to@x", "from@y", 0, 0, Now()), 0);
-  }
+  fs::create_directories(root_ / "elsewhere");
+  Put(4, 0, Now(), root_ / "elsewhere");
   fs::rename(root_ / "elsewhere/4", que_ / "4");
-  EXPECT_EQ(PickAll(), (std::vector<std::uint32_t>{4, 9}));
+  EXPECT_EQ(PickAll(), (Numbers{4, 9}));
 }
 
 TEST_F(Index, HoldEndsWithItsTimeOrWithANewFileOfTheSameNumber) {
   Put(1, 0, Now());
   Start();
-  SpoolItem item = index_.Pick();
-  ASSERT_TRUE(item.IsOpen());
-  index_.Hold(item, Clock::now() + 1h);
-  item = SpoolItem{};  // closed, still held
+  PickAndHold(Clock::now() + 1h);
   EXPECT_EQ(index_.HeldCount(), 1u);
   EXPECT_FALSE(index_.Pick().IsOpen());
   EXPECT_GT(index_.NextReady(), Clock::now() + 59min);
-
   {
     // Another party rewrites it in place: the file changed, so it is no longer held. Its
     // modification time is set apart, since file times may not move within a clock tick.
-    LockedFile f;
-    std::string err;
-    ASSERT_EQ(f.OpenLocked(que_ / "1", Access::ReadWrite, err), LockResult::Locked);
+    LockedFile f = Lock(1);
     ASSERT_EQ(UpdateQueueItemHeader(f, 0, 0, Now()), 0);
     const timespec times[2] = {{0, UTIME_OMIT}, {Now() - 3600, 0}};
     ASSERT_EQ(::futimens(f.Fd(), times), 0);
   }
-  item = index_.Pick();
-  ASSERT_TRUE(item.IsOpen());
-  index_.Hold(item, Clock::now() + 1h);
-  item = SpoolItem{};
+  PickAndHold(Clock::now() + 1h);
   EXPECT_FALSE(index_.Pick().IsOpen());
 
   // Delivered by someone else, and a new item takes its number: it is not held.
@@ -129,7 +128,6 @@ TEST_F(Index, HoldEndsWithItsTimeOrWithANewFileOfTheSameNumber) {
   SpoolItem fresh = index_.Pick();
   ASSERT_TRUE(fresh.IsOpen());
   EXPECT_EQ(index_.HeldCount(), 0u);
-
   index_.Hold(fresh, Clock::now() - 1s);  // a hold that has run out holds nothing
   fresh = SpoolItem{};
   EXPECT_EQ(index_.Pick().Number(), 1u);
@@ -160,19 +158,15 @@ TEST_F(Index, OutcomesOfATakenItem) {
 }
 
 TEST_F(Index, BusyItemIsPassedOverAndKeptVanishedOneIsForgotten) {
-  Put(1, 0, Now());
-  Put(2, 0, Now());
-  Put(3, 0, Now());
+  for (std::uint32_t n : {1, 2, 3}) Put(n, 0, Now());
   Start();
-  LockedFile holder;
-  std::string err;
-  ASSERT_EQ(holder.OpenLocked(que_ / "1", Access::ReadWrite, err), LockResult::Locked);
+  LockedFile holder = Lock(1);
   fs::remove(que_ / "2");
-  EXPECT_EQ(PickAll(), std::vector<std::uint32_t>{3});
+  EXPECT_EQ(PickAll(), Numbers{3});
   EXPECT_EQ(index_.Count(), 2u);  // 1 waits, 2 is gone
   EXPECT_NE(index_.NextReady(), Clock::time_point::max());
   holder.Close();  // the holder lets go: the item is looked at again at once
-  EXPECT_EQ(PickAll(), std::vector<std::uint32_t>{1});
+  EXPECT_EQ(PickAll(), Numbers{1});
 }
 
 TEST_F(Index, HeaderOnDiskWinsOverTheIndex) {
@@ -181,9 +175,7 @@ TEST_F(Index, HeaderOnDiskWinsOverTheIndex) {
   Start();
   {
     // Another party counts a retry behind the index's back, holding the item the while.
-    LockedFile f;
-    std::string err;
-    ASSERT_EQ(f.OpenLocked(que_ / "1", Access::ReadWrite, err), LockResult::Locked);
+    LockedFile f = Lock(1);
     ASSERT_EQ(UpdateQueueItemHeader(f, 2, 0, now), 0);
     EXPECT_FALSE(index_.Pick().IsOpen());
   }

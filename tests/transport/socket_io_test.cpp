@@ -28,49 +28,40 @@ struct StreamPair {
   }
 };
 
+enum class Feed { Whole, ByteByByte };
+
 // Every read until the peer closes, as the text read plus "+" when it did not end a line.
-std::vector<std::string> ReadAll(LineReader& reader, int fd, std::size_t size, LineEnd end) {
+std::vector<std::string> FeedAndRead(const std::string& stream, Feed feed, ReadAhead ahead,
+                                     std::size_t size, LineEnd end) {
+  StreamPair pair;
+  std::jthread writer([&] {
+    const std::size_t step = feed == Feed::Whole ? stream.size() : 1;
+    for (std::size_t at = 0; at < stream.size(); at += step) {
+      SendText(pair.writer.Get(), stream.substr(at, step));
+    }
+    ::shutdown(pair.writer.Get(), SHUT_WR);
+  });
+  LineReader reader(ahead);
   std::vector<std::string> out;
   std::string line;
   for (int reads = 0; reads < 10000; ++reads) {
-    LineRead r = reader.Read(fd, line, size, 5, end);
+    LineRead r = reader.Read(pair.reader.Get(), line, size, 5, end);
     if (r.bytes == 0) break;
     out.push_back(line + (r.complete ? "" : "+"));
   }
   return out;
 }
 
-enum class Feed { Whole, ByteByByte };
-
-std::vector<std::string> FeedAndRead(const std::string& stream, Feed feed, ReadAhead ahead,
-                                     std::size_t size, LineEnd end) {
-  StreamPair pair;
-  std::thread writer([&] {
-    if (feed == Feed::Whole) {
-      SendText(pair.writer.Get(), stream);
-    } else {
-      for (char c : stream) SendText(pair.writer.Get(), std::string(1, c));
-    }
-    ::shutdown(pair.writer.Get(), SHUT_WR);
-  });
-  LineReader reader(ahead);
-  std::vector<std::string> got = ReadAll(reader, pair.reader.Get(), size, end);
-  writer.join();
-  return got;
-}
-
-struct LineCase {
-  const char* name;
-  std::string stream;
-  std::size_t size;
-  LineEnd end;
-  std::vector<std::string> want;
-};
-
 // Reading ahead must serve exactly the lines and pieces that reading line by line serves,
 // whether the peer's bytes come at once or one at a time.
 TEST(LineReader, ServesTheSameLinesWhateverTheReadAhead) {
-  const LineCase cases[] = {
+  const struct {
+    const char* name;
+    std::string stream;
+    std::size_t size;
+    LineEnd end;
+    std::vector<std::string> want;
+  } cases[] = {
       {"lone LF is data on CR LF lines", "a\r\nb\nc\r\n", 512, LineEnd::CrLf,
        {"a\r\n", "b\nc\r\n"}},
       {"LF ends client lines; close ends the last piece", "a\nb\r\nc", 512, LineEnd::Lf,
@@ -85,7 +76,7 @@ TEST(LineReader, ServesTheSameLinesWhateverTheReadAhead) {
       {"one-byte pieces", "ab\r\n", 2, LineEnd::CrLf, {"a+", "b+", "\r+", "\n"}},
       {"CR not before LF is data", "a\rb\r\r\n", 512, LineEnd::CrLf, {"a\rb\r\r\n"}},
   };
-  for (const LineCase& c : cases) {
+  for (const auto& c : cases) {
     for (Feed feed : {Feed::Whole, Feed::ByteByByte}) {
       for (ReadAhead ahead : {ReadAhead::Block, ReadAhead::None}) {
         SCOPED_TRACE(std::string(c.name) + (feed == Feed::Whole ? ", whole" : ", by byte") +

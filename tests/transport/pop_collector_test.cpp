@@ -24,26 +24,24 @@ using test::TempRoot;
 using Lines = std::vector<std::string>;
 
 // Collects the POP3 collection log's lines without their time stamps.
-class Pop3LogCapture {
- public:
-  Pop3LogCapture() : log_(kPop3LogName) {
-    log_.SetTimeStampFormat("T");
-    log_.SetLineSink([this](std::string_view, std::string_view line) {
-      std::scoped_lock lock(mutex_);
-      lines_.emplace_back(line.substr(2));
+struct Pop3LogCapture {
+  Pop3LogCapture() {
+    log.SetTimeStampFormat("T");
+    log.SetLineSink([this](std::string_view, std::string_view line) {
+      std::scoped_lock lock(mutex);
+      lines.emplace_back(line.substr(2));
     });
-    InstallActivityLogs({&log_, nullptr, nullptr, nullptr, nullptr});
+    InstallActivityLogs({.pop3 = &log});
   }
   ~Pop3LogCapture() { InstallActivityLogs({}); }
   Lines Lines_() {
-    std::scoped_lock lock(mutex_);
-    return lines_;
+    std::scoped_lock lock(mutex);
+    return lines;
   }
 
- private:
-  std::mutex mutex_;
-  Lines lines_;
-  CUH_Control log_;
+  std::mutex mutex;
+  Lines lines;
+  CUH_Control log{kPop3LogName};
 };
 
 Lines Join(std::initializer_list<Lines> parts) {
@@ -98,10 +96,6 @@ struct Fixture {
   }
 };
 
-void ExpectScriptRan(ScriptedPeer& peer) {
-  for (const std::string& failure : peer.Finish()) ADD_FAILURE() << failure;
-}
-
 TEST(PopCollectorRecipient, DetectModes) {
   const std::vector<std::string> locals = {"local.test", "branch.test"};
   const std::vector<std::string> three = {"a@x.test", "b@local.test", "c@y.test"};
@@ -141,7 +135,7 @@ TEST(PopCollectorBatch, ItemsQueuedThenDeleted) {
                           {"C: DELE 2", "S: +OK", "C: Quit", "EOF"}}));
   Fixture f(peer.Port());
   PopBatchResult result = f.collector.RunBatch(*f.config);
-  ExpectScriptRan(peer);
+  EXPECT_EQ(peer.Finish(), Lines{});
   EXPECT_EQ(result.collected, 2);
   EXPECT_FALSE(result.work_failed);
   EXPECT_FALSE(f.state.IsRunning());
@@ -178,7 +172,7 @@ TEST(PopCollectorBatch, LargeMessageStaysOnTheServer) {
   Fixture f(peer.Port());
   f.config->POP3DownloadMaxSize = 4;  // KB
   PopBatchResult result = f.collector.RunBatch(*f.config);
-  ExpectScriptRan(peer);
+  EXPECT_EQ(peer.Finish(), Lines{});
   EXPECT_EQ(result.collected, 1);
   EXPECT_EQ(ListItemNumbers(f.root / "queproc"), std::vector<std::uint32_t>{1});
   Lines lines = f.log.Lines_();
@@ -194,7 +188,7 @@ TEST(PopCollectorBatch, WorkFileFailureEndsTheBatchWithoutDelete) {
   Fixture f(peer.Port());
   fs::create_directories(f.root / "pop" / "tmpheader.dat" / "inside");
   PopBatchResult result = f.collector.RunBatch(*f.config);
-  ExpectScriptRan(peer);
+  EXPECT_EQ(peer.Finish(), Lines{});
   EXPECT_TRUE(result.work_failed);
   EXPECT_EQ(result.collected, 0);
   EXPECT_TRUE(ListItemNumbers(f.root / "queproc").empty());
@@ -216,8 +210,8 @@ TEST(PopCollectorBatch, AccountFailuresGoOnToTheNextAccount) {
   f.config->pop_accounts.push_back(second);
   f.config->pop_accounts.push_back(down);
   PopBatchResult result = f.collector.RunBatch(*f.config);
-  ExpectScriptRan(refused);
-  ExpectScriptRan(no_stat);
+  EXPECT_EQ(refused.Finish(), Lines{});
+  EXPECT_EQ(no_stat.Finish(), Lines{});
   EXPECT_EQ(result.collected, 0);
   Lines lines = f.log.Lines_();
   ASSERT_EQ(lines.size(), 7u);

@@ -12,8 +12,12 @@ class DryRunEffects : public ItemEffects {
 
   int SendLocalMail(const LocalMail&) override { return kLocalMailSent; }
   bool ForwardCopy(std::string_view) override { return true; }
-  int AddTextDisclaimer(const std::filesystem::path&) override { return 1; }
-  int AddHtmlDisclaimer(const std::filesystem::path&) override { return 1; }
+  DisclaimerResult AddTextDisclaimer(const std::filesystem::path&) override {
+    return DisclaimerResult::Added;
+  }
+  DisclaimerResult AddHtmlDisclaimer(const std::filesystem::path&) override {
+    return DisclaimerResult::Added;
+  }
   void Pause(std::chrono::milliseconds) override {}
   std::int64_t ItemSize() override { return item_size_; }
   void WriteBandwidthRecord(std::string_view) override {}

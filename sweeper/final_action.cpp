@@ -18,7 +18,8 @@ constexpr std::uint32_t kSendQueueHintLimit = 900000000;
 void AddTextDisclaimer(RuleContext& ctx) {
   const std::string& file = ctx.state.text_disclaimer;
   for (int attempt = 1;; ++attempt) {
-    if (ctx.effects.AddTextDisclaimer(ctx.TextFile(file)) == 1) {
+    // A plain-text message always has a place for it: anything but success is retried.
+    if (ctx.effects.AddTextDisclaimer(ctx.TextFile(file)) == DisclaimerResult::Added) {
       ctx.log("added text disclaimer from " + file);
       return;
     }
@@ -34,12 +35,12 @@ void AddTextDisclaimer(RuleContext& ctx) {
 void AddHtmlDisclaimer(RuleContext& ctx) {
   const std::string& file = ctx.state.html_disclaimer;
   for (int attempt = 1;; ++attempt) {
-    int result = ctx.effects.AddHtmlDisclaimer(ctx.TextFile(file));
-    if (result == 1) {
+    const DisclaimerResult result = ctx.effects.AddHtmlDisclaimer(ctx.TextFile(file));
+    if (result == DisclaimerResult::Added) {
       ctx.log("added HTML disclaimer from " + file);
       return;
     }
-    if (result == 0) {
+    if (result == DisclaimerResult::NoHtmlPart) {
       ctx.log("no HTML message part to add the disclaimer to");
       return;
     }
@@ -95,7 +96,7 @@ bool Resubmit(RuleContext& ctx, const Resubmission& message, const std::string& 
   return sent;
 }
 
-bool Rebuild(RuleContext& ctx, int type, const std::string& type_list) {
+bool Rebuild(RuleContext& ctx, RebuildType type, const std::string& type_list) {
   Resubmission message = BaseResubmission(ctx.message);
   message.files = SelectRebuildFiles(ctx, type, type_list);
   if (!message.files.empty()) ctx.log("encoding ...");
@@ -179,6 +180,24 @@ std::string DestinationText(Destination destination, const std::string& area) {
   return names.Processing().string();
 }
 
+RebuildType RebuildTypeForAction(int action) {
+  switch (action) {
+    case kActionRemoveListedTypes:
+      return RebuildType::DropListedTypes;
+    case kActionKeepListedTypes:
+      return RebuildType::KeepListedTypes;
+    case kActionRemoveAllAttachments:
+      return RebuildType::DropAllAttachments;
+    case kActionRemoveHtml:
+    case kActionDecompress:
+      return RebuildType::KeepAllAttachments;
+    case kActionCompress:
+      return RebuildType::CompressedResend;
+    default:
+      return RebuildType::None;
+  }
+}
+
 FinalAction DecideFinalAction(const RuleContext& ctx, bool off_peak_now) {
   FinalAction final;
   const int i = ctx.state.stopping_rule;
@@ -200,23 +219,36 @@ FinalAction DecideFinalAction(const RuleContext& ctx, bool off_peak_now) {
       break;
     default:  // 4 to 9: the walk stops for these only with something to rewrite
       final.destination = Destination::Resubmitted;
-      final.rebuild_type = r.Action == kActionDecompress ? kActionRemoveHtml : r.Action;
+      final.rebuild_type = RebuildTypeForAction(r.Action);
       break;
   }
   return final;
 }
 
-std::vector<fs::path> SelectRebuildFiles(RuleContext& ctx, int type, const std::string& type_list) {
+std::vector<fs::path> SelectRebuildFiles(RuleContext& ctx, RebuildType type,
+                                         const std::string& type_list) {
   const std::string list = LowerAscii(type_list);
   std::vector<fs::path> kept;
   // Parts saved from inside other parts stay where they are, in their part.
   for (const auto& file : OuterAttachments(ctx.message)) {
     if (file.native().find(kHtmlBodyName) != std::string::npos) continue;
     const bool listed = list.find(RebuildExtension(file)) != std::string::npos;
-    bool keep = type == kActionRemoveListedTypes ? !listed
-                : type == kActionKeepListedTypes
-                    ? listed
-                    : type == kActionRemoveHtml;  // 6 keeps nothing, 7 everything
+    bool keep = false;
+    switch (type) {
+      case RebuildType::DropListedTypes:
+        keep = !listed;
+        break;
+      case RebuildType::KeepListedTypes:
+        keep = listed;
+        break;
+      case RebuildType::KeepAllAttachments:
+        keep = true;
+        break;
+      case RebuildType::None:
+      case RebuildType::DropAllAttachments:
+      case RebuildType::CompressedResend:
+        break;
+    }
     if (keep) {
       ctx.log("reinserting attachment ..." + file.string());
       kept.push_back(file);
@@ -256,23 +288,24 @@ ItemOutcome FinishItem(RuleContext& ctx, const FinalAction& action, std::uint32_
       const CRuleRecord& r = ctx.config.rules[static_cast<std::size_t>(action.rule)];
       bool sent = false;
       switch (action.rebuild_type) {
-        case kActionRemoveListedTypes:
+        case RebuildType::DropListedTypes:
           ctx.log("resending ...");
-          sent = Rebuild(ctx, kActionRemoveListedTypes, r.RemoveFileTypes);
+          sent = Rebuild(ctx, action.rebuild_type, r.RemoveFileTypes);
           break;
-        case kActionKeepListedTypes:
+        case RebuildType::KeepListedTypes:
           ctx.log("resending...");
-          sent = Rebuild(ctx, kActionKeepListedTypes, r.RemoveFileTypes);
+          sent = Rebuild(ctx, action.rebuild_type, r.RemoveFileTypes);
           break;
-        case kActionRemoveAllAttachments:
+        case RebuildType::DropAllAttachments:
           ctx.log("resending without any file attachments...");
-          sent = Rebuild(ctx, kActionRemoveAllAttachments, "");
+          sent = Rebuild(ctx, action.rebuild_type, "");
           break;
-        case kActionRemoveHtml:
+        case RebuildType::KeepAllAttachments:
           ctx.log("resending without any HTML");
-          sent = Rebuild(ctx, kActionRemoveHtml, "");
+          sent = Rebuild(ctx, action.rebuild_type, "");
           break;
-        default:
+        case RebuildType::None:
+        case RebuildType::CompressedResend:
           sent = CompressedResend(ctx);
           break;
       }

@@ -18,14 +18,28 @@ inline constexpr std::chrono::milliseconds kDisclaimerPause{100};
 
 enum class Destination { SendQueue, OffPeak, Quarantine, Deleted, Resubmitted, Errors, Stayed };
 
+// How a resubmitted message is made: rebuilt from its parts, keeping attachments by their
+// type, or sent on whole as one ZIP archive.
+enum class RebuildType {
+  None,                // not resubmitted
+  DropListedTypes,     // every attachment except those of the listed types
+  KeepListedTypes,     // only the attachments of the listed types
+  DropAllAttachments,  // no attachment
+  KeepAllAttachments,  // every attachment (the HTML body strip and the ZIP extraction)
+  CompressedResend,    // the whole message as one ZIP attachment
+};
+
+// The resubmission a rule's `Action` asks for; None for the actions that keep the message.
+[[nodiscard]] RebuildType RebuildTypeForAction(int action);
+
 // The decision for one message: the deciding rule and its action (-1 and 0 when no rule
 // stopped the walk), and where the item is to go.
 struct FinalAction {
   int rule = -1;
   int action = kActionContinue;
   Destination destination = Destination::SendQueue;
-  std::string area;      // quarantine area of Destination::Quarantine
-  int rebuild_type = 0;  // 4 to 7 for a rebuild; 8 for the compressed resend
+  std::string area;  // quarantine area of Destination::Quarantine
+  RebuildType rebuild_type = RebuildType::None;
 };
 
 // What became of the item.
@@ -44,9 +58,10 @@ struct ItemOutcome {
 // search for a free send-queue number starts; it is set to each number taken.
 ItemOutcome FinishItem(RuleContext& ctx, const FinalAction& action, std::uint32_t& send_queue_hint);
 
-// The attachments a rebuild of `type` keeps (4: those not of the listed types, 5: only those,
-// 6: none, 7: all), with a "reinserting"/"dropping" line for each; never the HTML body file.
-[[nodiscard]] std::vector<std::filesystem::path> SelectRebuildFiles(RuleContext& ctx, int type,
+// The attachments a rebuild of `type` keeps, with a "reinserting"/"dropping" line for each;
+// never the HTML body file. A compressed resend keeps none here.
+[[nodiscard]] std::vector<std::filesystem::path> SelectRebuildFiles(RuleContext& ctx,
+                                                                    RebuildType type,
                                                                     const std::string& type_list);
 
 // "quaran/<area>", "que", ... as the dry run reports it.

@@ -38,6 +38,13 @@ struct Resubmission {
   std::vector<std::filesystem::path> files;
 };
 
+// What adding a disclaimer to the item did.
+enum class DisclaimerResult {
+  Added,
+  NoHtmlPart,  // HTML only: the message has no HTML body to add it to
+  FileError,   // the item or the disclaimer file could not be read or written; worth a retry
+};
+
 class ItemEffects {
  public:
   virtual ~ItemEffects() = default;
@@ -48,9 +55,9 @@ class ItemEffects {
   // False when the copy could not be made.
   virtual bool ForwardCopy(std::string_view recipient) = 0;
 
-  // Disclaimers edit the item in place: 1 added, 0 no HTML part (HTML only), -1 file error.
-  virtual int AddTextDisclaimer(const std::filesystem::path& file) = 0;
-  virtual int AddHtmlDisclaimer(const std::filesystem::path& file) = 0;
+  // Disclaimers edit the item in place.
+  [[nodiscard]] virtual DisclaimerResult AddTextDisclaimer(const std::filesystem::path& file) = 0;
+  [[nodiscard]] virtual DisclaimerResult AddHtmlDisclaimer(const std::filesystem::path& file) = 0;
   // Waits between disclaimer attempts.
   virtual void Pause(std::chrono::milliseconds pause) = 0;
   // The item file's size in bytes now (after any disclaimers).

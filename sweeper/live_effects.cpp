@@ -16,6 +16,18 @@ namespace {
 constexpr const char* kLocalHost = "127.0.0.1";
 constexpr const char* kLocalHelo = "local";
 
+// The message file's disclaimer codes: 1 added, 0 no HTML part, -1 a file error.
+DisclaimerResult FromDisclaimerCode(int code) {
+  switch (code) {
+    case 1:
+      return DisclaimerResult::Added;
+    case 0:
+      return DisclaimerResult::NoHtmlPart;
+    default:
+      return DisclaimerResult::FileError;
+  }
+}
+
 }  // namespace
 
 LiveEffects::LiveEffects(const CGatewayConfig& config, fs::path item, CGatewayMessageFile& message,
@@ -48,12 +60,12 @@ bool LiveEffects::ForwardCopy(std::string_view recipient) {
   return true;
 }
 
-int LiveEffects::AddTextDisclaimer(const fs::path& file) {
-  return message_.AddTextDisclaimer(file);
+DisclaimerResult LiveEffects::AddTextDisclaimer(const fs::path& file) {
+  return FromDisclaimerCode(message_.AddTextDisclaimer(file));
 }
 
-int LiveEffects::AddHtmlDisclaimer(const fs::path& file) {
-  return message_.AddHtmlDisclaimer(file);
+DisclaimerResult LiveEffects::AddHtmlDisclaimer(const fs::path& file) {
+  return FromDisclaimerCode(message_.AddHtmlDisclaimer(file));
 }
 
 void LiveEffects::Pause(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }

@@ -23,8 +23,8 @@ class LiveEffects : public ItemEffects {
 
   int SendLocalMail(const LocalMail& mail) override;
   bool ForwardCopy(std::string_view recipient) override;
-  int AddTextDisclaimer(const std::filesystem::path& file) override;
-  int AddHtmlDisclaimer(const std::filesystem::path& file) override;
+  DisclaimerResult AddTextDisclaimer(const std::filesystem::path& file) override;
+  DisclaimerResult AddHtmlDisclaimer(const std::filesystem::path& file) override;
   void Pause(std::chrono::milliseconds pause) override;
   std::int64_t ItemSize() override;
   void WriteBandwidthRecord(std::string_view record) override;

@@ -105,7 +105,7 @@ DeliveryOutcome Attempt::RecipientRefused() {
 
 DeliveryOutcome Attempt::StoreInMailbox() {
   SmtpOutLogLine("... is for local POP3 delivery");
-  if (StoreLocal(data_) != 0) {
+  if (StoreLocal(data_) != StoreResult::Stored) {
     SmtpOutLogLine("Error: SendMailLocal Failed");
     return DeliveryOutcome::Unchanged;
   }
@@ -117,14 +117,18 @@ DeliveryOutcome Attempt::SendToHost(const GatewayRoute& route) {
   SmtpOutLogLine("Connecting to " + route.address);
   // Without a gateway address the recipient's domain itself is resolved as the host.
   switch (SmtpSendItem(data_, domain_, route.address, route.port, config_.helo_name, aborted_)) {
-    case kSendDone:
+    case SendItemResult::Sent:
       SmtpOutLogLine("Mail sent");
       return DeliveryOutcome::Finished;
-    case kSendRcptRefused:
+    case SendItemResult::RcptRefused:
       return RecipientRefused();
-    default:
-      return DeliveryOutcome::Unchanged;
+    case SendItemResult::NoConnection:
+    case SendItemResult::HeloRefused:
+    case SendItemResult::MailRefused:
+    case SendItemResult::DataRefused:
+      break;
   }
+  return DeliveryOutcome::Unchanged;
 }
 
 // Takes entries until one is obtained, with a line for each: "MX Record found" for the one
@@ -167,9 +171,10 @@ DeliveryOutcome Attempt::SendToExchangers() {
     name.resize(std::min(name.size(), kMaxExchangerName));
     address.resize(std::min(address.size(), kMaxExchangerAddress));
     SmtpOutLogLine("Trying " + address);
-    int result = SmtpSendItem(data_, name, address, kMxPort, config_.helo_name, aborted_);
-    if (result == kSendDone) return DeliveryOutcome::Finished;
-    if (result == kSendRcptRefused) return RecipientRefused();
+    const SendItemResult result =
+        SmtpSendItem(data_, name, address, kMxPort, config_.helo_name, aborted_);
+    if (result == SendItemResult::Sent) return DeliveryOutcome::Finished;
+    if (result == SendItemResult::RcptRefused) return RecipientRefused();
   }
   const std::uint32_t attempts = header_.attempts + 1;
   if (settings_.UpdateHeader(item_, attempts, header_.return_kind) != 0) {

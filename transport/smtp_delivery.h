@@ -20,13 +20,18 @@ class CGatewayConfig;
 class CServerSettings;
 class SpoolItem;
 
-// Results of SmtpSendItem.
-inline constexpr int kSendDone = 0;
-inline constexpr int kSendNoConnection = 1;
-inline constexpr int kSendHeloRefused = 2;
-inline constexpr int kSendMailRefused = 3;
-inline constexpr int kSendRcptRefused = 4;
-inline constexpr int kSendDataRefused = 5;  // DATA refused, or the message not accepted
+// What SmtpSendItem reached: the item sent, or the step that failed.
+enum class SendItemResult {
+  Sent,
+  NoConnection,
+  HeloRefused,
+  MailRefused,
+  RcptRefused,
+  DataRefused,  // DATA refused, or the message not accepted
+};
+
+// What StoreLocal did with the item.
+enum class StoreResult { Stored, NotStored };
 
 // Mail exchangers are always asked on this port.
 inline constexpr unsigned kMxPort = 25;
@@ -100,16 +105,15 @@ struct SendItemData {
 // mail banner comes first when the item's return kind is not 0, then the stored text, then
 // "\r\n.\r\n" unless the text already ends with the "." line. The connection is closed
 // without QUIT. `aborted` ends every wait for a reply early (the attempt then fails).
-// kSendDone, or kSendNoConnection ... kSendDataRefused for the step that failed.
-[[nodiscard]] int SmtpSendItem(const SendItemData& data, std::string_view host_name,
+[[nodiscard]] SendItemResult SmtpSendItem(const SendItemData& data, std::string_view host_name,
                                std::string_view host_address, unsigned port,
                                std::string_view helo_name,
                                const std::function<bool()>& aborted = {});
 
 // Writes the item into the local mailbox of its recipient: the banner (with a date) for
 // returned mail, then the stored text. The message gets its number only once it is complete
-// and on disk. 0 stored, 1 not stored.
-[[nodiscard]] int StoreLocal(const SendItemData& data);
+// and on disk.
+[[nodiscard]] StoreResult StoreLocal(const SendItemData& data);
 
 // Called with the outcome while the item is still open and locked, just before it is closed.
 using BeforeClose = std::function<void(DeliveryOutcome outcome, SpoolItem& item)>;

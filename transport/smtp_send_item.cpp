@@ -127,23 +127,23 @@ bool ConnectTo(CUT_WSClient& client, std::string_view host_name, std::string_vie
 struct CommandStep {
   SmtpStep step;
   std::string line;
-  int refused;
+  SendItemResult refused;
   const char* refused_log;
 };
 
-int Exchange(int fd, const SendItemData& data, std::string_view helo_name,
+SendItemResult Exchange(int fd, const SendItemData& data, std::string_view helo_name,
              const std::function<bool()>& aborted) {
   // The greeting's value is not judged, but a server that never completes one is not asked
   // anything further.
   if (ReactToReply(SmtpStep::Greeting, ReadReply(fd, aborted)) != SmtpStep::Helo) {
     SmtpOutLogLine("HELO Failed");
-    return kSendHeloRefused;
+    return SendItemResult::HeloRefused;
   }
   const CommandStep steps[] = {
-      {SmtpStep::Helo, "HELO " + std::string(helo_name), kSendHeloRefused, "HELO Failed"},
-      {SmtpStep::Mail, "MAIL FROM: <" + data.sender + ">", kSendMailRefused, "MAIL Failed"},
-      {SmtpStep::Rcpt, "RCPT TO:<" + data.recipient + ">", kSendRcptRefused, "RCPT Failed"},
-      {SmtpStep::Data, "DATA", kSendDataRefused, "DATA Failed"},
+      {SmtpStep::Helo, "HELO " + std::string(helo_name), SendItemResult::HeloRefused, "HELO Failed"},
+      {SmtpStep::Mail, "MAIL FROM: <" + data.sender + ">", SendItemResult::MailRefused, "MAIL Failed"},
+      {SmtpStep::Rcpt, "RCPT TO:<" + data.recipient + ">", SendItemResult::RcptRefused, "RCPT Failed"},
+      {SmtpStep::Data, "DATA", SendItemResult::DataRefused, "DATA Failed"},
   };
   for (const CommandStep& s : steps) {
     bool sent = SendSmtpCommand(fd, s.line) == CommandResult::Sent;
@@ -156,24 +156,24 @@ int Exchange(int fd, const SendItemData& data, std::string_view helo_name,
   if (SendData(fd, data) != DataResult::Sent ||
       ReactToReply(SmtpStep::Message, ReadReply(fd, aborted)) != SmtpStep::Ready) {
     SmtpOutLogLine("Send Data Failed");
-    return kSendDataRefused;
+    return SendItemResult::DataRefused;
   }
   SmtpOutLogLine("Send Data Finished");
-  return kSendDone;
+  return SendItemResult::Sent;
 }
 
 }  // namespace
 
-int SmtpSendItem(const SendItemData& data, std::string_view host_name,
+SendItemResult SmtpSendItem(const SendItemData& data, std::string_view host_name,
                  std::string_view host_address, unsigned port, std::string_view helo_name,
                  const std::function<bool()>& aborted) {
   CUT_WSClient client;
-  if (!ConnectTo(client, host_name, host_address, port)) return kSendNoConnection;
+  if (!ConnectTo(client, host_name, host_address, port)) return SendItemResult::NoConnection;
   SmtpOutLogLine("Connected");
   // Every write is a whole command or a whole batch: nothing gains from holding it back.
   int one = 1;
   ::setsockopt(client.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  int result = Exchange(client.GetSocket(), data, helo_name, aborted);
+  const SendItemResult result = Exchange(client.GetSocket(), data, helo_name, aborted);
   client.CloseConnection();  // no QUIT: the reply to the data has settled the outcome
   return result;
 }

@@ -10,14 +10,14 @@
 
 namespace tarnhold {
 
-int StoreLocal(const SendItemData& data) {
+StoreResult StoreLocal(const SendItemData& data) {
   CServerSettings& settings = data.settings;
   // The new message has no name until it is closed and kept: a POP3 client never sees it
   // half written, and a failure below leaves nothing behind.
   SpoolItem message = settings.DeliverToMailbox(data.recipient);
   if (!message.IsOpen()) {
     SmtpOutLogLine("Error: CreateUserFile Failed");
-    return 1;
+    return StoreResult::NotStored;
   }
   bool ok = true;
   if (data.return_kind != kReturnNone) {
@@ -31,7 +31,7 @@ int StoreLocal(const SendItemData& data) {
     ok = n > 0 && settings.WriteData(message, block.data(), static_cast<std::size_t>(n)) != 0;
   }
   if (settings.CloseItem(message, ok ? OnClose::Keep : OnClose::Delete) != 0) ok = false;
-  return ok ? 0 : 1;
+  return ok ? StoreResult::Stored : StoreResult::NotStored;
 }
 
 }  // namespace tarnhold

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "sweeper/rule_tasks.h"
 #include "sweeper/rule_walk.h"
 #include "tests/sweeper/sweep_fixture.h"
@@ -101,8 +103,9 @@ TEST(FinalAction, DisclaimerRetriesAndSizeLimit) {
   r.AddHTMLDisclaimer = 1;
   r.HTMLDisclaimerFile = "disc.htm";
   f.config.rules = {r};
-  f.effects.text_results = {-1, -1, 1};
-  f.effects.html_results = {0};
+  constexpr auto kFileError = DisclaimerResult::FileError;
+  f.effects.text_results = {kFileError, kFileError, DisclaimerResult::Added};
+  f.effects.html_results = {DisclaimerResult::NoHtmlPart};
   Sweep(f);
   Lines want_start = {"file error adding text dislaimer, retrying ...",
                       "file error adding text dislaimer, retrying ...",
@@ -112,8 +115,9 @@ TEST(FinalAction, DisclaimerRetriesAndSizeLimit) {
 
   SweepFixture g;
   g.config.rules = {r};
-  g.effects.text_results = {-1, -1, -1, -1, -1, -1, 1};
-  g.effects.html_results = {-1, -1, -1, -1, -1, -1};
+  g.effects.text_results.assign(kDisclaimerAttempts, kFileError);
+  g.effects.text_results.push_back(DisclaimerResult::Added);  // one attempt too late
+  g.effects.html_results.assign(kDisclaimerAttempts, kFileError);
   Sweep(g);
   EXPECT_EQ(
       std::count(g.lines.begin(), g.lines.end(), "error: aborting operation after max retries"), 2);
@@ -201,19 +205,19 @@ TEST(Rebuild, TypesAndLists) {
   auto noext = f.root / "temp/t/2/README";
   f.message.attachments = {pdf, exe, noext};
   struct Case {
-    int type;
+    RebuildType type;
     const char* list;
     std::vector<std::filesystem::path> want;
   } cases[] = {
-      {kActionRemoveListedTypes, "exe,com", {pdf, noext}},
-      {kActionRemoveListedTypes, "ex", {pdf, exe, noext}},  // "exe" is not in "ex", ...
-      {kActionRemoveListedTypes, "exe", {pdf, noext}},
-      {kActionKeepListedTypes, "PDF,DOC", {pdf}},
-      {kActionRemoveAllAttachments, "", {}},
-      {kActionRemoveHtml, "", {pdf, exe, noext}},
+      {RebuildType::DropListedTypes, "exe,com", {pdf, noext}},
+      {RebuildType::DropListedTypes, "ex", {pdf, exe, noext}},  // "exe" is not in "ex", ...
+      {RebuildType::DropListedTypes, "exe", {pdf, noext}},
+      {RebuildType::KeepListedTypes, "PDF,DOC", {pdf}},
+      {RebuildType::DropAllAttachments, "", {}},
+      {RebuildType::KeepAllAttachments, "", {pdf, exe, noext}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.type) + " " + c.list);
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.type)) + " " + c.list);
     RuleContext ctx = f.Context();
     EXPECT_EQ(SelectRebuildFiles(ctx, c.type, c.list), c.want);
   }
@@ -221,7 +225,7 @@ TEST(Rebuild, TypesAndLists) {
   SweepFixture g;
   g.message.attachments = {g.root / "temp/t/0/x.ex"};
   RuleContext ctx = g.Context();
-  EXPECT_TRUE(SelectRebuildFiles(ctx, kActionRemoveListedTypes, "exe,com").empty());
+  EXPECT_TRUE(SelectRebuildFiles(ctx, RebuildType::DropListedTypes, "exe,com").empty());
 }
 
 TEST(Rebuild, RemoveAllWritesNoEncodingLine) {
@@ -381,6 +385,28 @@ TEST(ActionCheck, NothingToDoLines) {
   }
 }
 
+// The rule's number becomes the rebuild in one place; an action that keeps the message asks for
+// no rebuild.
+TEST(FinalAction, RebuildTypeOfEachAction) {
+  const std::pair<int, RebuildType> cases[] = {
+      {kActionContinue, RebuildType::None},
+      {kActionQuarantine, RebuildType::None},
+      {kActionDelete, RebuildType::None},
+      {kActionOffPeak, RebuildType::None},
+      {kActionRemoveListedTypes, RebuildType::DropListedTypes},
+      {kActionKeepListedTypes, RebuildType::KeepListedTypes},
+      {kActionRemoveAllAttachments, RebuildType::DropAllAttachments},
+      {kActionRemoveHtml, RebuildType::KeepAllAttachments},
+      {kActionCompress, RebuildType::CompressedResend},
+      {kActionDecompress, RebuildType::KeepAllAttachments},
+      {10, RebuildType::None},
+  };
+  for (const auto& [action, want] : cases) {
+    SCOPED_TRACE(action);
+    EXPECT_EQ(RebuildTypeForAction(action), want);
+  }
+}
+
 TEST(FinalAction, DecompressRebuildsAsTypeSeven) {
   SweepFixture f;
   f.message.has_zip = true;
@@ -390,7 +416,7 @@ TEST(FinalAction, DecompressRebuildsAsTypeSeven) {
   WalkRules(ctx);
   FinalAction a = DecideFinalAction(ctx, false);
   EXPECT_EQ(a.action, kActionDecompress);
-  EXPECT_EQ(a.rebuild_type, kActionRemoveHtml);
+  EXPECT_EQ(a.rebuild_type, RebuildType::KeepAllAttachments);
   std::uint32_t hint = 0;
   FinishItem(ctx, a, hint);
   EXPECT_NE(std::find(f.lines.begin(), f.lines.end(), "resending without any HTML"), f.lines.end());

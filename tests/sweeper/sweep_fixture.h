@@ -27,11 +27,11 @@ class RecordingEffects : public ItemEffects {
     calls.push_back("forward " + std::string(r));
     return true;
   }
-  int AddTextDisclaimer(const std::filesystem::path& f) override {
+  DisclaimerResult AddTextDisclaimer(const std::filesystem::path& f) override {
     calls.push_back("text disclaimer " + f.filename().string());
     return Next(text_results);
   }
-  int AddHtmlDisclaimer(const std::filesystem::path& f) override {
+  DisclaimerResult AddHtmlDisclaimer(const std::filesystem::path& f) override {
     calls.push_back("html disclaimer " + f.filename().string());
     return Next(html_results);
   }
@@ -82,13 +82,13 @@ class RecordingEffects : public ItemEffects {
   int send_result = 0;
   bool move_ok = true;
   std::int64_t item_size = 1000;
-  std::deque<int> text_results;  // empty: 1
-  std::deque<int> html_results;
+  std::deque<DisclaimerResult> text_results;  // empty: Added
+  std::deque<DisclaimerResult> html_results;
 
  private:
-  static int Next(std::deque<int>& results) {
-    if (results.empty()) return 1;
-    int r = results.front();
+  static DisclaimerResult Next(std::deque<DisclaimerResult>& results) {
+    if (results.empty()) return DisclaimerResult::Added;
+    DisclaimerResult r = results.front();
     results.pop_front();
     return r;
   }

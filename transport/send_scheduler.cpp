@@ -87,10 +87,11 @@ std::chrono::milliseconds CSendScheduler::IdleSleep() {
   // wake-up; the index wakes the scheduler for items it learns of meanwhile.
   const auto first = index_.NextReady();
   const auto now = SendQueueIndex::Clock::now();
+  // Compared before any subtraction: min() (one is due now) and max() (none) would overflow.
+  if (first <= now) return std::chrono::milliseconds(1);
   if (first == SendQueueIndex::Clock::time_point::max() || first - now >= kIdleSleep) {
     return kIdleSleep;
   }
-  if (first <= now) return std::chrono::milliseconds(1);
   auto left = std::chrono::ceil<std::chrono::milliseconds>(first - now);
   return std::max(left, std::chrono::milliseconds(1));
 }

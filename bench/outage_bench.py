@@ -33,31 +33,16 @@ import sys
 import tempfile
 import time
 
-SINK = "/usr/sbin/smtp-sink"
-SOURCE = "/usr/sbin/smtp-source"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(predicate, seconds, step=0.1):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return bool(predicate())
+# Shared with the relay benchmark beside this file.
+from end_to_end_bench import accepts as _accepts, free_port, wait_until
 
 
 def accepts(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
+    return _accepts("127.0.0.1", port)
+
+
+SINK = "/usr/sbin/smtp-sink"
+SOURCE = "/usr/sbin/smtp-source"
 
 
 def stop_proc(proc, timeout=30.0):

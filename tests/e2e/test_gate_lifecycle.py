@@ -38,6 +38,16 @@ def closed_by_peer(sock, timeout=5):
     return True
 
 
+def half_sent_message(test, port):
+    """A session that stops in the middle of its message text; closed when the test ends."""
+    sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+    test.addCleanup(sock.close)
+    sock.recv(100)
+    sock.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
+                 b"Subject: cut\r\n\r\nhalf of the bo")
+    return sock
+
+
 def greeting(port):
     with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
         s.settimeout(5)
@@ -166,11 +176,7 @@ class ExitWithSessionsOpen(unittest.TestCase):
         pop3 = socket.create_connection(("127.0.0.1", pop3_port), timeout=5)
         self.addCleanup(pop3.close)
         self.assertTrue(pop3.recv(200).startswith(b"+OK"))
-        smtp = socket.create_connection(("127.0.0.1", port), timeout=5)
-        self.addCleanup(smtp.close)
-        smtp.recv(100)
-        smtp.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
-                     b"Subject: cut\r\n\r\nhalf of the bo")
+        smtp = half_sent_message(self, port)
         self.assertTrue(wait_until(lambda: root.items() == [1]))
         self.assertTrue(wait_until(lambda: os.path.getsize(root.join("queproc", "1")) > 40))
 
@@ -220,11 +226,7 @@ class CrashInTheMiddleOfATransfer(unittest.TestCase):
         # It is swept on into the send queue, so the next message takes number 1 again.
         self.assertTrue(wait_until(lambda: root.items() == [] and root.items("que") == [1]))
         # The next dies with its data half sent: no 250, so the client will send again.
-        half = socket.create_connection(("127.0.0.1", port), timeout=5)
-        self.addCleanup(half.close)
-        half.recv(100)
-        half.sendall(b"MAIL FROM:<a@x.example>\r\nRCPT TO:<b@y.example>\r\nDATA\r\n"
-                     b"Subject: cut\r\n\r\nhalf of the bo")
+        half = half_sent_message(self, port)
         self.assertTrue(wait_until(lambda: root.items() == [1]))
         self.assertTrue(wait_until(lambda: os.path.getsize(root.join("queproc", "1")) > 40))
         gate.stop(signal.SIGKILL)

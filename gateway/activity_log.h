@@ -162,6 +162,7 @@ class CUH_Control : public LogHistory {
   int lines_fit_ = 0;
   int chars_fit_ = 0;
   std::size_t longest_ = 0;
+  std::size_t longest_count_ = 0;  // kept lines of the longest length
   ScrollState scroll_;
 };
 

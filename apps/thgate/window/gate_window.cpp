@@ -104,6 +104,7 @@ StartResult GateWindow::Begin(TrayChoice tray) {
     HideWindow();
   } else {
     // Nothing else could bring the window up: it is shown, and Hide minimises it.
+    if (!available) std::fputs("thgate: no system tray; the window stays shown\n", stderr);
     ShowWindow();
   }
   host_.SetEvents(this);

@@ -128,8 +128,11 @@ class GateWindowTest : public QObject {
     // Shown by anybody but the operator's Status, it hides again.
     w.show();
     QTRY_VERIFY(!w.isVisible());
-    // Status shows it; Hide hides it and sets the flag again.
-    w.Tray()->Menu()->actions().front()->trigger();
+    // A single click does nothing; a double click runs the default item, Status, which shows
+    // it; Hide hides it and sets the flag again.
+    emit w.Tray()->Icon()->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(!w.isVisible());
+    emit w.Tray()->Icon()->activated(QSystemTrayIcon::DoubleClick);
     QVERIFY(w.isVisible());
     QVERIFY(!w.FlaggedHidden());
     QTest::mouseClick(w.Button(WindowCommand::Hide), Qt::LeftButton);

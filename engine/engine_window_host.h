@@ -3,6 +3,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 
 #include "engine/engine.h"
 #include "engine/window_host.h"
@@ -23,13 +24,15 @@ class EngineWindowHost : public WindowHost {
   void Reload() override { (void)engine_.ReloadConfiguration(); }
   [[nodiscard]] int Exit() override { return engine_.Exit(); }
 
-  // From the signal thread: hands `command` to the window's events, if any are installed.
+  // From the signal thread: hands `command` to the window's events. Before the window has
+  // installed them, the command waits (an exit before a reload) and is handed over then.
   void Request(EngineCommand command);
 
  private:
   Engine& engine_;
   std::mutex events_lock_;
   EngineEvents* events_ = nullptr;
+  std::optional<EngineCommand> waiting_;
 };
 
 }  // namespace tarnhold

@@ -26,6 +26,15 @@ def qt_libraries(pid):
         return sorted({line.split()[-1] for line in f if re.search(r"/libQt6\w*\.so", line)})
 
 
+def blocks_sigterm(pid):
+    """Whether the main thread of `pid` has SIGTERM blocked (thgate then takes it by sigwait)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("SigBlk:"):
+                return int(line.split()[1], 16) & (1 << (signal.SIGTERM - 1)) != 0
+    return False
+
+
 def display_env(**extra):
     """The environment without any display, plus `extra`."""
     env = {k: v for k, v in os.environ.items() if k not in NO_DISPLAY}
@@ -80,6 +89,16 @@ class Headless(unittest.TestCase):
 
 
 class Window(unittest.TestCase):
+    def test_sigterm_during_start_ends_the_gateway(self):
+        root = DataRoot(self, prefix="thwindow.")
+        root.write_config(SMTPInPort=free_port())
+        with display_env(QT_QPA_PLATFORM="offscreen"):
+            gate = Gate(self, root.path, headless=False).start(wait_ready=False)
+        # As soon as thgate takes its signals, the window may not be up yet: the exit then
+        # waits for the window instead of being lost.
+        self.assertTrue(wait_until(lambda: blocks_sigterm(gate.proc.pid), 15))
+        self.assertEqual(gate.stop(timeout=20), 1)
+
     def test_window_shows_live_log_lines(self):
         root = DataRoot(self, prefix="thwindow.")
         sink = SmtpSink(self, root.join("dumps"))

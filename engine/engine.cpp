@@ -53,6 +53,16 @@ Engine::~Engine() {
   InstallActivityLogs({});
 }
 
+CUH_Control& Engine::Log(WindowLog log) {
+  switch (log) {
+    case WindowLog::Pop3: return pop3_log_;
+    case WindowLog::SmtpIn: return smtp_in_log_;
+    case WindowLog::Sweep: return sweep_log_;
+    case WindowLog::SmtpOut: break;
+  }
+  return smtp_out_log_;
+}
+
 std::shared_ptr<const CGatewayConfig> Engine::Config() const {
   std::scoped_lock lock(config_mutex_);
   return config_;
@@ -151,6 +161,12 @@ bool Engine::LoadRegistry() {
     return false;
   }
   settings_.ApplyConfiguration(*Config());
+  // The picker's read error is a line in the delivery log and, when a window is there, a box
+  // that the picker never waits for.
+  settings_.SetReadErrorReporter([](const std::string& title, const std::string& text) {
+    SmtpOutLogLine(text);
+    RaiseNotice(NoticeKind::Error, title, text);
+  });
   smtp_server_.SetSettings(&settings_);
   send_scheduler_.SetSettings(&settings_);
   smtp_server_.SetServerNameSource([this] { return SmtpServerName(Config()->local_domains); });

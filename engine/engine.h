@@ -14,6 +14,7 @@
 #include "gateway/activity_log.h"
 #include "gateway/collection_state.h"
 #include "engine/load_log.h"
+#include "engine/window_host.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"
@@ -29,9 +30,6 @@ namespace tarnhold {
 
 inline constexpr int kExitCode = 1;
 
-// Started: every engine thread the configuration wants runs. Refused: the start stopped
-// before any thread was started (its reason is in load.log and on stderr).
-enum class StartResult { Started, Refused };
 inline constexpr int kLogLineLimit = 2048;
 
 enum class ReloadResult { Reloaded, KeptRunning };
@@ -71,6 +69,10 @@ class Engine {
 
   // The configuration in force.
   [[nodiscard]] std::shared_ptr<const CGatewayConfig> Config() const;
+
+  [[nodiscard]] const std::filesystem::path& Root() const { return options_.root; }
+  // One of the four logs a window shows.
+  [[nodiscard]] CUH_Control& Log(WindowLog log);
 
  private:
   struct StartStep;

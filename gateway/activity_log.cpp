@@ -139,7 +139,12 @@ void CUH_Control::AddLineLocked(std::string_view text, bool to_file) {
   if (sink_) sink_(name_, text);
   if (!attached_) return;
   lines_.push_back(LogLine{std::string(text), text_colour_, background_colour_});
-  longest_ = std::max(longest_, text.size());
+  if (text.size() > longest_) {
+    longest_ = text.size();
+    longest_count_ = 1;
+  } else if (text.size() == longest_) {
+    ++longest_count_;
+  }
   ApplyLineLimit();
   RecomputeScrollRanges();
 }
@@ -148,22 +153,31 @@ void CUH_Control::Clear() {
   std::scoped_lock guard(lock_);
   lines_.clear();
   longest_ = 0;
+  longest_count_ = 0;
   scroll_ = ScrollState{};
   RecomputeScrollRanges();
 }
 
 void CUH_Control::ApplyLineLimit() {
-  bool dropped_longest = false;
+  // Lines of one log are mostly of one length: the list is searched again only when the last
+  // line of the longest length goes, not whenever one of them does.
   while (lines_.size() > static_cast<std::size_t>(line_limit_)) {
-    dropped_longest = dropped_longest || lines_.front().text.size() == longest_;
+    if (lines_.front().text.size() == longest_) --longest_count_;
     lines_.pop_front();
   }
-  if (dropped_longest) FindLongestLine();
+  if (longest_count_ == 0 && longest_ != 0) FindLongestLine();
 }
 
 void CUH_Control::FindLongestLine() {
   longest_ = 0;
-  for (const LogLine& l : lines_) longest_ = std::max(longest_, l.text.size());
+  longest_count_ = 0;
+  for (const LogLine& l : lines_) {
+    if (l.text.size() > longest_) {
+      longest_ = l.text.size();
+      longest_count_ = 0;
+    }
+    if (l.text.size() == longest_) ++longest_count_;
+  }
 }
 
 void CUH_Control::RecomputeScrollRanges() {

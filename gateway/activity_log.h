@@ -49,7 +49,24 @@ struct ScrollState {
   int horizontal_pos = 0;  // in characters
 };
 
-class CUH_Control {
+// What a view of a log needs: its history, read under the log's lock, and the scroll state
+// it keeps. Every call is virtual, so a window built into a plugin reaches a log that lives in
+// the engine's program without linking the log's code a second time.
+class LogHistory {
+ public:
+  using HistoryReader =
+      std::function<void(const std::deque<LogLine>& lines, const ScrollState& scroll)>;
+
+  virtual ~LogHistory() = default;
+  virtual void Attach(int lines_fit, int chars_fit) = 0;
+  virtual void Detach() = 0;
+  virtual void SetViewSize(int lines_fit, int chars_fit) = 0;
+  virtual bool ScrollVertical(ScrollAction action, int position = 0) = 0;
+  virtual bool ScrollHorizontal(ScrollAction action, int position = 0) = 0;
+  virtual void ReadHistory(const HistoryReader& reader) const = 0;
+};
+
+class CUH_Control : public LogHistory {
  public:
   // Called for every line added, with the log's name, under the log's lock (so in log order);
   // it must not call back into the log.
@@ -67,11 +84,11 @@ class CUH_Control {
 
   // Binds a view that shows `lines_fit` whole lines of `chars_fit` whole characters and
   // re-applies the line limit. Lines are kept only while a view is attached.
-  void Attach(int lines_fit, int chars_fit);
-  void Detach();
+  void Attach(int lines_fit, int chars_fit) override;
+  void Detach() override;
   [[nodiscard]] bool IsAttached() const;
   // The view was resized or given another font: recomputes what fits and the scroll ranges.
-  void SetViewSize(int lines_fit, int chars_fit);
+  void SetViewSize(int lines_fit, int chars_fit) override;
 
   // Keeps at most max(count, lines that fit) lines, dropping the oldest; 0 empties the list
   // and keeps nothing.
@@ -94,8 +111,8 @@ class CUH_Control {
 
   // Scrolls; `position` is used by the thumb actions. True when the position changed (the
   // view then redraws).
-  bool ScrollVertical(ScrollAction action, int position = 0);
-  bool ScrollHorizontal(ScrollAction action, int position = 0);
+  bool ScrollVertical(ScrollAction action, int position = 0) override;
+  bool ScrollHorizontal(ScrollAction action, int position = 0) override;
 
   // Consistent copies for a painter on another thread.
   [[nodiscard]] std::vector<LogLine> Lines() const;
@@ -107,9 +124,7 @@ class CUH_Control {
   [[nodiscard]] int LineLimit() const;
   // Runs `reader` on the history and scroll state under the log's lock, for a painter that
   // must not copy: `reader` must be quick and must not call back into this log.
-  using HistoryReader =
-      std::function<void(const std::deque<LogLine>& lines, const ScrollState& scroll)>;
-  void ReadHistory(const HistoryReader& reader) const;
+  void ReadHistory(const HistoryReader& reader) const override;
 
   // The file an entry made at local time `when` goes to: the configured name, with DDMMYYYY
   // inserted before the first "." of its last path element when dated names are on.
@@ -147,6 +162,7 @@ class CUH_Control {
   int lines_fit_ = 0;
   int chars_fit_ = 0;
   std::size_t longest_ = 0;
+  std::size_t longest_count_ = 0;  // kept lines of the longest length
   ScrollState scroll_;
 };
 

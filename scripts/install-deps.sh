@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev libzip-dev zip unzip nlohmann-json3-dev
-  qt6-base-dev
+  qt6-base-dev xvfb
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   python3 swaks curl fetchmail postfix dnsmasq-base bind9-dnsutils dovecot-pop3d clamav
   clamav-daemon clamdscan iproute2

@@ -1,6 +1,7 @@
 #include "sweeper/item_processor.h"
 
 #include "gateway/activity_log.h"
+#include "gateway/engine_notices.h"
 #include "platform/locked_file.h"
 #include "sweeper/generated_mail.h"
 #include "sweeper/live_effects.h"
@@ -39,8 +40,10 @@ ItemOutcome MoveToErrors(const CGatewayConfig& config, const ProcessSetup& setup
     setup.log("error: could not move the item: " + error);
     return outcome;
   }
-  // The message box of a window names the new place; here it is a line and nothing waits.
-  setup.log((errors / std::to_string(*n)).string());
+  // The window's box names the new place; the sweeper only raises it and never waits for it.
+  const std::string moved_to = (errors / std::to_string(*n)).string();
+  setup.log(moved_to);
+  RaiseNotice(NoticeKind::Information, "thgate", moved_to);
   setup.log("... message moved to errors quarantine area and will not be processed");
   outcome.destination = Destination::Errors;
   return outcome;

@@ -1,20 +1,26 @@
 // thgate: the gateway engine. Parses the command line and runs the command it names, or makes
 // sure it is the only engine on its data root, runs the engine, and turns signals into the
 // engine's commands: SIGHUP reloads the configuration, SIGTERM and SIGINT run the exit routine.
-// Signals are taken by sigwait on the main thread only; every other thread has them blocked.
+// With a display (and without --headless) the window plugin runs the engine on the main thread
+// and the signals go to the window; headless, they are taken on the main thread. Signals are
+// taken by sigwait on one thread only; every other thread has them blocked.
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apps/thgate/command_line.h"
 #include "apps/thgate/item_report_command.h"
 #include "apps/thgate/test_rules_command.h"
+#include "apps/thgate/window_loader.h"
 #include "engine/engine.h"
+#include "engine/engine_window_host.h"
 #include "engine/single_instance.h"
 #include "platform/data_root.h"
 
@@ -49,7 +55,40 @@ void ServeSignals(tarnhold::Engine& engine, const sigset_t& signals) {
   }
 }
 
-int RunEngine(const tarnhold::GateOptions& options) {
+// Runs the engine under its window until the exit routine. A signal thread hands SIGHUP and
+// SIGTERM/SIGINT to the window, which runs them on its own thread.
+int RunWithWindow(tarnhold::Engine& engine, tarnhold::RunWindowEntry run_window,
+                  const sigset_t& signals, int argc, char** argv) {
+  using namespace tarnhold;
+  EngineWindowHost host(engine);
+  std::atomic<bool> done{false};
+  std::jthread signal_thread([&] {
+    for (;;) {
+      int signal_number = 0;
+      if (sigwait(&signals, &signal_number) != 0) continue;
+      if (done.load()) return;
+      host.Request(signal_number == SIGHUP ? EngineCommand::Reload : EngineCommand::Exit);
+    }
+  });
+  const int code = run_window(&host, argc, argv);
+  done.store(true);
+  pthread_kill(signal_thread.native_handle(), SIGHUP);  // ends the wait; the thread returns
+  return code;
+}
+
+// The window's entry point when one is wanted and can be loaded; nullptr: run headless.
+tarnhold::RunWindowEntry WantedWindow(const tarnhold::GateOptions& options) {
+  using namespace tarnhold;
+  if (options.headless || !DisplayAvailable()) return nullptr;
+  std::string error;
+  RunWindowEntry entry = LoadWindowPlugin(error);
+  if (entry == nullptr) {
+    std::fprintf(stderr, "thgate: cannot load the window (%s); running headless\n", error.c_str());
+  }
+  return entry;
+}
+
+int RunEngine(const tarnhold::GateOptions& options, int argc, char** argv) {
   using namespace tarnhold;
   const std::filesystem::path root = ResolveDataRoot(options.root);
   SingleInstance instance;
@@ -69,12 +108,13 @@ int RunEngine(const tarnhold::GateOptions& options) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   RaiseFileLimit();
 
-  // No window yet: the engine always runs as it does headless.
+  const RunWindowEntry run_window = WantedWindow(options);
   Engine::Options engine_options;
   engine_options.root = root;
-  engine_options.headless = true;
+  engine_options.headless = run_window == nullptr;
   engine_options.pop3_port = options.pop3_port;
   Engine engine(engine_options);
+  if (run_window != nullptr) return RunWithWindow(engine, run_window, signals, argc, argv);
   // A refused start has started no engine thread; its reason is in load.log and on stderr.
   if (engine.Start() != StartResult::Started) return kExitCode;
   ServeSignals(engine, signals);
@@ -108,5 +148,5 @@ int main(int argc, char** argv) {
     case GateCommand::RunEngine:
       break;
   }
-  return RunEngine(options);
+  return RunEngine(options, argc, argv);
 }

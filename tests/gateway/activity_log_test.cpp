@@ -249,6 +249,30 @@ TEST(CUH_Control, LongestLineAndHorizontalRange) {
   EXPECT_EQ(log.LongestLineLength(), 0u);
 }
 
+// The longest length is kept while any line of that length stays, whatever order lines of
+// several lengths come and go in.
+TEST(CUH_Control, LongestLineFollowsLinesOfEqualLength) {
+  struct Case {
+    std::vector<int> lengths;  // added in this order, three kept
+    std::size_t want;
+  };
+  const Case cases[] = {
+      {{5, 5, 1, 1}, 5},        // one of two longest dropped
+      {{5, 5, 1, 1, 1}, 1},     // both dropped
+      {{5, 3, 5, 3, 3}, 5},     // the later one of that length stays
+      {{0, 0, 0, 0}, 0},        // only empty lines
+      {{9, 2, 2, 2, 7, 7}, 7},  // the next longest found again
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.lengths));
+    CUH_Control log;
+    log.Attach(1, 1);
+    log.SetLineLimit(3);
+    for (int n : c.lengths) log.AddLine(std::string(n, 'x'), false);
+    EXPECT_EQ(log.LongestLineLength(), c.want);
+  }
+}
+
 TEST(CUH_Control, ConcurrentEntriesNeverInterleave) {
   TempRoot root;
   CUH_Control log;

@@ -1,0 +1,113 @@
+// The monitor's SMTP client and --check-once against a recording SMTP sink on loopback.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "monitor/monitor_command.h"
+#include "monitor/queue_check.h"
+#include "tests/support/recording_smtp_sink.h"
+#include "tests/support/temp_root.h"
+#include "transport/message_smtp_client.h"
+
+namespace tarnhold {
+namespace {
+
+using test::RecordingSmtpSink;
+
+int SendThrough(RecordingSmtpSink& sink, std::string_view to, std::string_view cc,
+                std::string_view body = "body\r\n") {
+  CMessageSmtpClient client;
+  client.SetPort(static_cast<unsigned>(sink.Port()));
+  int code = client.Connect("127.0.0.1", "thmon.invalid");
+  if (code != kMsgConnected) return code;
+  return client.Send(to, "monitor@local.test", "Tarnhold queue alert", body, cc);
+}
+
+TEST(MessageSmtpClient, EveryRecipientGetsItsOwnTransaction) {
+  RecordingSmtpSink::Options several;
+  several.several_messages = true;
+  RecordingSmtpSink sink(several);
+  ASSERT_TRUE(sink.Listening()) << sink.Error();
+  EXPECT_EQ(SendThrough(sink, "a@x.test, B <b@x.test>", "c@x.test", ".dot\r\nline\n"), kMsgSent);
+  ASSERT_TRUE(sink.WaitForClosedConnections(1));
+  auto messages = sink.Messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].helo, "thmon.invalid");
+  EXPECT_EQ(messages[0].mail_from, "MAIL FROM:<monitor@local.test>");
+  EXPECT_EQ(messages[1].rcpt_to, "RCPT TO:<b@x.test>");
+  EXPECT_EQ(messages[2].rcpt_to, "RCPT TO:<c@x.test>");
+  const std::string& data = messages[2].data;
+  EXPECT_NE(data.find("From: monitor@local.test\r\nTo: a@x.test,B <b@x.test>\r\n"
+                      "Subject: Tarnhold queue alert\r\nDate: "),
+            std::string::npos) << data;
+  EXPECT_NE(data.find("Cc: c@x.test\r\n\r\n..dot\r\nline\r\n"), std::string::npos) << data;
+}
+
+TEST(MessageSmtpClient, ResultCodes) {
+  struct Case {
+    const char* what;
+    RecordingSmtpSink::Options options;
+    int want;
+  } cases[] = {
+      {"HELO refused", {.helo_reply = "501 no"}, kMsgHeloRefused},
+      {"MAIL refused", {.mail_reply = "550 no"}, kMsgMailRefused},
+      {"RCPT refused", {.rcpt_reply = "550 no"}, kMsgRcptRefused},
+      {"DATA refused", {.data_reply = "451 later"}, kMsgDataRefused},
+      {"message refused", {.end_reply = "554 no"}, kMsgMailRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingSmtpSink sink(c.options);
+    ASSERT_TRUE(sink.Listening());
+    EXPECT_EQ(SendThrough(sink, "a@x.test", ""), c.want);
+  }
+  RecordingSmtpSink sink;
+  EXPECT_EQ(SendThrough(sink, "a@x.test", "", ""), kMsgMissingPart);
+  CMessageSmtpClient idle;
+  EXPECT_EQ(idle.Send("a@x.test", "f@x.test", "s", "b"), kMsgNotConnected);
+  EXPECT_EQ(idle.Connect("no-such-host.invalid", "thmon.invalid"), kMsgUnresolved);
+  int closed_port = sink.Port();
+  { RecordingSmtpSink gone; closed_port = gone.Port(); }
+  idle.SetPort(static_cast<unsigned>(closed_port));
+  EXPECT_EQ(idle.Connect("127.0.0.1", "thmon.invalid"), kMsgConnectFailed);
+}
+
+TEST(MonitorCheckOnce, TheAlertReachesTheSinkAndTheExitCodeSaysSo) {
+  test::TempRoot root;
+  RecordingSmtpSink sink;
+  ASSERT_TRUE(sink.Listening());
+  std::filesystem::create_directories(root / "que");
+  for (int i = 1; i <= 3; ++i) std::ofstream(root / "que" / std::to_string(i)) << "x";
+  struct Case {
+    std::string server;
+    int send_alarm;
+    int want;
+  } cases[] = {
+      {"127.0.0.1:" + std::to_string(sink.Port()), 3, monitor::kAlertSent},
+      {"127.0.0.1:" + std::to_string(sink.Port()), 4, monitor::kNoAlert},
+      {"127.0.0.1:1", 3, monitor::kAlertFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    monitor::MonitorSettings s;
+    s.check_send = 1;
+    s.send_alarm = c.send_alarm;
+    s.smtp_server = c.server;
+    s.smtp_recipients = "admin@local.test";
+    s.smtp_sender = "thmon@local.test";
+    ASSERT_TRUE(monitor::SaveMonitorSettings(root / "thmon.cfg", s));
+    monitor::MonitorOptions o{root.Path().string(), (root / "thmon.cfg").string(), true};
+    std::ostringstream out;
+    EXPECT_EQ(monitor::RunCheckOnce(o, out), c.want) << out.str();
+  }
+  ASSERT_TRUE(sink.WaitForMessages(1));
+  auto m = sink.Messages().at(0);
+  EXPECT_EQ(m.rcpt_to, "RCPT TO:<admin@local.test>");
+  EXPECT_NE(m.data.find("Subject: Tarnhold queue alert\r\n"), std::string::npos);
+  EXPECT_NE(m.data.find("\r\n\r\nTarnhold alert from host "), std::string::npos);
+  EXPECT_NE(m.data.find("\r\n\r\nSend items 3, alert level 3\r\n"), std::string::npos) << m.data;
+}
+
+}  // namespace
+}  // namespace tarnhold

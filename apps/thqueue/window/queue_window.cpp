@@ -25,6 +25,7 @@ namespace {
 
 constexpr const char* kAborted = "Previous folder listing has been aborted";
 constexpr const char* kInvalidArchive = "Please select a valid archive folder";
+constexpr int kDrainIntervalMs = 50;
 // Initial column widths, in the order of the columns.
 constexpr int kColumnWidths[QueueModel::kColumns] = {215, 40, 170, 170, 190, 200};
 
@@ -90,6 +91,9 @@ QueueWindow::QueueWindow(const SpoolLayout& layout, MessageBoxSeam& boxes,
   all->addLayout(buttons);
   resize(1180, 640);
 
+  drain_timer_.setSingleShot(true);
+  drain_timer_.setInterval(kDrainIntervalMs);
+  connect(&drain_timer_, &QTimer::timeout, this, &QueueWindow::DrainRows);
   FillFolderList();
   connect(folders_, qOverload<int>(&QComboBox::activated), this, &QueueWindow::FolderChosen);
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -146,6 +150,7 @@ void QueueWindow::ListFolder(const fs::path& folder) {
     std::scoped_lock lock(pending_lock_);
     pending_.clear();
   }
+  drain_timer_.stop();
   model_->Clear();
   body_->clear();
   attachments_->clear();
@@ -159,7 +164,10 @@ void QueueWindow::ListFolder(const fs::path& folder) {
           first = pending_.empty();
           pending_.push_back(std::move(row));
         }
-        if (first) QMetaObject::invokeMethod(this, &QueueWindow::DrainRows, Qt::QueuedConnection);
+        if (first) {
+          QMetaObject::invokeMethod(&drain_timer_, qOverload<>(&QTimer::start),
+                                    Qt::QueuedConnection);
+        }
       },
       [this](queues::ListingEnd end) {
         QMetaObject::invokeMethod(this, [this, end] { ListingEnded(end); }, Qt::QueuedConnection);

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -85,6 +86,9 @@ class QueueWindow : public QDialog {
   QListWidget* attachments_ = nullptr;
   QLabel* status_ = nullptr;
 
+  // Rows reach the list in batches, at most one per tick of this timer, so that a large
+  // folder costs a few model updates a second and not one per row.
+  QTimer drain_timer_;
   // Rows the listing thread has read and the window thread not yet taken.
   std::mutex pending_lock_;
   std::vector<queues::QueueRow> pending_;

@@ -34,13 +34,22 @@ void PutU32(std::string& out, std::uint32_t v) {
 
 // A queue item of about 2 KB with its header values.
 std::string Item(int n) {
-  std::string text = "Received: from client.test by gate.test; Mon, 7 Dec 2026 10:00:00 +0000\r\n"
-                     "Date: " + std::string(n % 2 ? "Mon" : "Tue") + ", " + std::to_string(1 + n % 28) +
-                     " Dec 2026 10:" + std::to_string(10 + n % 50) + ":00 +0000\r\n"
-                     "From: Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@far.test>\r\n"
-                     "To: rcpt@local.test\r\nSubject: offer number " + std::to_string(n) + "\r\n"
-                     "Message-ID: <" + std::to_string(n) + "@far.test>\r\n\r\n";
-  for (int i = 0; i < 24; ++i) text += "A line of body text that makes the item a little larger.\r\n";
+  std::string text =
+      "Received: from client.test by gate.test; Mon, 7 Dec 2026 10:00:00 +0000\r\n"
+      "Date: " +
+      std::string(n % 2 ? "Mon" : "Tue") + ", " + std::to_string(1 + n % 28) +
+      " Dec 2026 10:" + std::to_string(10 + n % 50) +
+      ":00 +0000\r\n"
+      "From: Sender " +
+      std::to_string(n) + " <s" + std::to_string(n) +
+      "@far.test>\r\n"
+      "To: rcpt@local.test\r\nSubject: offer number " +
+      std::to_string(n) +
+      "\r\n"
+      "Message-ID: <" +
+      std::to_string(n) + "@far.test>\r\n\r\n";
+  for (int i = 0; i < 24; ++i)
+    text += "A line of body text that makes the item a little larger.\r\n";
   text += ".\r\n";
   std::string out;
   PutU32(out, 1700000000);
@@ -78,10 +87,10 @@ void ListAndSort(const fs::path& folder) {
   std::stable_sort(rows.begin(), rows.end(),
                    [](const auto& a, const auto& b) { return a.date < b.date; });
   double sorted = Seconds(sort_start);
-  std::printf("list %d items (logic): first row %.1f ms, all rows %.2f s (%.0f rows/s), "
-              "sort by Date %.1f ms\n",
-              static_cast<int>(rows.size()), first * 1000, listed, rows.size() / listed,
-              sorted * 1000);
+  std::printf(
+      "list %d items (logic): first row %.1f ms, all rows %.2f s (%.0f rows/s), "
+      "sort by Date %.1f ms\n",
+      static_cast<int>(rows.size()), first * 1000, listed, rows.size() / listed, sorted * 1000);
 }
 
 void CommandLineList(const fs::path& root, const char* self) {

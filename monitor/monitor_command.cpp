@@ -41,9 +41,12 @@ int RunCheckOnce(const MonitorOptions& o, std::ostream& out) {
   out << "Pending " << r.pending << "\nOff-peak delay " << r.off_peak << "\nSend " << r.send
       << std::endl;
   switch (r.mail) {
-    case AlertMail::NotDue: return kNoAlert;
-    case AlertMail::Sent: return kAlertSent;
-    default: return kAlertFailed;
+    case AlertMail::NotDue:
+      return kNoAlert;
+    case AlertMail::Sent:
+      return kAlertSent;
+    default:
+      return kAlertFailed;
   }
 }
 

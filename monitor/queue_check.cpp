@@ -118,11 +118,13 @@ CheckReport RunCheck(const MonitorSettings& s, const fs::path& data_root, AlertS
   Say(seams, r.alert_due ? "alert triggered" : "no alert to trigger at this time");
 
   r.body = "Tarnhold alert from host " + host_name + "\n";
-  if (s.check_pending == 1) r.body += Line("Pending items %d, alert level %d\n", r.pending, s.pending_alarm);
+  if (s.check_pending == 1)
+    r.body += Line("Pending items %d, alert level %d\n", r.pending, s.pending_alarm);
   if (s.check_off_peak == 1) {
     r.body += "\n" + Line("Off-peak items %d, alert level %d\n", r.off_peak, s.off_peak_alarm);
   }
-  if (s.check_send == 1) r.body += "\n" + Line("Send items %d, alert level %d\n", r.send, s.send_alarm);
+  if (s.check_send == 1)
+    r.body += "\n" + Line("Send items %d, alert level %d\n", r.send, s.send_alarm);
   if (states.smtp == 1) {
     r.body += "SMTP connection to host " + s.try_smtp_host_address + " has failed\n";
   }

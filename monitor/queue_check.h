@@ -50,7 +50,8 @@ struct CheckSeams {
 // The real SMTP uses, through the monitor's SMTP client.
 [[nodiscard]] bool TrySmtpConnection(const std::string& host);
 [[nodiscard]] AlertMail SendAlertMail(const MonitorSettings& settings, const std::string& body,
-                                      int& code, const std::function<void(const std::string&)>& status);
+                                      int& code,
+                                      const std::function<void(const std::string&)>& status);
 
 // The gateway's data folder: the setting, else `data_root`.
 [[nodiscard]] std::filesystem::path MonitoredFolder(const MonitorSettings& settings,

@@ -13,8 +13,8 @@ struct MessagePreview {
   std::string recipient;  // the envelope
   std::string sender;
   std::string date, to, from, cc, subject, message_id;  // header values as the rules see them
-  std::string body;                                   // the body text a mail client shows
-  std::vector<std::string> attachments;               // file names, one per attachment
+  std::string body;                                     // the body text a mail client shows
+  std::vector<std::string> attachments;                 // file names, one per attachment
 };
 
 enum class PreviewResult { Read, Busy, Unreadable };

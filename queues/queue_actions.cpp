@@ -25,11 +25,15 @@ enum class Held { Locked, Busy, Missing, Failed };
 Held LockItem(const fs::path& path, LockedFile& item) {
   std::string error;
   switch (item.OpenLocked(path, Access::ReadOnly, error)) {
-    case LockResult::Busy: return Held::Busy;
-    case LockResult::Failed: return errno == ENOENT ? Held::Missing : Held::Failed;
-    case LockResult::Locked: break;
+    case LockResult::Busy:
+      return Held::Busy;
+    case LockResult::Failed:
+      return errno == ENOENT ? Held::Missing : Held::Failed;
+    case LockResult::Locked:
+      break;
   }
-  struct stat held {}, named {};
+  struct stat held {
+  }, named{};
   if (::fstat(item.Fd(), &held) != 0) return Held::Failed;
   if (::stat(path.c_str(), &named) != 0) return Held::Missing;
   if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return Held::Busy;
@@ -43,7 +47,8 @@ std::string NoLongerInFolderText(const std::string& name) {
 }
 
 std::string AccessDeniedText(const std::string& name) {
-  return "Access denied: " + name + " the messages is being currently sent by Tarnhold SMTP Delivery";
+  return "Access denied: " + name +
+         " the messages is being currently sent by Tarnhold SMTP Delivery";
 }
 
 bool ActionReport::AnyRefused() const {
@@ -132,9 +137,14 @@ ActionReport QueueActions::Act(const fs::path& folder, const std::vector<ChosenI
 void QueueActions::Trust(const ChosenItem& item, ItemOutcome& outcome) const {
   std::string address = TrustedAddress(item);
   switch (AddTrustedSender(layout_.SpamFreeFile(), address)) {
-    case TrustResult::Added: outcome.trusted = address; break;
-    case TrustResult::AlreadyCovered: outcome.already_trusted = true; break;
-    case TrustResult::Refused: break;
+    case TrustResult::Added:
+      outcome.trusted = address;
+      break;
+    case TrustResult::AlreadyCovered:
+      outcome.already_trusted = true;
+      break;
+    case TrustResult::Refused:
+      break;
     case TrustResult::Failed:
       outcome.message = "could not open " + layout_.SpamFreeFile().string();
       break;

@@ -25,7 +25,7 @@ struct ChosenItem {
 };
 
 enum class ItemDone {
-  Moved,       // now in the destination under `new_number`
+  Moved,  // now in the destination under `new_number`
   Deleted,
   Refused,     // left where it was; `message` says why
   NotReached,  // an earlier item stopped the action
@@ -35,8 +35,8 @@ struct ItemOutcome {
   std::string number;
   ItemDone done = ItemDone::NotReached;
   std::uint32_t new_number = 0;
-  std::string message;     // the refusal's text, or a failed trust step's
-  std::string trusted;     // the address added to spamfree.dat ("" when none)
+  std::string message;  // the refusal's text, or a failed trust step's
+  std::string trusted;  // the address added to spamfree.dat ("" when none)
   bool already_trusted = false;
 };
 

@@ -19,9 +19,9 @@ struct CommandWord {
   QueueCommand command;
 };
 constexpr CommandWord kCommands[] = {
-    {"--list", QueueCommand::List},       {"--show", QueueCommand::Show},
-    {"--allow", QueueCommand::Allow},     {"--allow-trust", QueueCommand::AllowTrust},
-    {"--delete", QueueCommand::Delete},   {"--move", QueueCommand::Move},
+    {"--list", QueueCommand::List},     {"--show", QueueCommand::Show},
+    {"--allow", QueueCommand::Allow},   {"--allow-trust", QueueCommand::AllowTrust},
+    {"--delete", QueueCommand::Delete}, {"--move", QueueCommand::Move},
     {"--help", QueueCommand::Help},
 };
 
@@ -40,9 +40,9 @@ std::string Cell(std::string_view value) {
 }
 
 nlohmann::json RowJson(const QueueRow& row) {
-  return {{"date", row.date},       {"no", row.number},       {"to", row.to},
-          {"from", row.from},       {"subject", row.subject}, {"message_id", row.message_id},
-          {"sender", row.sender},   {"recipient", row.recipient}};
+  return {{"date", row.date},     {"no", row.number},          {"to", row.to},
+          {"from", row.from},     {"subject", row.subject},    {"message_id", row.message_id},
+          {"sender", row.sender}, {"recipient", row.recipient}};
 }
 
 void PrintRow(const QueueRow& row, bool json, std::ostream& out) {
@@ -72,12 +72,11 @@ int List(const SpoolLayout& layout, const QueueOptions& o, std::ostream& out, st
   }
   std::vector<QueueRow> rows;
   ListFolder(*folder, {}, [&](QueueRow&& row) { rows.push_back(std::move(row)); });
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const QueueRow& a, const QueueRow& b) {
-                     if (a.date != b.date) return a.date < b.date;
-                     return a.number.size() != b.number.size() ? a.number.size() < b.number.size()
-                                                               : a.number < b.number;
-                   });
+  std::stable_sort(rows.begin(), rows.end(), [](const QueueRow& a, const QueueRow& b) {
+    if (a.date != b.date) return a.date < b.date;
+    return a.number.size() != b.number.size() ? a.number.size() < b.number.size()
+                                              : a.number < b.number;
+  });
   for (const QueueRow& row : rows) PrintRow(row, o.json, out);
   return kQueueDone;
 }
@@ -87,23 +86,29 @@ int Show(const SpoolLayout& layout, const QueueOptions& o, std::ostream& out, st
   for (const std::string& name : o.items) {
     auto item = ParseItemName(layout, name);
     MessagePreview p;
-    PreviewResult read = item ? ReadPreview(item->folder / item->name, p) : PreviewResult::Unreadable;
+    PreviewResult read =
+        item ? ReadPreview(item->folder / item->name, p) : PreviewResult::Unreadable;
     if (!item || read != PreviewResult::Read) {
       err << name << ": "
-          << (!item ? "not an item name"
-                    : read == PreviewResult::Busy ? "busy or no longer in this folder"
-                                                  : "cannot be read")
+          << (!item                         ? "not an item name"
+              : read == PreviewResult::Busy ? "busy or no longer in this folder"
+                                            : "cannot be read")
           << '\n';
       result = kQueueRefused;
       continue;
     }
     std::string display = ItemDisplayName(layout, item->folder, item->name);
     if (o.json) {
-      nlohmann::json j = {{"item", display},        {"recipient", p.recipient},
-                          {"sender", p.sender},     {"date", p.date},
-                          {"to", p.to},             {"from", p.from},
-                          {"cc", p.cc},             {"subject", p.subject},
-                          {"message_id", p.message_id}, {"attachments", p.attachments},
+      nlohmann::json j = {{"item", display},
+                          {"recipient", p.recipient},
+                          {"sender", p.sender},
+                          {"date", p.date},
+                          {"to", p.to},
+                          {"from", p.from},
+                          {"cc", p.cc},
+                          {"subject", p.subject},
+                          {"message_id", p.message_id},
+                          {"attachments", p.attachments},
                           {"body", p.body}};
       out << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
       continue;
@@ -127,9 +132,13 @@ std::string ItemLine(const SpoolLayout& layout, const std::string& name, const I
       line += (destination == layout.Send() ? "released to " : "moved to ") +
               ItemDisplayName(layout, destination, std::to_string(o.new_number));
       break;
-    case ItemDone::Deleted: line += "deleted"; break;
-    case ItemDone::Refused: return line + "refused: " + o.message;
-    case ItemDone::NotReached: return line + "refused: not reached";
+    case ItemDone::Deleted:
+      line += "deleted";
+      break;
+    case ItemDone::Refused:
+      return line + "refused: " + o.message;
+    case ItemDone::NotReached:
+      return line + "refused: not reached";
   }
   if (!o.trusted.empty()) line += "; " + o.trusted + " added to the SPAM free senders";
   if (o.already_trusted) line += "; sender already SPAM free";
@@ -169,8 +178,12 @@ int Act(const SpoolLayout& layout, const QueueOptions& o, std::ostream& out) {
     }
     ActionReport report;
     switch (o.command) {
-      case QueueCommand::Delete: report = actions.Delete(item->folder, {chosen}); break;
-      case QueueCommand::Move: report = actions.Move(item->folder, {chosen}, destination); break;
+      case QueueCommand::Delete:
+        report = actions.Delete(item->folder, {chosen});
+        break;
+      case QueueCommand::Move:
+        report = actions.Move(item->folder, {chosen}, destination);
+        break;
       default:
         report = actions.Allow(item->folder, {chosen}, o.command == QueueCommand::AllowTrust);
     }
@@ -201,8 +214,14 @@ bool ParseQueueCommandLine(const std::vector<std::string>& args, QueueOptions& o
       if (!value(o.root)) return false;
       continue;
     }
-    if (a == "--json") { o.json = true; continue; }
-    if (a == "--sort") { o.sorted = true; continue; }
+    if (a == "--json") {
+      o.json = true;
+      continue;
+    }
+    if (a == "--sort") {
+      o.sorted = true;
+      continue;
+    }
     if (a == "--to") {
       if (!value(o.folder)) return false;
       have_to = true;
@@ -254,11 +273,17 @@ void WriteQueueUsage(std::ostream& out) {
 int RunQueueCommand(const QueueOptions& o, std::ostream& out, std::ostream& err) {
   const SpoolLayout layout(ResolveDataRoot(o.root));
   switch (o.command) {
-    case QueueCommand::List: return List(layout, o, out, err);
-    case QueueCommand::Show: return Show(layout, o, out, err);
-    case QueueCommand::Help: WriteQueueUsage(out); return kQueueDone;
-    case QueueCommand::Window: return kQueueUsage;
-    default: return Act(layout, o, out);
+    case QueueCommand::List:
+      return List(layout, o, out, err);
+    case QueueCommand::Show:
+      return Show(layout, o, out, err);
+    case QueueCommand::Help:
+      WriteQueueUsage(out);
+      return kQueueDone;
+    case QueueCommand::Window:
+      return kQueueUsage;
+    default:
+      return Act(layout, o, out);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "message/item_envelope.h"
 #include "message/mail_message.h"
 #include "platform/locked_file.h"
+#include "platform/spool_folder.h"
 #include "platform/text_case.h"
 
 namespace fs = std::filesystem;
@@ -95,8 +96,8 @@ ListingEnd ListFolder(const fs::path& folder, const std::function<bool()>& stop,
     if (stop && stop()) return ListingEnd::Aborted;
     const dirent* e = ::readdir(dir.get());
     if (!e) break;
-    std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
+    // Only item names: a hidden name is a copy still being written by another party.
+    if (!ItemNumber(e->d_name)) continue;
     if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
     fs::path path = folder / e->d_name;
     std::error_code ec;
@@ -125,21 +126,21 @@ void FolderLister::Start(fs::path folder, RowSink on_row, EndSink on_end) {
     abort_ = false;
     running_ = true;
   }
-  thread_ = std::thread([this, folder = std::move(folder), on_row = std::move(on_row),
-                         on_end = std::move(on_end)] {
-    ListingEnd end = ListFolder(
-        folder,
-        [this] {
-          std::scoped_lock lock(mutex_);
-          return abort_;
-        },
-        on_row);
-    if (on_end) on_end(end);
-    std::scoped_lock lock(mutex_);
-    running_ = false;
-    abort_ = false;
-    idle_.notify_all();
-  });
+  thread_ = std::thread(
+      [this, folder = std::move(folder), on_row = std::move(on_row), on_end = std::move(on_end)] {
+        ListingEnd end = ListFolder(
+            folder,
+            [this] {
+              std::scoped_lock lock(mutex_);
+              return abort_;
+            },
+            on_row);
+        if (on_end) on_end(end);
+        std::scoped_lock lock(mutex_);
+        running_ = false;
+        abort_ = false;
+        idle_.notify_all();
+      });
 }
 
 bool FolderLister::Running() const {

@@ -17,14 +17,14 @@
 namespace tarnhold::queues {
 
 struct QueueRow {
-  std::string date;        // the Date value as written
-  std::string number;      // the file name
-  std::string to;          // To, From, Subject and Message-ID lower-cased, as the rules see
-  std::string from;        // them
+  std::string date;    // the Date value as written
+  std::string number;  // the file name
+  std::string to;      // To, From, Subject and Message-ID lower-cased, as the rules see
+  std::string from;    // them
   std::string subject;
   std::string message_id;
-  std::string sender;      // the envelope sender
-  std::string recipient;   // the envelope recipient
+  std::string sender;     // the envelope sender
+  std::string recipient;  // the envelope recipient
 };
 
 // The message text read for a row: at most this much of the header section.
@@ -37,8 +37,8 @@ enum class RowResult { Row, Skipped };
 
 enum class ListingEnd { Finished, Aborted };
 
-// Reads every regular file of `folder` in listing order and hands each row to `on_row`.
-// `stop` is asked before each file; true ends the listing with Aborted.
+// Reads every regular file of `folder` named by an item number, in listing order, and hands
+// each row to `on_row`. `stop` is asked before each file; true ends the listing with Aborted.
 ListingEnd ListFolder(const std::filesystem::path& folder, const std::function<bool()>& stop,
                       const std::function<void(QueueRow&&)>& on_row);
 

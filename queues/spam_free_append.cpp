@@ -37,7 +37,8 @@ bool LockWithin(int fd) {
 
 // Whether `fd` is still the file named `path` (not replaced or removed since it was opened).
 bool StillNamed(int fd, const fs::path& path) {
-  struct stat open_st {}, named_st {};
+  struct stat open_st {
+  }, named_st{};
   if (::fstat(fd, &open_st) != 0 || ::stat(path.c_str(), &named_st) != 0) return false;
   return open_st.st_dev == named_st.st_dev && open_st.st_ino == named_st.st_ino;
 }
@@ -100,9 +101,12 @@ TrustResult AddTrustedSender(const fs::path& list, std::string_view address) {
   for (int i = 0; i < kReplacedTries; ++i) {
     TrustResult result = TrustResult::Failed;
     switch (TryAppend(list, address, result)) {
-      case Attempt::Done: return result;
-      case Attempt::Failed: return TrustResult::Failed;
-      case Attempt::Replaced: continue;
+      case Attempt::Done:
+        return result;
+      case Attempt::Failed:
+        return TrustResult::Failed;
+      case Attempt::Replaced:
+        continue;
     }
   }
   return TrustResult::Failed;

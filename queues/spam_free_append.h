@@ -13,10 +13,10 @@
 namespace tarnhold::queues {
 
 enum class TrustResult {
-  Added,          // the address and a line feed were appended
-  AlreadyCovered, // a line of the file already matches the address (wildcards included)
-  Refused,        // the address is empty or holds a control character
-  Failed,         // the file could not be opened or written ("could not open " + path)
+  Added,           // the address and a line feed were appended
+  AlreadyCovered,  // a line of the file already matches the address (wildcards included)
+  Refused,         // the address is empty or holds a control character
+  Failed,          // the file could not be opened or written ("could not open " + path)
 };
 
 [[nodiscard]] TrustResult AddTrustedSender(const std::filesystem::path& list,

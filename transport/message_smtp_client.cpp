@@ -138,7 +138,10 @@ int CMessageSmtpClient::Connect(std::string_view host, std::string_view helo_nam
         CloseConnection();
         return kMsgAborted;
       }
-      if (last_reply_.Complete()) Close(); else CloseConnection();
+      if (last_reply_.Complete())
+        Close();
+      else
+        CloseConnection();
       return kMsgHeloRefused;
     }
   }
@@ -178,7 +181,8 @@ int CMessageSmtpClient::Send(std::string_view to, std::string_view from, std::st
     buffer.resize(out.Length());
     m.encoded = std::move(buffer);
     m.has_attachments = true;
-    for (int i = 0; const char* line = message.GlobalHeader(i); ++i) m.extra_headers.emplace_back(line);
+    for (int i = 0; const char* line = message.GlobalHeader(i); ++i)
+      m.extra_headers.emplace_back(line);
   }
 
   for (const auto* list : {&m.to, &m.cc, &m.bcc}) {
@@ -197,16 +201,23 @@ int CMessageSmtpClient::Transaction(const Message& m, const std::string& recipie
   for (SmtpStep step = SmtpStep::Mail; step != SmtpStep::Ready;) {
     bool sent = true;
     switch (step) {
-      case SmtpStep::Mail: sent = Command("MAIL FROM:<" + m.from + ">"); break;
-      case SmtpStep::Rcpt: sent = Command("RCPT TO:<" + address + ">"); break;
-      case SmtpStep::Data: sent = Command("DATA"); break;
+      case SmtpStep::Mail:
+        sent = Command("MAIL FROM:<" + m.from + ">");
+        break;
+      case SmtpStep::Rcpt:
+        sent = Command("RCPT TO:<" + address + ">");
+        break;
+      case SmtpStep::Data:
+        sent = Command("DATA");
+        break;
       case SmtpStep::Message:
         if (int code = SendData(m); code != kMsgSent) {
           CloseConnection();  // a message cut off half-way is never completed
           return code;
         }
         break;
-      default: break;
+      default:
+        break;
     }
     if (!sent) return kMsgShortSend;
     SmtpStep next = ReactToReply(step, ReadReply());
@@ -218,9 +229,12 @@ int CMessageSmtpClient::Transaction(const Message& m, const std::string& recipie
         }
       }
       switch (step) {
-        case SmtpStep::Rcpt: return kMsgRcptRefused;
-        case SmtpStep::Data: return kMsgDataRefused;
-        default: return kMsgMailRefused;
+        case SmtpStep::Rcpt:
+          return kMsgRcptRefused;
+        case SmtpStep::Data:
+          return kMsgDataRefused;
+        default:
+          return kMsgMailRefused;
       }
     }
     step = next;
@@ -259,7 +273,7 @@ int CMessageSmtpClient::SendData(const Message& m) {
       std::size_t end = body.find('\n');
       std::string_view line = body.substr(0, std::min({end, body.size(), kMaxLine}));
       body.remove_prefix(end == std::string_view::npos || line.size() < end ? line.size()
-                                                                             : end + 1);
+                                                                            : end + 1);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       form.Transform(line, data);
       form.Transform("\r\n", data);

@@ -22,22 +22,22 @@ class CMailMessage;
 
 // Results of Connect.
 inline constexpr int kMsgConnected = 0;
-inline constexpr int kMsgConnectFailed = 19;   // no connection within the connect time-out
-inline constexpr int kMsgHeloRefused = 53;     // no greeting, or HELO not answered with 2xx
-inline constexpr int kMsgAborted = 91;         // the abort query or the progress hook said stop
-inline constexpr int kMsgUnresolved = 93;      // the host cannot be resolved; also: a recipient
-                                               // whose address cannot be taken
+inline constexpr int kMsgConnectFailed = 19;  // no connection within the connect time-out
+inline constexpr int kMsgHeloRefused = 53;    // no greeting, or HELO not answered with 2xx
+inline constexpr int kMsgAborted = 91;        // the abort query or the progress hook said stop
+inline constexpr int kMsgUnresolved = 93;     // the host cannot be resolved; also: a recipient
+                                              // whose address cannot be taken
 // Results of Send.
 inline constexpr int kMsgSent = 0;
-inline constexpr int kMsgFieldFailed = 1;      // a field could not be stored in the message
+inline constexpr int kMsgFieldFailed = 1;  // a field could not be stored in the message
 inline constexpr int kMsgNotConnected = 6;
-inline constexpr int kMsgMailRefused = 12;     // MAIL refused, or the message not accepted
-inline constexpr int kMsgShortSend = 22;       // the socket took fewer bytes than asked
-inline constexpr int kMsgDataRefused = 51;     // DATA not answered with 354
+inline constexpr int kMsgMailRefused = 12;  // MAIL refused, or the message not accepted
+inline constexpr int kMsgShortSend = 22;    // the socket took fewer bytes than asked
+inline constexpr int kMsgDataRefused = 51;  // DATA not answered with 354
 inline constexpr int kMsgRcptRefused = 66;
-inline constexpr int kMsgBodyFailed = 78;      // the body does not fit the message
+inline constexpr int kMsgBodyFailed = 78;        // the body does not fit the message
 inline constexpr int kMsgAttachmentFailed = 79;  // an attached file cannot be read or encoded
-inline constexpr int kMsgMissingPart = 99;     // to, from, subject or body missing
+inline constexpr int kMsgMissingPart = 99;       // to, from, subject or body missing
 
 class CMessageSmtpClient : public CUT_WSClient {
  public:
@@ -55,8 +55,7 @@ class CMessageSmtpClient : public CUT_WSClient {
   // recipient (lists split at CR, LF, tab and ",") in a transaction of its own. The first
   // refusal ends the send with its code.
   [[nodiscard]] int Send(std::string_view to, std::string_view from, std::string_view subject,
-                         std::string_view body, std::string_view cc = {},
-                         std::string_view bcc = {},
+                         std::string_view body, std::string_view cc = {}, std::string_view bcc = {},
                          const std::vector<std::filesystem::path>& attachments = {});
 
   void SetPort(unsigned port) { port_ = port; }

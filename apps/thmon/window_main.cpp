@@ -22,9 +22,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   SetUpProgram(app, "thmon", QColor(0xc6, 0x28, 0x28));
   QtMessageBox boxes;
-  MonitorWindow window(monitor::MonitorConfigPath(options.config),
-                       ResolveDataRoot(options.root), boxes,
-                       [&](const QString& title, const QString& start) {
+  MonitorWindow window(monitor::MonitorConfigPath(options.config), ResolveDataRoot(options.root),
+                       boxes, [&](const QString& title, const QString& start) {
                          return QFileDialog::getExistingDirectory(&window, title, start);
                        });
   boxes.SetParent(&window);

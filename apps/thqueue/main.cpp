@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     WriteQueueUsage(std::cerr);
     return kQueueUsage;
   }
-  if (options.command != QueueCommand::Window) return RunQueueCommand(options, std::cout, std::cerr);
+  if (options.command != QueueCommand::Window)
+    return RunQueueCommand(options, std::cout, std::cerr);
 
   const std::string window = (tarnhold::OwnProgramFolder() / "thqueue-window").string();
   std::vector<char*> window_args;

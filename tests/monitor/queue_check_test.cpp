@@ -53,7 +53,8 @@ TEST(QueueCheck, AnAlertIsMailedOnceUntilTheCountDropsBelowItsLevel) {
     CheckReport r = m.Check();
     EXPECT_EQ(r.pending, static_cast<std::size_t>(s.items));
     EXPECT_EQ(m.mailed.size() - before, s.mailed ? 1u : 0u);
-    EXPECT_EQ(m.status.back(), s.mailed ? "sending notifications ..." : "no alert to trigger at this time");
+    EXPECT_EQ(m.status.back(),
+              s.mailed ? "sending notifications ..." : "no alert to trigger at this time");
   }
   EXPECT_EQ(m.status.front(), "counting items ...");
 }
@@ -132,7 +133,9 @@ TEST(MonitorSettings, DefaultsRoundTripAndTheConfigurationFolder) {
   EXPECT_EQ(back.tarnhold_path, std::string(249, 'p'));
   EXPECT_EQ(back.smtp_recipients, "a@b.test,c@d.test");
   EXPECT_EQ(back.try_smtp_host_address, "gate.test:2525");
-  EXPECT_EQ(TempRoot::Read(root / "cfg/thmon.cfg").rfind("[General]\nEnableMonitoring=1\nCheckInterval=15\n", 0), 0u);
+  EXPECT_EQ(TempRoot::Read(root / "cfg/thmon.cfg")
+                .rfind("[General]\nEnableMonitoring=1\nCheckInterval=15\n", 0),
+            0u);
 
   EXPECT_EQ(MonitorConfigPath("/x/my.cfg"), fs::path("/x/my.cfg"));
   ::setenv("XDG_CONFIG_HOME", "/cfg", 1);

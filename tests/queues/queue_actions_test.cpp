@@ -27,8 +27,9 @@ struct Spool {
     for (auto f : SpoolLayout::kFolders) fs::create_directories(root / f);
   }
   fs::path Item(const fs::path& folder, const std::string& n) {
-    return WriteItem(folder, n, ItemBytes("bob@local.test", "eve@far.test",
-                                          MessageText("bob@local.test", "eve@far.test", n)));
+    return WriteItem(folder, n,
+                     ItemBytes("bob@local.test", "eve@far.test",
+                               MessageText("bob@local.test", "eve@far.test", n)));
   }
 };
 
@@ -58,15 +59,25 @@ TEST(QueueActions, RefusalsFollowTheRulesOfEachAction) {
     std::vector<ItemDone> want;
     std::string want_text;
   } cases[] = {
-      {"delete held", true, {"3", "4", "5"},
+      {"delete held",
+       true,
+       {"3", "4", "5"},
        {ItemDone::Deleted, ItemDone::Refused, ItemDone::NotReached},
        "Access denied: 4 the messages is being currently sent by Tarnhold SMTP Delivery"},
-      {"move held", false, {"3", "4", "5"},
+      {"move held",
+       false,
+       {"3", "4", "5"},
        {ItemDone::Moved, ItemDone::Refused, ItemDone::Moved},
        "Access denied: 4 the messages is being currently sent by Tarnhold SMTP Delivery"},
-      {"delete missing", true, {"9", "3"}, {ItemDone::Refused, ItemDone::NotReached},
+      {"delete missing",
+       true,
+       {"9", "3"},
+       {ItemDone::Refused, ItemDone::NotReached},
        "The message 9 is no longer in this folder"},
-      {"move missing", false, {"9", "3"}, {ItemDone::Refused, ItemDone::NotReached},
+      {"move missing",
+       false,
+       {"9", "3"},
+       {ItemDone::Refused, ItemDone::NotReached},
        "The message 9 is no longer in this folder"},
   };
   for (const Case& c : cases) {

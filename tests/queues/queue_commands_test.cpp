@@ -72,19 +72,24 @@ TEST(QueueCommands, ListShowAndActOnePrintedLinePerItem) {
   TempRoot root;
   auto junk = root / "quaran/junk";
   std::filesystem::create_directories(root / "que");
-  WriteItem(junk, "1", ItemBytes("bob@local.test", "eve@far.test",
-                                 MessageText("bob@local.test", "Eve\t<eve@far.test>", "Pills")));
-  WriteItem(junk, "2", ItemBytes("bob@local.test", "eve@far.test",
-                                 MessageText("bob@local.test", "eve@far.test", "Two")));
+  WriteItem(junk, "1",
+            ItemBytes("bob@local.test", "eve@far.test",
+                      MessageText("bob@local.test", "Eve\t<eve@far.test>", "Pills")));
+  WriteItem(junk, "2",
+            ItemBytes("bob@local.test", "eve@far.test",
+                      MessageText("bob@local.test", "eve@far.test", "Two")));
   std::string out;
   EXPECT_EQ(RunThqueue(root, {"--list", "Quarantine\\junk", "--sort"}, out), kQueueDone);
-  EXPECT_EQ(out,
-            "Mon, 7 Dec 2026 10:00:00 +0000\t1\tbob@local.test\teve <eve@far.test>\tpills\t"
-            "<id-pills@test>\n"
-            "Mon, 7 Dec 2026 10:00:00 +0000\t2\tbob@local.test\teve@far.test\ttwo\t<id-two@test>\n");
+  EXPECT_EQ(
+      out,
+      "Mon, 7 Dec 2026 10:00:00 +0000\t1\tbob@local.test\teve <eve@far.test>\tpills\t"
+      "<id-pills@test>\n"
+      "Mon, 7 Dec 2026 10:00:00 +0000\t2\tbob@local.test\teve@far.test\ttwo\t<id-two@test>\n");
   EXPECT_EQ(RunThqueue(root, {"--list", "quaran/junk", "--json", "--sort"}, out), kQueueDone);
-  EXPECT_NE(out.find("{\"date\":\"Mon, 7 Dec 2026 10:00:00 +0000\",\"from\":\"eve <eve@far.test>\""),
-            std::string::npos) << out;
+  EXPECT_NE(
+      out.find("{\"date\":\"Mon, 7 Dec 2026 10:00:00 +0000\",\"from\":\"eve <eve@far.test>\""),
+      std::string::npos)
+      << out;
   EXPECT_EQ(RunThqueue(root, {"--list", "../etc"}, out), kQueueRefused);
 
   EXPECT_EQ(RunThqueue(root, {"--show", "quaran/junk/2"}, out), kQueueDone);
@@ -94,8 +99,9 @@ TEST(QueueCommands, ListShowAndActOnePrintedLinePerItem) {
   LockedFile holder;
   std::string error;
   ASSERT_EQ(holder.OpenLocked(junk / "2", Access::ReadWrite, error), LockResult::Locked);
-  EXPECT_EQ(RunThqueue(root, {"--allow-trust", "Quarantine\\junk 1", "quaran/junk/2", "que/7", "x"}, out),
-            kQueueRefused);
+  EXPECT_EQ(
+      RunThqueue(root, {"--allow-trust", "Quarantine\\junk 1", "quaran/junk/2", "que/7", "x"}, out),
+      kQueueRefused);
   EXPECT_EQ(out,
             "Quarantine\\junk 1: released to que/1; eve@far.test added to the SPAM free senders\n"
             "quaran/junk/2: refused: Access denied: 2 the messages is being currently sent by "

@@ -41,7 +41,7 @@ TEST(QueueFolders, ItemNamesInBothFormsAndNothingOutsideTheRoot) {
       {"Pending 1", "queproc", "1"},
       {"Off-peak 4", "offpeak", "4"},
       {"archive/2026/dec/7", "archive/2026/dec", "7"},
-      {"que/012", nullptr, nullptr},          // leading zero: no item name
+      {"que/012", nullptr, nullptr},  // leading zero: no item name
       {"que/x", nullptr, nullptr},
       {"que/", nullptr, nullptr},
       {"12", nullptr, nullptr},
@@ -78,9 +78,12 @@ TEST(QueueFolders, ArchiveChoiceMustLieUnderTheArchiveFolder) {
     std::filesystem::path folder;
     bool valid;
   } cases[] = {
-      {root / "archive", true},         {root / "archive/2026", true},
-      {root / "archive/", true},        {root / "archive2", false},
-      {root / "archive/../que", false}, {root / "archive/link", false},
+      {root / "archive", true},
+      {root / "archive/2026", true},
+      {root / "archive/", true},
+      {root / "archive2", false},
+      {root / "archive/../que", false},
+      {root / "archive/link", false},
       {"/tmp", false},
   };
   for (const Case& c : cases) {

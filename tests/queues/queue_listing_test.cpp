@@ -32,14 +32,18 @@ TEST(QueueListing, RowsHoldTheHeaderValuesAndLeaveOutWhatCannotBeShown) {
   WriteItem(folder, "1",
             ItemBytes("bob@local.test", "eve@far.test",
                       MessageText("Bob <Bob@Local.test>", "Eve <EVE@far.test>", "Cheap Pills")));
-  WriteItem(folder, "2", ItemBytes("bob@local.test", "eve@far.test",
-                                   MessageText("", "eve@far.test", "no to")));  // To empty
-  WriteItem(folder, "3", "\x01\x02");                                           // no item
-  auto held = WriteItem(folder, "4", ItemBytes("a@b.test", "c@d.test",
-                                               MessageText("a@b.test", "c@d.test", "held")));
+  WriteItem(folder, "2",
+            ItemBytes("bob@local.test", "eve@far.test",
+                      MessageText("", "eve@far.test", "no to")));  // To empty
+  WriteItem(folder, "3", "\x01\x02");                              // no item
+  auto held = WriteItem(
+      folder, "4", ItemBytes("a@b.test", "c@d.test", MessageText("a@b.test", "c@d.test", "held")));
   // Folded header, bare LF lines: the value is unfolded.
-  WriteItem(folder, "5", ItemBytes("x@y.test", "", "To: first@y.test,\n\tsecond@y.test\nSubject: s\n\nbody\n"));
+  WriteItem(folder, "5",
+            ItemBytes("x@y.test", "", "To: first@y.test,\n\tsecond@y.test\nSubject: s\n\nbody\n"));
   std::filesystem::create_directories(folder / "6");
+  WriteItem(folder, ".copy.x7Yz",
+            ItemBytes("a@b.test", "c@d.test", MessageText("a@b.test", "c@d.test", "half a copy")));
   LockedFile holder;
   std::string error;
   ASSERT_EQ(holder.OpenLocked(held, Access::ReadWrite, error), LockResult::Locked);
@@ -65,7 +69,8 @@ TEST(QueueListing, AbortStopsBeforeTheNextFile) {
               ItemBytes("a@b.test", "c@d.test", MessageText("a@b.test", "c@d.test", "s")));
   }
   int rows = 0;
-  auto end = ListFolder(folder, [&] { return rows == 3; }, [&](QueueRow&&) { ++rows; });
+  auto end = ListFolder(
+      folder, [&] { return rows == 3; }, [&](QueueRow&&) { ++rows; });
   EXPECT_EQ(end, ListingEnd::Aborted);
   EXPECT_EQ(rows, 3);
 
@@ -74,7 +79,8 @@ TEST(QueueListing, AbortStopsBeforeTheNextFile) {
   std::atomic<int> streamed{0};
   std::atomic<int> ends{0};
   for (int i = 0; i < 3; ++i) {
-    lister.Start(folder, [&](QueueRow&&) { ++streamed; }, [&](ListingEnd) { ++ends; });
+    lister.Start(
+        folder, [&](QueueRow&&) { ++streamed; }, [&](ListingEnd) { ++ends; });
   }
   ASSERT_TRUE(lister.WaitIdle(10000));
   EXPECT_EQ(ends.load(), 3);

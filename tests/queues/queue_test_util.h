@@ -30,8 +30,8 @@ inline std::string ItemBytes(std::string_view recipient, std::string_view sender
 }
 
 // A message with the given header values, as the receiver stores it.
-inline std::string MessageText(std::string_view to, std::string_view from,
-                               std::string_view subject, std::string_view date = "Mon, 7 Dec 2026 10:00:00 +0000") {
+inline std::string MessageText(std::string_view to, std::string_view from, std::string_view subject,
+                               std::string_view date = "Mon, 7 Dec 2026 10:00:00 +0000") {
   std::string text;
   if (!date.empty()) text += "Date: " + std::string(date) + "\r\n";
   text += "From: " + std::string(from) + "\r\n";

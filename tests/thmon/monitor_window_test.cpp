@@ -1,5 +1,7 @@
 // The monitor's window driven as an operator would, its alert received by a recording SMTP
 // sink on loopback. Pictures of the window go to the screenshot folder.
+#include "apps/thmon/window/monitor_window.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "apps/thmon/window/monitor_window.h"
 #include "tests/support/recording_smtp_sink.h"
 #include "tests/support/temp_root.h"
 
@@ -26,8 +27,9 @@ class MonitorWindowTest : public QObject {
   std::unique_ptr<MonitorWindow> window_;
 
   void Open() {
-    window_ = std::make_unique<MonitorWindow>(root_ / "cfg/thmon.cfg", root_.Path(), boxes_,
-                                              [](const QString&, const QString&) { return QString(); });
+    window_ =
+        std::make_unique<MonitorWindow>(root_ / "cfg/thmon.cfg", root_.Path(), boxes_,
+                                        [](const QString&, const QString&) { return QString(); });
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }

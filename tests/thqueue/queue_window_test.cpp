@@ -1,6 +1,8 @@
 // The queue manager's window driven as an operator would: choose a folder, wait for the rows,
 // select, preview, act; every message box is read from the recording seam. Pictures of the
 // window go to the screenshot folder.
+#include "apps/thqueue/window/queue_window.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
@@ -12,7 +14,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "apps/thqueue/window/queue_window.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
 #include "tests/queues/queue_test_util.h"
@@ -54,9 +55,8 @@ class QueueWindowTest : public QObject {
     emit window_->FolderList()->activated(index);
   }
   void WaitForRows(int rows) {
-    QTRY_VERIFY_WITH_TIMEOUT(!window_->Listing() &&
-                                 window_->MessageList()->model()->rowCount() == rows,
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !window_->Listing() && window_->MessageList()->model()->rowCount() == rows, 10000);
   }
   void SelectRows(std::initializer_list<int> rows) {
     auto* view = window_->MessageList();
@@ -77,16 +77,17 @@ class QueueWindowTest : public QObject {
     const char* dates[] = {"Mon, 7 Dec 2026 09:15:00 +0000", "Fri, 4 Dec 2026 17:02:11 +0000",
                            "Sun, 6 Dec 2026 08:00:00 +0000", "Thu, 3 Dec 2026 23:59:59 +0000"};
     for (int i = 0; i < 4; ++i) {
-      test::WriteItem(root_ / "quaran/junk", std::to_string(i + 1),
-                      test::ItemBytes("anna@local.test", "offers@far.test",
-                                      test::MessageText("Anna <anna@local.test>",
-                                                        "Offers <offers@far.test>", subjects[i],
-                                                        dates[i])));
+      test::WriteItem(
+          root_ / "quaran/junk", std::to_string(i + 1),
+          test::ItemBytes("anna@local.test", "offers@far.test",
+                          test::MessageText("Anna <anna@local.test>", "Offers <offers@far.test>",
+                                            subjects[i], dates[i])));
     }
     test::WriteItem(root_ / "quaran/virus", "1",
                     test::ItemBytes("bob@local.test", "carol@partner.test", Eml("mixed-pdf.eml")));
-    test::WriteItem(root_ / "que", "1",
-                    test::ItemBytes("x@y.test", "a@b.test", test::MessageText("x@y.test", "a@b.test", "s")));
+    test::WriteItem(
+        root_ / "que", "1",
+        test::ItemBytes("x@y.test", "a@b.test", test::MessageText("x@y.test", "a@b.test", "s")));
     window_ = std::make_unique<QueueWindow>(
         layout_, boxes_, [this](const QString&, const QString&) { return chosen_folder_; });
     window_->show();
@@ -151,12 +152,13 @@ class QueueWindowTest : public QObject {
     const QString held = Cell(0, 1);
     LockedFile holder;
     std::string error;
-    QVERIFY(holder.OpenLocked(root_ / "quaran/junk" / held.toStdString(), Access::ReadWrite, error) ==
-            LockResult::Locked);
+    QVERIFY(holder.OpenLocked(root_ / "quaran/junk" / held.toStdString(), Access::ReadWrite,
+                              error) == LockResult::Locked);
     QTest::mouseClick(window_->Button("Delete"), Qt::LeftButton);
     QCOMPARE(QString::fromStdString(boxes_.LastText()),
              QString("Access denied: %1 the messages is being currently sent by Tarnhold SMTP "
-                     "Delivery").arg(held));
+                     "Delivery")
+                 .arg(held));
     WaitForRows(1);  // an item the gateway holds cannot be read, so it is not listed
     holder.Close();
     QTest::mouseClick(window_->Button("Refresh"), Qt::LeftButton);
@@ -164,7 +166,8 @@ class QueueWindowTest : public QObject {
 
     chosen_folder_ = QString::fromStdString((root_ / "que").string());
     QTest::mouseClick(window_->Button("Archives"), Qt::LeftButton);
-    QCOMPARE(QString::fromStdString(boxes_.LastText()), QString("Please select a valid archive folder"));
+    QCOMPARE(QString::fromStdString(boxes_.LastText()),
+             QString("Please select a valid archive folder"));
   }
 
   void MoveAndArchive() {

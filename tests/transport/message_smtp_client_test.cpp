@@ -35,7 +35,8 @@ TEST(MessageSmtpClient, EveryRecipientGetsItsOwnTransaction) {
   const std::string& data = messages[2].data;
   EXPECT_NE(data.find("From: monitor@local.test\r\nTo: a@x.test,B <b@x.test>\r\n"
                       "Subject: Tarnhold queue alert\r\nDate: "),
-            std::string::npos) << data;
+            std::string::npos)
+      << data;
   EXPECT_NE(data.find("Cc: c@x.test\r\n\r\n..dot\r\nline\r\n"), std::string::npos) << data;
 }
 
@@ -63,7 +64,10 @@ TEST(MessageSmtpClient, ResultCodes) {
   EXPECT_EQ(idle.Send("a@x.test", "f@x.test", "s", "b"), kMsgNotConnected);
   EXPECT_EQ(idle.Connect("no-such-host.invalid", "thmon.invalid"), kMsgUnresolved);
   int closed_port = sink.Port();
-  { RecordingSmtpSink gone; closed_port = gone.Port(); }
+  {
+    RecordingSmtpSink gone;
+    closed_port = gone.Port();
+  }
   idle.SetPort(static_cast<unsigned>(closed_port));
   EXPECT_EQ(idle.Connect("127.0.0.1", "thmon.invalid"), kMsgConnectFailed);
 }

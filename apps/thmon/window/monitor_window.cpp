@@ -177,9 +177,9 @@ void MonitorWindow::Show(const monitor::MonitorSettings& s) {
 }
 
 void MonitorWindow::SetSettingControlsEnabled(bool enabled) {
-  for (const char* name : {"CheckInterval", "PendingAlarm", "OffPeakAlarm", "SendAlarm",
-                           "TarnholdPath", "SMTPServer", "SMTPRecipients", "SMTPSender",
-                           "TrySMTPHostAddress", "TrySMTPPort"}) {
+  for (const char* name :
+       {"CheckInterval", "PendingAlarm", "OffPeakAlarm", "SendAlarm", "TarnholdPath", "SMTPServer",
+        "SMTPRecipients", "SMTPSender", "TrySMTPHostAddress", "TrySMTPPort"}) {
     Edit(name)->setEnabled(enabled);
   }
   for (const char* name : {"CheckPending", "CheckOffPeak", "CheckSend", "EnableTrySMTPHost"}) {
@@ -213,11 +213,11 @@ bool MonitorWindow::StartCheck() {
   check_thread_ = std::thread([this, s] {
     monitor::CheckSeams seams;
     seams.status = [this](const std::string& line) {
-      QMetaObject::invokeMethod(this, [this, text = Text(line)] { SetStatus(text); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, text = Text(line)] { SetStatus(text); }, Qt::QueuedConnection);
     };
-    monitor::CheckReport r = monitor::RunCheck(s, data_root_, states_, seams,
-                                               monitor::ComputerName());
+    monitor::CheckReport r =
+        monitor::RunCheck(s, data_root_, states_, seams, monitor::ComputerName());
     QMetaObject::invokeMethod(
         this,
         [this, r] {
@@ -233,8 +233,8 @@ bool MonitorWindow::StartCheck() {
 }
 
 void MonitorWindow::Browse() {
-  QString chosen = choose_folder_("Select Tarnhold application folder path",
-                                  Edit("TarnholdPath")->text());
+  QString chosen =
+      choose_folder_("Select Tarnhold application folder path", Edit("TarnholdPath")->text());
   if (!chosen.isEmpty()) Edit("TarnholdPath")->setText(chosen);
 }
 

@@ -15,21 +15,34 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const {
   const queues::QueueRow& r = Row(index.row());
   const std::string* text = nullptr;
   switch (index.column()) {
-    case kDate: text = &r.date; break;
-    case kNumber: text = &r.number; break;
-    case kTo: text = &r.to; break;
-    case kFrom: text = &r.from; break;
-    case kSubject: text = &r.subject; break;
-    case kMessageId: text = &r.message_id; break;
-    default: return {};
+    case kDate:
+      text = &r.date;
+      break;
+    case kNumber:
+      text = &r.number;
+      break;
+    case kTo:
+      text = &r.to;
+      break;
+    case kFrom:
+      text = &r.from;
+      break;
+    case kSubject:
+      text = &r.subject;
+      break;
+    case kMessageId:
+      text = &r.message_id;
+      break;
+    default:
+      return {};
   }
   return QString::fromStdString(*text);
 }
 
 QVariant QueueModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kTitles[kColumns] = {"Date",    "No.",    "To",
-                                                "From",    "Subject", "Message ID"};
+  static const char* const kTitles[kColumns] = {"Date", "No.",     "To",
+                                                "From", "Subject", "Message ID"};
   return section >= 0 && section < kColumns ? QString(kTitles[section]) : QVariant();
 }
 

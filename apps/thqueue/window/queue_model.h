@@ -26,7 +26,9 @@ class QueueModel : public QAbstractTableModel {
 
   void Append(std::vector<queues::QueueRow>&& rows);
   void Clear();
-  [[nodiscard]] const queues::QueueRow& Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+  [[nodiscard]] const queues::QueueRow& Row(int row) const {
+    return rows_[static_cast<std::size_t>(row)];
+  }
 
  private:
   std::vector<queues::QueueRow> rows_;

@@ -170,7 +170,8 @@ void QueueWindow::ListFolder(const fs::path& folder) {
         }
       },
       [this](queues::ListingEnd end) {
-        QMetaObject::invokeMethod(this, [this, end] { ListingEnded(end); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, end] { ListingEnded(end); }, Qt::QueuedConnection);
       });
 }
 

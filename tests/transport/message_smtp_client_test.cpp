@@ -2,6 +2,10 @@
 #include "transport/message_smtp_client.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "tests/support/recording_smtp_sink.h"
 
@@ -70,6 +74,34 @@ TEST(MessageSmtpClient, ResultCodes) {
   }
   idle.SetPort(static_cast<unsigned>(closed_port));
   EXPECT_EQ(idle.Connect("127.0.0.1", "thmon.invalid"), kMsgConnectFailed);
+}
+
+}  // namespace
+}  // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+TEST(MessageSmtpClient, AttachedFilesGoAsPartsOfTheMessage) {
+  test::RecordingSmtpSink sink;
+  ASSERT_TRUE(sink.Listening());
+  const auto folder = std::filesystem::temp_directory_path();
+  const auto file = folder / ("thmon-attachment-" + std::to_string(::getpid()) + ".txt");
+  { std::ofstream(file) << "queue listing\n"; }
+  CMessageSmtpClient client;
+  client.SetPort(static_cast<unsigned>(sink.Port()));
+  ASSERT_EQ(client.Connect("127.0.0.1", "thmon.invalid"), kMsgConnected);
+  EXPECT_EQ(client.Send("a@x.test", "f@x.test", "s", "see the file\r\n", {}, {},
+                        {folder / "no-such-file.txt"}),
+            kMsgAttachmentFailed);
+  EXPECT_EQ(client.Send("a@x.test", "f@x.test", "s", "see the file\r\n", {}, {}, {file}), kMsgSent);
+  std::filesystem::remove(file);
+  client.Close();
+  ASSERT_TRUE(sink.WaitForMessages(1));
+  const std::string data = sink.Messages().at(0).data;
+  EXPECT_NE(data.find("Content-Type: Multipart/Mixed; boundary="), std::string::npos) << data;
+  EXPECT_NE(data.find("c2VlIHRoZSBmaWxl"), std::string::npos) << data;  // the body, in base64
+  EXPECT_NE(data.find(std::filesystem::path(file).filename().string()), std::string::npos) << data;
 }
 
 }  // namespace

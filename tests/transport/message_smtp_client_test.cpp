@@ -74,6 +74,15 @@ TEST(MessageSmtpClient, ResultCodes) {
   }
   idle.SetPort(static_cast<unsigned>(closed_port));
   EXPECT_EQ(idle.Connect("127.0.0.1", "thmon.invalid"), kMsgConnectFailed);
+
+  CMessageSmtpClient client;
+  client.SetPort(static_cast<unsigned>(sink.Port()));
+  ASSERT_EQ(client.Connect("127.0.0.1", "thmon.invalid"), kMsgConnected);
+  EXPECT_EQ(client.Send("a@x.test", "f@x.test", "s", std::string(40000, 'b')), kMsgBodyFailed);
+  EXPECT_EQ(client.Send("a@x.test", "f@x.test", "two\r\nlines", "b"), kMsgFieldFailed);
+  client.Abort();
+  EXPECT_EQ(client.Send("a@x.test", "f@x.test", "s", "b"), kMsgAborted);
+  EXPECT_EQ(client.Connect("127.0.0.1", "thmon.invalid"), kMsgAborted);
 }
 
 }  // namespace

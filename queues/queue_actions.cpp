@@ -27,13 +27,15 @@ Held LockItem(const fs::path& path, LockedFile& item) {
   switch (item.OpenLocked(path, Access::ReadOnly, error)) {
     case LockResult::Busy:
       return Held::Busy;
-    case LockResult::Failed:
-      return errno == ENOENT ? Held::Missing : Held::Failed;
+    case LockResult::Failed: {
+      struct stat st {};
+      return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT ? Held::Missing : Held::Failed;
+    }
     case LockResult::Locked:
       break;
   }
-  struct stat held {
-  }, named{};
+  struct stat held {};
+  struct stat named {};
   if (::fstat(item.Fd(), &held) != 0) return Held::Failed;
   if (::stat(path.c_str(), &named) != 0) return Held::Missing;
   if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return Held::Busy;

@@ -151,10 +151,11 @@ void RecordingSmtpSink::Serve(UniqueFd fd) {
       }
       if (!complete) break;
       if (options_.end_reply_delay.count() > 0) std::this_thread::sleep_for(options_.end_reply_delay);
-      EndTransaction();  // before the reply: the client counts as busy until it has it
+      // Before the reply: the client counts as busy until it has it.
+      if (done.empty()) EndTransaction();
       Send(s, options_.end_reply);
       done.push_back(current);
-      ended = true;
+      ended = !options_.several_messages;
     } else if (StartsWithNoCase(text, "QUIT")) {
       Send(s, "221 bye");
       break;
@@ -163,7 +164,7 @@ void RecordingSmtpSink::Serve(UniqueFd fd) {
     }
   }
   fd.Reset();
-  if (!ended) EndTransaction();
+  if (done.empty()) EndTransaction();
   std::scoped_lock guard(mutex_);
   for (SinkMessage& m : done) messages_.push_back(std::move(m));
   ++closed_;

@@ -40,6 +40,9 @@ class RecordingSmtpSink {
     std::string data_reply = "354 End data with <CR><LF>.<CR><LF>";
     std::string end_reply = "250 2.0.0 Ok: queued";
     milliseconds end_reply_delay{0};  // wait before answering the end of the data
+    // Serve further transactions on a connection after a message (else the lines after it
+    // are only recorded in `after`).
+    bool several_messages = false;
   };
 
   RecordingSmtpSink();

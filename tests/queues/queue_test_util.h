@@ -1,0 +1,52 @@
+// Queue items for the queue manager's tests: the item header of the spool, then the text.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace tarnhold::test {
+
+inline void PutU32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+inline std::string ItemBytes(std::string_view recipient, std::string_view sender,
+                             std::string_view text) {
+  std::string out;
+  PutU32(out, 1700000000);
+  PutU32(out, 0);
+  PutU32(out, 0);
+  PutU32(out, static_cast<std::uint32_t>(recipient.size() + 1));
+  out.append(recipient);
+  out += '\0';
+  PutU32(out, static_cast<std::uint32_t>(sender.size() + 1));
+  out.append(sender);
+  out += '\0';
+  out.append(text);
+  return out;
+}
+
+// A message with the given header values, as the receiver stores it.
+inline std::string MessageText(std::string_view to, std::string_view from, std::string_view subject,
+                               std::string_view date = "Mon, 7 Dec 2026 10:00:00 +0000") {
+  std::string text;
+  if (!date.empty()) text += "Date: " + std::string(date) + "\r\n";
+  text += "From: " + std::string(from) + "\r\n";
+  if (!to.empty()) text += "To: " + std::string(to) + "\r\n";
+  text += "Subject: " + std::string(subject) + "\r\nMessage-ID: <id-" + std::string(subject) +
+          "@test>\r\n\r\nHello.\r\n.\r\n";
+  return text;
+}
+
+inline std::filesystem::path WriteItem(const std::filesystem::path& folder, std::string_view name,
+                                       std::string_view bytes) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::path path = folder / std::string(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+}  // namespace tarnhold::test

@@ -84,6 +84,8 @@ constexpr DefaultsKey kKeysAfterLists[] = {
 constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"VirusScanTimeout", &C::VirusScanTimeout},
     {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
+    {"MetricsFileName", nullptr, nullptr, &C::MetricsFileName},
+    {"MetricsInterval", &C::MetricsInterval},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";
@@ -102,8 +104,10 @@ void ReadDefaults(const ProfileFile& profile, const DefaultsKey (&keys)[N], CGat
       int value = profile.GetInt(kDefaultsSection, k.key, defaults.*k.port);
       c.*k.port =
           value >= 0 && value <= 65535 ? static_cast<std::uint16_t>(value) : defaults.*k.port;
-    } else {
+    } else if (profile.HasKey(kDefaultsSection, k.key)) {
       c.*k.text = ReadConfigText(profile, kDefaultsSection, k.key);
+    } else {
+      c.*k.text = defaults.*k.text;
     }
   }
 }
@@ -183,11 +187,14 @@ fs::path CGatewayConfig::QuarantinePath(std::string_view area) const {
   return base / std::string(name);
 }
 
-ConfigLoadReport CGatewayConfig::Load() {
+ConfigLoadReport CGatewayConfig::Load(MakeFolders make) {
   ConfigLoadReport report;
+  auto make_folder = [make, &report](const fs::path& path) {
+    if (make == MakeFolders::Yes) MakeFolder(path, report);
+  };
   std::error_code ec;
-  fs::create_directories(root_, ec);
-  for (std::string_view folder : SpoolLayout::kFolders) MakeFolder(root_ / folder, report);
+  if (make == MakeFolders::Yes) fs::create_directories(root_, ec);
+  for (std::string_view folder : SpoolLayout::kFolders) make_folder(root_ / folder);
 
   // Everything is read into a fresh object, so a reload replaces each value and list.
   CGatewayConfig c(root_);
@@ -208,7 +215,7 @@ ConfigLoadReport CGatewayConfig::Load() {
     ReadList(c.MapPath(c.ClusterFileName), "cluster list", c.cluster_hosts, report);
 
   for (CRuleRecord rule; rule.Load(profile, static_cast<int>(c.rules.size()));) {
-    MakeFolder(c.QuarantinePath(rule.QuarantineArea), report);
+    make_folder(c.QuarantinePath(rule.QuarantineArea));
     c.rules.push_back(std::move(rule));
   }
   for (CPopAccountRecord pop; pop.LoadRemote(profile, static_cast<int>(c.pop_accounts.size()));)
@@ -220,7 +227,7 @@ ConfigLoadReport CGatewayConfig::Load() {
       c.mailbox_pairs.push_back(MailboxPair{user.Account, std::move(address)});
     // A hand-written configuration has no mailbox folders yet; without one, local delivery to
     // this user would fail on every attempt.
-    MakeFolder(Layout().Mailbox(static_cast<int>(c.local_users.size())), report);
+    make_folder(Layout().Mailbox(static_cast<int>(c.local_users.size())));
     c.local_users.push_back(std::move(user));
   }
   for (CScannerRecord scanner; scanner.Load(profile, static_cast<int>(c.scanners.size()));)
@@ -239,7 +246,8 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteDefaults(profile, kKeysAfterLists, *this);
   const CGatewayConfig defaults(root_);
   for (const DefaultsKey& k : kKeysBeyondLayout) {
-    if (this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
+    if (k.number && this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
+    if (k.text && this->*k.text != defaults.*k.text) WriteConfigText(profile, k.key, this->*k.text);
   }
 
   profile.AddBlankLines(3);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/thgate/check_config_command.h"
 #include "apps/thgate/command_line.h"
 #include "apps/thgate/item_report_command.h"
 #include "apps/thgate/test_rules_command.h"
@@ -105,6 +106,8 @@ int main(int argc, char** argv) {
       return RunInspect(options);
     case GateCommand::TestRules:
       return RunTestRules(options, std::cout, std::cerr);
+    case GateCommand::CheckConfig:
+      return RunCheckConfig(options, std::cout);
     case GateCommand::RunEngine:
       break;
   }

@@ -18,6 +18,7 @@
 #include "engine/engine.h"
 #include "engine/single_instance.h"
 #include "platform/data_root.h"
+#include "platform/journal_line.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ int RunEngine(const tarnhold::GateOptions& options) {
     case InstanceResult::Acquired: break;
     case InstanceResult::AlreadyRunning: return kExitCode;  // silently, as the window search did
     case InstanceResult::Failed:
-      std::fprintf(stderr, "thgate: %s\n", error.c_str());
+      std::fprintf(stderr, "%s\n", JournalErrorLine("thgate: " + error).c_str());
       return kExitCode;
   }
 

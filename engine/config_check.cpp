@@ -149,6 +149,13 @@ bool HasCheck(const CRuleRecord& r) {
          IsFlag(r.BlockPasswordZIPs) || IsFlag(r.BlockIPInList) || IsFlag(r.BlockIPNotInList);
 }
 
+// The folders every start of the engine makes (quaran/junk, ...): never missing for long.
+bool IsStandardFolder(const CGatewayConfig& config, const fs::path& folder) {
+  const fs::path relative = folder.lexically_relative(config.Root());
+  return std::any_of(SpoolLayout::kFolders.begin(), SpoolLayout::kFolders.end(),
+                     [&](std::string_view f) { return relative == fs::path(f); });
+}
+
 // A rule that takes every message for good: later rules are never reached.
 bool TakesEverything(const CRuleRecord& r) {
   return IsFlag(r.AllIncoming) && IsFlag(r.AllOutgoing) && IsFlag(r.BlockEverything) &&
@@ -246,7 +253,8 @@ void CheckRules(Checker& c) {
     CheckRuleTexts(c, section, r);
     std::error_code ec;
     const fs::path area = c.config.QuarantinePath(r.QuarantineArea);
-    if (r.Action == kActionQuarantine && !fs::is_directory(area, ec))
+    if (r.Action == kActionQuarantine && !IsStandardFolder(c.config, area) &&
+        !fs::is_directory(area, ec))
       c.Add(section, "QuarantineArea", r.QuarantineArea,
             "the quarantine area " + area.string() + " does not exist");
     if (TakesEverything(r)) taken_by = static_cast<int>(n);

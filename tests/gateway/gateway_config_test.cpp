@@ -346,6 +346,8 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.OffPeakToMM = 27;
   c.VirusScanTimeout = 28;  // written because it differs from its default
   c.POP3DownloadMaxSize = 29;
+  c.MetricsFileName = "c:\\tarnhold\\metrics.prom";
+  c.MetricsInterval = 30;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {
@@ -391,6 +393,20 @@ TEST(GatewayConfigSave, LoadOfSaveGivesBackEveryField) {
   EXPECT_EQ(loaded.scanners, saved.scanners);
   EXPECT_EQ(loaded, saved);
   EXPECT_TRUE(fs::is_directory(root / "quaran/area2"));
+}
+
+// A text key beyond the layout whose default is not empty: turned off (empty) it must stay off
+// after a save and a load, not come back as its default.
+TEST(GatewayConfigSave, EmptyMetricsFileNameStaysEmpty) {
+  TempRoot root;
+  CGatewayConfig c(root.Path());
+  EXPECT_EQ(c.MetricsFileName, "c:\\tarnhold\\logs\\tarnhold.prom");
+  c.MetricsFileName.clear();
+  std::string error;
+  ASSERT_TRUE(c.Save(error)) << error;
+  CGatewayConfig loaded(root.Path());
+  (void)loaded.Load();
+  EXPECT_EQ(loaded.MetricsFileName, "");
 }
 
 TEST(GatewayConfigSave, WritesTheAdministratorLayout) {

@@ -285,8 +285,8 @@ def relay_phase(args):
     bench = os.path.join(HERE, "end_to_end_bench.py")
     run = subprocess.run([sys.executable, bench, "--bin-dir", args.bin_dir, "--loads", "4k",
                           "--messages-4k", str(args.relay_messages)],
-                         capture_output=True, text=True)
-    for line in (run.stdout + run.stderr).splitlines():
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    for line in run.stdout.splitlines():
         print("relay: " + line)
 
 

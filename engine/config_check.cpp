@@ -31,8 +31,8 @@ struct Checker {
   std::vector<ConfigProblem> problems;
 
   void Add(std::string section, std::string key, std::string value, std::string text) {
-    problems.push_back({kConfigName, std::move(section), std::move(key), std::move(value),
-                        std::move(text)});
+    problems.push_back(
+        {kConfigName, std::move(section), std::move(key), std::move(value), std::move(text)});
   }
   void AddDefault(std::string key, std::string value, std::string text) {
     Add(std::string(kDefaults), std::move(key), std::move(value), std::move(text));
@@ -49,8 +49,8 @@ ListState RuleListState(const fs::path& root, const std::string& value) {
   std::vector<std::string> entries;
   if (value.empty() || lists::ReadListFile(MapConfigPath(root, value), entries) != 1)
     return ListState::Unreadable;
-  bool any = std::any_of(entries.begin(), entries.end(),
-                         [](const std::string& e) { return !e.empty(); });
+  bool any =
+      std::any_of(entries.begin(), entries.end(), [](const std::string& e) { return !e.empty(); });
   return any ? ListState::Entries : ListState::Empty;
 }
 
@@ -68,7 +68,8 @@ bool IsLoopbackName(std::string_view host) {
 void CheckListSetting(Checker& c, const std::string& key, const std::string& value,
                       const char* what) {
   switch (PlainListState(c.config.MapPath(value))) {
-    case ListState::Entries: return;
+    case ListState::Entries:
+      return;
     case ListState::Empty:
       c.AddDefault(key, value, std::string("the ") + what + " is empty");
       return;
@@ -82,8 +83,7 @@ void CheckRoutingTable(Checker& c) {
   const std::string& value = c.config.SMTPRoutingFileName;
   if (value.empty()) return;
   std::string table;
-  if (ReadFileBounded(c.config.MapPath(value), kMaxRoutingTableBytes, table) !=
-      BoundedRead::Read) {
+  if (ReadFileBounded(c.config.MapPath(value), kMaxRoutingTableBytes, table) != BoundedRead::Read) {
     c.AddDefault("SMTPRoutingFileName", value,
                  "the routing table cannot be read (or is too large); default routing applies");
     return;
@@ -109,14 +109,14 @@ void CheckPorts(Checker& c) {
     const std::string& address;
     int type;
   };
-  for (const Gateway& gw : {Gateway{"InboundPort", g.InboundPort, g.InboundGatewayAddress,
-                                    g.InboundGatewayType},
-                            Gateway{"OutboundPort", g.OutboundPort, g.OutboundGatewayAddress,
-                                    g.OutboundGatewayType}}) {
+  for (const Gateway& gw :
+       {Gateway{"InboundPort", g.InboundPort, g.InboundGatewayAddress, g.InboundGatewayType},
+        Gateway{"OutboundPort", g.OutboundPort, g.OutboundGatewayAddress, g.OutboundGatewayType}}) {
     if (gw.type == 0 && gw.port == g.SMTPInPort && IsLoopbackName(gw.address)) {
       c.AddDefault(gw.port_key, std::to_string(gw.port),
-                   "mail sent to " + gw.address + " on this port comes back to the gateway's own "
-                   "receiver (SMTPInPort)");
+                   "mail sent to " + gw.address +
+                       " on this port comes back to the gateway's own "
+                       "receiver (SMTPInPort)");
     }
   }
 }
@@ -140,8 +140,9 @@ void CheckDefaults(Checker& c) {
 
 // Whether any check that can trigger the rule is switched on.
 bool HasCheck(const CRuleRecord& r) {
-  const bool size_by_type = !r.SizeLimitExtList.empty() &&
-                            (IsFlag(r.EnableMaxSizeExtList) || IsFlag(r.EnableMaxSizeExtListCompressed));
+  const bool size_by_type =
+      !r.SizeLimitExtList.empty() &&
+      (IsFlag(r.EnableMaxSizeExtList) || IsFlag(r.EnableMaxSizeExtListCompressed));
   return IsFlag(r.StopSPAM) || IsFlag(r.VirusScan) || IsFlag(r.PassiveVirusScan) ||
          !r.BlockFileTypes.empty() || IsFlag(r.BlockAllAttachments) || size_by_type ||
          IsFlag(r.EnableMaxSizeAnyTotal) || IsFlag(r.EnableCheckAnyFileNameLength) ||
@@ -185,7 +186,8 @@ void CheckRuleLists(Checker& c, const std::string& section, const CRuleRecord& r
     named.push_back({"IPNotInList", r.IPNotInList, "the list is empty: every message triggers"});
   for (const RuleList& l : named) {
     switch (RuleListState(c.config.Root(), l.value)) {
-      case ListState::Entries: break;
+      case ListState::Entries:
+        break;
       case ListState::Empty:
         if (l.when_empty != nullptr) c.Add(section, l.key, l.value, l.when_empty);
         break;
@@ -204,10 +206,11 @@ void CheckRuleTexts(Checker& c, const std::string& section, const CRuleRecord& r
     const char* key;
     const std::string& name;
   };
-  for (const Text& t : {Text{r.ReplyOnAction, "ReplyFile", r.ReplyFile},
-                        Text{r.NotifyRecipientOnAction, "NotifyRecipientFile", r.NotifyRecipientFile},
-                        Text{r.AddTextDisclaimer, "TextDisclaimerFile", r.TextDisclaimerFile},
-                        Text{r.AddHTMLDisclaimer, "HTMLDisclaimerFile", r.HTMLDisclaimerFile}}) {
+  for (const Text& t :
+       {Text{r.ReplyOnAction, "ReplyFile", r.ReplyFile},
+        Text{r.NotifyRecipientOnAction, "NotifyRecipientFile", r.NotifyRecipientFile},
+        Text{r.AddTextDisclaimer, "TextDisclaimerFile", r.TextDisclaimerFile},
+        Text{r.AddHTMLDisclaimer, "HTMLDisclaimerFile", r.HTMLDisclaimerFile}}) {
     if (!IsFlag(t.flag)) continue;
     const fs::path file = c.config.Layout().Texts() / std::string(LastPathElement(t.name));
     if (t.name.empty() || ::access(file.c_str(), R_OK) != 0)
@@ -300,9 +303,9 @@ std::vector<ConfigProblem> CheckConfiguration(const fs::path& root, unsigned pop
   (void)profile.Load(config.ConfigPath());
   Checker c{config, profile, pop3_port, {}};
   if (!report.file_read)
-    c.problems.push_back({kConfigName, "", "", "",
-                          "cannot read " + config.ConfigPath().string() +
-                              "; every setting takes its default"});
+    c.problems.push_back(
+        {kConfigName, "", "", "",
+         "cannot read " + config.ConfigPath().string() + "; every setting takes its default"});
   CheckDefaults(c);
   CheckRules(c);
   CheckScanners(c);

@@ -69,20 +69,19 @@ void AddTraffic(MetricsBuilder& b, const MetricsRegistry& m) {
 
   b.Metric("tarnhold_swept_total", "counter", "Items the sweeper finished, by outcome.");
   const std::pair<const char*, SweptOutcome> swept[] = {
-      {"send_queue", SweptOutcome::SendQueue},   {"off_peak", SweptOutcome::OffPeak},
-      {"quarantine", SweptOutcome::Quarantine},  {"deleted", SweptOutcome::Deleted},
+      {"send_queue", SweptOutcome::SendQueue},    {"off_peak", SweptOutcome::OffPeak},
+      {"quarantine", SweptOutcome::Quarantine},   {"deleted", SweptOutcome::Deleted},
       {"resubmitted", SweptOutcome::Resubmitted}, {"errors", SweptOutcome::Errors}};
   for (const auto& [name, outcome] : swept) b.Sample("outcome", name, m.Swept(outcome));
 
   b.Metric("tarnhold_delivery_attempts_total", "counter", "Send-queue items taken for delivery.");
   b.Sample("", m.Value(Counter::DeliveryAttempts));
   b.Metric("tarnhold_delivery_results_total", "counter", "Ends of delivery attempts, by result.");
-  const std::pair<const char*, Counter> results[] = {
-      {"remote", Counter::DeliveredRemote},
-      {"local", Counter::DeliveredLocal},
-      {"deferred", Counter::DeliveryDeferred},
-      {"returned", Counter::ReturnedMail},
-      {"given_up", Counter::DeliveryFinishedUnsent}};
+  const std::pair<const char*, Counter> results[] = {{"remote", Counter::DeliveredRemote},
+                                                     {"local", Counter::DeliveredLocal},
+                                                     {"deferred", Counter::DeliveryDeferred},
+                                                     {"returned", Counter::ReturnedMail},
+                                                     {"given_up", Counter::DeliveryFinishedUnsent}};
   for (const auto& [name, counter] : results) b.Sample("result", name, m.Value(counter));
   b.Metric("tarnhold_returned_mail_total", "counter", "Items turned into returned mail.");
   b.Sample("", m.Value(Counter::ReturnedMail));
@@ -101,9 +100,9 @@ void AddRulesAndScanners(MetricsBuilder& b, const MetricsRegistry& m, const CGat
 
   b.Metric("tarnhold_scanner_verdicts_total", "counter",
            "Virus scanner runs, by scanner and verdict (failed: no usable report).");
-  const std::pair<const char*, ScanOutcome> verdicts[] = {
-      {"clean", ScanOutcome::Clean}, {"threat", ScanOutcome::Threat},
-      {"failed", ScanOutcome::Failed}};
+  const std::pair<const char*, ScanOutcome> verdicts[] = {{"clean", ScanOutcome::Clean},
+                                                          {"threat", ScanOutcome::Threat},
+                                                          {"failed", ScanOutcome::Failed}};
   const std::size_t scanners = std::min(c.scanners.size(), kMetricScanners);
   for (std::size_t n = 0; n < scanners; ++n) {
     const std::string labels = "scanner=\"" + std::to_string(n) + "\",title=\"" +

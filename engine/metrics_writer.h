@@ -26,9 +26,9 @@ inline constexpr int kDefaultMetricsIntervalS = 10;
 
 // Items waiting in each spool folder.
 struct QueueDepths {
-  std::size_t processing = 0;  // queproc
-  std::size_t send = 0;        // que
-  std::size_t off_peak = 0;    // offpeak
+  std::size_t processing = 0;                                   // queproc
+  std::size_t send = 0;                                         // que
+  std::size_t off_peak = 0;                                     // offpeak
   std::vector<std::pair<std::string, std::size_t>> quarantine;  // area name, items
 };
 

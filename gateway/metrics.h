@@ -14,22 +14,28 @@ namespace tarnhold {
 
 // Counters without a label of their own. The order is the order of the metrics file.
 enum class Counter : std::size_t {
-  SmtpMessagesReceived,      // a message acknowledged with 250 (once per message)
-  Pop3MessagesCollected,     // a message collected from a remote POP3 box into queproc
-  ConnectionsRefusedBusy,    // a connection answered "too many connections"
-  RelayRefused,              // a recipient refused because the relay guard forbids it
-  DeliveryAttempts,          // a send-queue item taken for delivery
-  DeliveredRemote,           // accepted by the next host
-  DeliveredLocal,            // stored in a local POP3 mailbox
-  DeliveryDeferred,          // not delivered this time; tried again later
-  DeliveryFinishedUnsent,    // given up without a returned mail (returned mail that failed)
-  ReturnedMail,              // turned into a returned mail to its sender
+  SmtpMessagesReceived,    // a message acknowledged with 250 (once per message)
+  Pop3MessagesCollected,   // a message collected from a remote POP3 box into queproc
+  ConnectionsRefusedBusy,  // a connection answered "too many connections"
+  RelayRefused,            // a recipient refused because the relay guard forbids it
+  DeliveryAttempts,        // a send-queue item taken for delivery
+  DeliveredRemote,         // accepted by the next host
+  DeliveredLocal,          // stored in a local POP3 mailbox
+  DeliveryDeferred,        // not delivered this time; tried again later
+  DeliveryFinishedUnsent,  // given up without a returned mail (returned mail that failed)
+  ReturnedMail,            // turned into a returned mail to its sender
   kCount
 };
 
-// What the sweeper did with an item; the order matches the sweeper's destinations.
+// Where the sweeper sent an item (an item that stays for a later pass is not counted).
 enum class SweptOutcome : std::size_t {
-  SendQueue, OffPeak, Quarantine, Deleted, Resubmitted, Errors, kCount
+  SendQueue,
+  OffPeak,
+  Quarantine,
+  Deleted,
+  Resubmitted,
+  Errors,
+  kCount
 };
 
 // One virus scanner's verdict on one message.

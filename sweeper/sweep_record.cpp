@@ -41,8 +41,7 @@ std::string SweepRecordLine(std::string_view item_name, const ItemOutcome& outco
   return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool AppendSweepRecord(const std::filesystem::path& file, std::string_view line,
-                       std::time_t when) {
+bool AppendSweepRecord(const std::filesystem::path& file, std::string_view line, std::time_t when) {
   const std::filesystem::path dated = DatedLogFileName(file, LocalTime(when));
   UniqueFd fd(::open(dated.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (!fd) return false;

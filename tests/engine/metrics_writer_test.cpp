@@ -44,7 +44,8 @@ TEST(MetricsText, CountsAppearUnderTheirLabels) {
            "tarnhold_delivery_results_total{result=\"remote\"} 1",
            "tarnhold_rule_triggered_total{rule=\"0\"} 0",
            "tarnhold_rule_triggered_total{rule=\"1\"} 2",
-           "tarnhold_scanner_verdicts_total{scanner=\"0\",title=\"Clam \\\"AV\\\"\",verdict=\"threat\"} 1",
+           "tarnhold_scanner_verdicts_total{scanner=\"0\",title=\"Clam "
+           "\\\"AV\\\"\",verdict=\"threat\"} 1",
        }) {
     EXPECT_TRUE(got.contains(want)) << want;
   }
@@ -65,7 +66,8 @@ TEST(MetricsFile, ReplacedWholeWithoutLeftovers) {
   EXPECT_EQ(TempRoot::Read(file), "new 1\n");
   EXPECT_EQ(CountItems(root / "logs"), 0u);  // no temporary file stays
   std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(root / "logs")) ++entries;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(root / "logs"))
+    ++entries;
   EXPECT_EQ(entries, 1u);
   EXPECT_EQ(WriteMetricsFile(root / "missing/x.prom", "x\n"), MetricsWrite::Failed);
 }
@@ -74,8 +76,8 @@ TEST(QueueDepths, OnlyNumberedItemsCount) {
   TempRoot root;
   CGatewayConfig config(root.Path());
   (void)config.Load();
-  for (const char* name : {"queproc/1", "queproc/22", "queproc/.tmp1", "offpeak/3",
-                           "quaran/junk/4", "quaran/junk/5", "quaran/held/6"})
+  for (const char* name : {"queproc/1", "queproc/22", "queproc/.tmp1", "offpeak/3", "quaran/junk/4",
+                           "quaran/junk/5", "quaran/held/6"})
     root.Write(name, "x");
   const QueueDepths d = ReadQueueDepths(config.Layout(), 9);
   EXPECT_EQ(d.processing, 2u);

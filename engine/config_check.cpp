@@ -212,7 +212,7 @@ void CheckRuleTexts(Checker& c, const std::string& section, const CRuleRecord& r
         Text{r.AddTextDisclaimer, "TextDisclaimerFile", r.TextDisclaimerFile},
         Text{r.AddHTMLDisclaimer, "HTMLDisclaimerFile", r.HTMLDisclaimerFile}}) {
     if (!IsFlag(t.flag)) continue;
-    const fs::path file = c.config.Layout().Texts() / std::string(LastPathElement(t.name));
+    const fs::path file = c.config.Layout().Texts() / t.name;  // as the sweeper opens it
     if (t.name.empty() || ::access(file.c_str(), R_OK) != 0)
       c.Add(section, t.key, t.name, "no readable file " + file.string());
   }

@@ -2,12 +2,22 @@
 
 #include <string_view>
 
+#include "platform/journal_line.h"
 #include "sweeper/virus_check.h"
 #include "transport/interrupted_transfers.h"
 #include "transport/server_name.h"
 #include "transport/smtp_extensions.h"
 
 namespace tarnhold {
+namespace {
+
+// A start-up problem on standard error (under systemd, at the journal's error level).
+void ReportError(const std::string& text) {
+  const std::string line = JournalErrorLine("thgate: " + text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
 
 // An engine thread's start step: its load.log line, whether the configuration wants it, and
 // what starts it. Steps run in table order.
@@ -43,7 +53,9 @@ Engine::Engine(Options options)
                                     [this] { return settings_.SendQueueCount(); },
                                     [this] { return smtp_server_.LiveConnections(); },
                                     [this] { return collection_state_.IsRunning(); },
-                                    {}}) {
+                                    {}}),
+      metrics_writer_([this] { return Config(); },
+                      [this] { return send_scheduler_.IndexedCount(); }) {
   load_log_.Reset();
 }
 
@@ -84,6 +96,7 @@ StartResult Engine::Start() {
     load_log_.Append(step.line);
     (this->*step.start)();
   }
+  metrics_writer_.Start();
   load_log_.Append("OK");
   return StartResult::Started;
 }
@@ -96,9 +109,9 @@ void Engine::AttachLogs() {
       std::FILE* echo = options_.echo;
       // One write per line: lines of different logs never mix inside a line.
       log->SetLineSink([echo](std::string_view name, std::string_view line) {
-        std::string out;
-        out.reserve(name.size() + line.size() + 3);
-        out.append(name).append(": ").append(line).append("\n");
+        std::string out(name);
+        out.append(": ").append(line);
+        out = JournalLine(out) + "\n";
         std::fwrite(out.data(), 1, out.size(), echo);
         std::fflush(echo);
       });
@@ -111,7 +124,7 @@ std::shared_ptr<CGatewayConfig> Engine::ReadConfiguration(ConfigLoadReport& repo
   auto fresh = std::make_shared<CGatewayConfig>(options_.root);
   report = fresh->Load();
   for (const std::string& problem : report.problems) {
-    std::fprintf(stderr, "thgate: %s\n", problem.c_str());
+    ReportError(problem);
   }
   return fresh;
 }
@@ -157,7 +170,7 @@ bool Engine::LoadRegistry() {
                              " names another folder than the data root " +
                              settings_.Layout().Root().string() + "; the gateway does not start";
     load_log_.Append(line);
-    std::fprintf(stderr, "thgate: %s\n", line.c_str());
+    ReportError(line);
     return false;
   }
   settings_.ApplyConfiguration(*Config());
@@ -221,7 +234,7 @@ bool Engine::Pop3ServerWanted() const { return Config()->EnablePOP3Server == 1; 
 void Engine::StartPop3Server() {
   // A server that cannot listen does not stop the start; the operator sees why.
   if (pop3_server_.Start(options_.pop3_port) != 0) {
-    std::fprintf(stderr, "thgate: the POP3 server cannot listen on port %u\n", options_.pop3_port);
+    ReportError("the POP3 server cannot listen on port " + std::to_string(options_.pop3_port));
   }
 }
 
@@ -264,6 +277,7 @@ void Engine::StopComponents() {
   pop3_server_.Shutdown();
   pop_collector_.Stop();
   sweeper_.Stop();  // after the item in hand
+  metrics_writer_.Stop();  // last: its final write holds the counts of the whole run
 }
 
 }  // namespace tarnhold

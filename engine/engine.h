@@ -15,6 +15,7 @@
 #include "gateway/collection_state.h"
 #include "engine/load_log.h"
 #include "engine/window_host.h"
+#include "engine/metrics_writer.h"
 #include "gateway/gateway_config.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"
@@ -112,6 +113,7 @@ class Engine {
   CSendScheduler send_scheduler_;
   CRasDialer ras_dialer_;
   DialUpManager dial_up_manager_;
+  MetricsWriter metrics_writer_;
   CUH_Control pop3_log_{kPop3LogName};
   CUH_Control smtp_in_log_{kSmtpInLogName};
   CUH_Control sweep_log_{kSweepLogName};

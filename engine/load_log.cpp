@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/journal_line.h"
+
 namespace tarnhold {
 
 LoadLog::LoadLog(std::filesystem::path file, std::FILE* echo)
@@ -29,7 +31,7 @@ void LoadLog::Append(std::string_view message) {
     std::fclose(f);
   }
   if (echo_ != nullptr) {
-    std::string echoed = "load: " + line;
+    std::string echoed = JournalLine("load: " + line.substr(0, line.size() - 1)) + "\n";
     std::fwrite(echoed.data(), 1, echoed.size(), echo_);
     std::fflush(echo_);
   }

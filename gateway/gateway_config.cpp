@@ -88,6 +88,8 @@ constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"RelayNetworksFileName", nullptr, nullptr, &C::RelayNetworksFileName},
     {"SMTPMaxMessageSize", &C::SMTPMaxMessageSize},
     {"MaxReceivedHeaders", &C::MaxReceivedHeaders},
+    {"MetricsFileName", nullptr, nullptr, &C::MetricsFileName},
+    {"MetricsInterval", &C::MetricsInterval},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";
@@ -190,11 +192,14 @@ fs::path CGatewayConfig::QuarantinePath(std::string_view area) const {
   return base / std::string(name);
 }
 
-ConfigLoadReport CGatewayConfig::Load() {
+ConfigLoadReport CGatewayConfig::Load(MakeFolders make) {
   ConfigLoadReport report;
+  auto make_folder = [make, &report](const fs::path& path) {
+    if (make == MakeFolders::Yes) MakeFolder(path, report);
+  };
   std::error_code ec;
-  fs::create_directories(root_, ec);
-  for (std::string_view folder : SpoolLayout::kFolders) MakeFolder(root_ / folder, report);
+  if (make == MakeFolders::Yes) fs::create_directories(root_, ec);
+  for (std::string_view folder : SpoolLayout::kFolders) make_folder(root_ / folder);
 
   // Everything is read into a fresh object, so a reload replaces each value and list.
   CGatewayConfig c(root_);
@@ -215,7 +220,7 @@ ConfigLoadReport CGatewayConfig::Load() {
     ReadList(c.MapPath(c.ClusterFileName), "cluster list", c.cluster_hosts, report);
 
   for (CRuleRecord rule; rule.Load(profile, static_cast<int>(c.rules.size()));) {
-    MakeFolder(c.QuarantinePath(rule.QuarantineArea), report);
+    make_folder(c.QuarantinePath(rule.QuarantineArea));
     c.rules.push_back(std::move(rule));
   }
   for (CPopAccountRecord pop; pop.LoadRemote(profile, static_cast<int>(c.pop_accounts.size()));)
@@ -227,7 +232,7 @@ ConfigLoadReport CGatewayConfig::Load() {
       c.mailbox_pairs.push_back(MailboxPair{user.Account, std::move(address)});
     // A hand-written configuration has no mailbox folders yet; without one, local delivery to
     // this user would fail on every attempt.
-    MakeFolder(Layout().Mailbox(static_cast<int>(c.local_users.size())), report);
+    make_folder(Layout().Mailbox(static_cast<int>(c.local_users.size())));
     c.local_users.push_back(std::move(user));
   }
   for (CScannerRecord scanner; scanner.Load(profile, static_cast<int>(c.scanners.size()));)

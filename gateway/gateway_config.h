@@ -25,13 +25,18 @@ struct ConfigLoadReport {
   std::vector<std::string> problems;  // one line each: a folder or list file that failed
 };
 
+// Whether a load creates the data folders and quarantine areas (the engine) or only reads
+// (the configuration check, which must report a missing area rather than make it).
+enum class MakeFolders { Yes, No };
+
 class CGatewayConfig {
  public:
   explicit CGatewayConfig(std::filesystem::path root);
 
   // Creates the data folders (SpoolLayout::kFolders), then reads <root>/tarnhold.dat afresh: every value and list is
   // replaced, never added to. A missing or broken file gives the defaults; never fails.
-  ConfigLoadReport Load();
+  // MakeFolders::No reads the same and creates nothing.
+  ConfigLoadReport Load(MakeFolders make = MakeFolders::Yes);
 
   // The administrator's save: writes the whole file in its fixed order (every value, even 0 or
   // empty) under a temporary name and renames it into place, then creates popstore/<n> for
@@ -106,6 +111,10 @@ class CGatewayConfig {
   int SMTPMaxMessageSize = 51200;  // kilobytes; 0 or less: no limit
   // A message with more Received lines than this is looping: it goes to the errors quarantine.
   int MaxReceivedHeaders = 30;
+  // The metrics file (Prometheus text format), rewritten every MetricsInterval seconds; empty:
+  // no metrics file.
+  std::string MetricsFileName = "c:\\tarnhold\\logs\\tarnhold.prom";
+  int MetricsInterval = 10;  // seconds; 0 or less means the default
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

@@ -47,6 +47,7 @@ fs::path SpoolLayout::SmtpInLog() const { return Logs() / "SMTPIn_.log"; }
 fs::path SpoolLayout::SweepLog() const { return Logs() / "Sweep_.log"; }
 fs::path SpoolLayout::SmtpOutLog() const { return Logs() / "SMTPOut_.log"; }
 fs::path SpoolLayout::BandwidthLog() const { return Logs() / "Bandwidth_.log"; }
+fs::path SpoolLayout::SweepRecordLog() const { return Logs() / "Sweep_.json"; }
 fs::path SpoolLayout::ScannerScript() const { return root_ / "vscan.sh"; }
 fs::path SpoolLayout::ScannerReport() const { return root_ / "report.txt"; }
 fs::path SpoolLayout::ScannerReportCopy() const { return root_ / "copyrep.txt"; }

@@ -53,6 +53,8 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path SweepLog() const;           // logs/Sweep_.log
   [[nodiscard]] std::filesystem::path SmtpOutLog() const;         // logs/SMTPOut_.log
   [[nodiscard]] std::filesystem::path BandwidthLog() const;       // logs/Bandwidth_.log
+  // One JSON line per swept item, dated like the sweeper log.
+  [[nodiscard]] std::filesystem::path SweepRecordLog() const;     // logs/Sweep_.json
   [[nodiscard]] std::filesystem::path ScannerScript() const;      // vscan.sh
   [[nodiscard]] std::filesystem::path ScannerReport() const;      // report.txt
   [[nodiscard]] std::filesystem::path ScannerReportCopy() const;  // copyrep.txt

@@ -49,6 +49,13 @@ struct ItemOutcome {
   Destination destination = Destination::Stayed;
   std::string area;
   bool locked = false;  // its writer still held the item: it stays for a later pass
+  // What the sweep record reports of the message; empty when it could not be read.
+  std::string message_id;
+  std::string sender;
+  std::string recipient;
+  std::int64_t size = 0;  // bytes of the item file
+  std::vector<int> rules_applied;
+  std::vector<int> rules_triggered;
 };
 
 // Where the message goes, from the walk's state; `off_peak_now` is the off-peak window test.

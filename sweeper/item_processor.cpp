@@ -1,13 +1,17 @@
 #include "sweeper/item_processor.h"
 
+#include <chrono>
+
 #include "gateway/activity_log.h"
 #include "gateway/engine_notices.h"
+#include "gateway/metrics.h"
 #include "platform/locked_file.h"
 #include "sweeper/generated_mail.h"
 #include "sweeper/live_effects.h"
 #include "sweeper/off_peak.h"
 #include "sweeper/rule_walk.h"
 #include "sweeper/source_ip.h"
+#include "sweeper/sweep_record.h"
 #include "sweeper/temp_cleanup.h"
 
 namespace fs = std::filesystem;
@@ -19,6 +23,12 @@ std::int64_t FileSize(const fs::path& file) {
   std::error_code ec;
   auto size = fs::file_size(file, ec);
   return ec ? 0 : static_cast<std::int64_t>(size);
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // Whether another party (the receiver, still writing) holds the item.
@@ -47,6 +57,33 @@ ItemOutcome MoveToErrors(const CGatewayConfig& config, const ProcessSetup& setup
   setup.log("... message moved to errors quarantine area and will not be processed");
   outcome.destination = Destination::Errors;
   return outcome;
+}
+
+// The metrics' name for where an item went; Stayed is no outcome (the item is swept again).
+bool SweptFor(Destination destination, SweptOutcome& swept) {
+  switch (destination) {
+    case Destination::SendQueue: swept = SweptOutcome::SendQueue; return true;
+    case Destination::OffPeak: swept = SweptOutcome::OffPeak; return true;
+    case Destination::Quarantine: swept = SweptOutcome::Quarantine; return true;
+    case Destination::Deleted: swept = SweptOutcome::Deleted; return true;
+    case Destination::Resubmitted: swept = SweptOutcome::Resubmitted; return true;
+    case Destination::Errors: swept = SweptOutcome::Errors; return true;
+    case Destination::Stayed: break;
+  }
+  return false;
+}
+
+// The metrics and the sweep record of an item the sweeper is done with.
+void RecordSweep(const fs::path& item, const ItemOutcome& outcome, const CGatewayConfig& config,
+                 std::chrono::steady_clock::duration spent) {
+  SweptOutcome swept{};
+  if (SweptFor(outcome.destination, swept)) CountSwept(swept);
+  for (int rule : outcome.rules_triggered) CountRuleTriggered(rule);
+  if (config.LogSweeper != 1) return;
+  const std::time_t now = std::time(nullptr);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(spent).count();
+  (void)AppendSweepRecord(config.Layout().SweepRecordLog(),
+                          SweepRecordLine(item.filename().string(), outcome, ms, now), now);
 }
 
 }  // namespace
@@ -99,6 +136,12 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
   const bool off_peak = IsOffPeakNow(config.OffPeakFromHH, config.OffPeakFromMM, config.OffPeakToHH,
                                      config.OffPeakToMM) == 1;
   ItemOutcome outcome = FinishItem(ctx, DecideFinalAction(ctx, off_peak), send_queue_hint);
+  outcome.message_id = Trimmed(message.MessageId());
+  outcome.sender = facts.envelope_sender;
+  outcome.recipient = facts.envelope_recipient;
+  outcome.size = facts.item_size;
+  outcome.rules_applied = std::move(ctx.state.rules_applied);
+  outcome.rules_triggered = std::move(ctx.state.rules_triggered);
   message.Release();
   return outcome;
 }
@@ -125,8 +168,10 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
                                         CGatewayMessageFile& message) {
     return std::make_unique<LiveEffects>(config, path, message, wake);
   };
+  const auto started = std::chrono::steady_clock::now();
   ItemOutcome outcome = ProcessItem(item, config, setup, live, send_queue_hint_);
   if (outcome.locked) reported_locked_.insert(item);
+  if (!outcome.locked) RecordSweep(item, outcome, config, std::chrono::steady_clock::now() - started);
   // The source information goes with its item; while the item stays, so does its IP.
   if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
   fs::remove(work_zip, ec);

@@ -27,6 +27,8 @@ struct MessageState {
   std::vector<std::string> archive_paths;  // as written in the rules, compared without case
   std::string text_disclaimer;             // file name; empty: none requested
   std::string html_disclaimer;
+  std::vector<int> rules_applied;    // the rules that applied to the message, in walk order
+  std::vector<int> rules_triggered;  // those of them that triggered
 };
 
 struct RuleContext;

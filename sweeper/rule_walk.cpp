@@ -68,6 +68,7 @@ void WalkRules(RuleContext& ctx) {
     ctx.log("verfying rule " + std::to_string(i));
     std::string label;
     if (!RuleApplies(i, r, ctx, label)) continue;
+    ctx.state.rules_applied.push_back(i);
     ctx.log(RulePrefix(i) + " applies - " + label);
 
     if (r.BlockEverything == 1) {
@@ -77,6 +78,7 @@ void WalkRules(RuleContext& ctx) {
       ctx.state.triggered = RunChecks(i, r, ctx);
     }
     if (ctx.state.triggered) {
+      ctx.state.rules_triggered.push_back(i);
       RunTasks(i, r, ctx);
       RunActionCheck(i, r, ctx);
       if (r.Action == kActionQuarantine || r.Action == kActionDelete || ctx.state.rewrite) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gateway/metrics.h"
 #include "gateway/spool_layout.h"
 #include "sweeper/generated_mail.h"
 #include "sweeper/scanner_run.h"
@@ -101,13 +102,15 @@ bool CheckForViruses(int i, const CRuleRecord&, RuleContext& ctx) {
   const SpoolLayout layout(ctx.Root());
   const fs::path report = layout.ScannerReportCopy();
   const auto limit = VirusScanTimeLimit(ctx.config);
-  for (const CScannerRecord& scanner : ctx.config.scanners) {
+  for (std::size_t n = 0; n < ctx.config.scanners.size(); ++n) {
+    const CScannerRecord& scanner = ctx.config.scanners[n];
     if (scanner.Enabled != 1) continue;
     ctx.log("virus checking with " + scanner.Title);
     ScanRun run = RunScanner(scanner, layout, limit);
     ScannerVerdict found;
     switch (run.result) {
       case ScanRunResult::FileError:
+        CountScan(static_cast<int>(n), ScanOutcome::Failed);
         ctx.log("ERROR file exception encountered during virus scan: " + run.error);
         return false;
       case ScanRunResult::TimedOut:
@@ -126,6 +129,9 @@ bool CheckForViruses(int i, const CRuleRecord&, RuleContext& ctx) {
                          ": scan failed, counted as a threat";
         break;
     }
+    CountScan(static_cast<int>(n), found.verdict == ScanVerdict::Clean    ? ScanOutcome::Clean
+                                   : found.verdict == ScanVerdict::Threat ? ScanOutcome::Threat
+                                                                          : ScanOutcome::Failed);
     if (found.verdict == ScanVerdict::Clean) continue;
     if (!found.reason.empty()) ctx.log(found.reason);
     ctx.log(RulePrefix(i) + " scan detected threat ...");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "gateway/metrics.h"
 #include "transport/socket_io.h"
 
 namespace tarnhold {
@@ -297,6 +298,7 @@ void CListenServer::RunConnection(std::unique_ptr<StartRecord> record,
       // A failure inside one dialogue must not take the process down with it.
       try {
         if (record->too_many) {
+          CountEvent(Counter::ConnectionsRefusedBusy);
           connection->OnMaxConnect();
         } else {
           connection->OnConnect();

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/queue_item.h"
 #include "message/gateway_message_file.h"
 #include "message/mail_address.h"
@@ -273,6 +274,7 @@ CPopCollector::Step CPopCollector::CollectMessage(CPop3Client& client,
     return Step::EndBatch;
   }
   ++result.collected;
+  CountEvent(Counter::Pop3MessagesCollected);
   if (queue_wake_ != nullptr) queue_wake_->Notify();
   if (queued == QueueResult::NotSynced) {
     Pop3LogLine("ERROR: The queue folder could not be forced to disk; message " +

@@ -76,6 +76,22 @@ RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
   return search;  // a last line without LF is not examined
 }
 
+std::vector<std::string> UnusableRouteLines(std::string_view table) {
+  std::vector<std::string> unusable;
+  std::string line;
+  for (char c : table) {
+    if (c == '\r') continue;
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if ((line.empty() || line.front() != ';') && !ParseRouteLine(line)) unusable.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) unusable.push_back(line);
+  return unusable;
+}
+
 RouteSearch FindRouteInFile(const std::filesystem::path& path, std::string_view recipient) {
   std::string table;
   switch (ReadFileBounded(path, kMaxRoutingTableBytes, table)) {

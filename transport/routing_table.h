@@ -40,6 +40,10 @@ struct RouteSearch {
 // an empty line counts as such a line.
 [[nodiscard]] RouteSearch FindRoute(std::string_view table, std::string_view recipient);
 
+// The lines of the table text that FindRoute would stop at (an empty line included), in
+// order; a last line without LF, which FindRoute never examines, is listed too.
+[[nodiscard]] std::vector<std::string> UnusableRouteLines(std::string_view table);
+
 // The same for the table file `path`; an unreadable or oversized file gives no route and one
 // log line naming it.
 [[nodiscard]] RouteSearch FindRouteInFile(const std::filesystem::path& path,

@@ -7,6 +7,7 @@
 #include "gateway/activity_log.h"
 #include "gateway/address_lists.h"
 #include "gateway/gateway_config.h"
+#include "gateway/metrics.h"
 #include "gateway/server_settings.h"
 #include "gateway/spool_item.h"
 #include "transport/mx_lookup.h"
@@ -43,6 +44,15 @@ class Attempt {
   void LogFirstExchanger(CMxLookup& lookup);
   DeliveryOutcome RecipientRefused();
   DeliveryOutcome MakeReturnedMail(std::uint32_t return_kind);
+  // The counted forms of an attempt's end without delivery.
+  static DeliveryOutcome Deferred(DeliveryOutcome outcome) {
+    CountEvent(Counter::DeliveryDeferred);
+    return outcome;
+  }
+  static DeliveryOutcome GiveUp() {
+    CountEvent(Counter::DeliveryFinishedUnsent);
+    return DeliveryOutcome::Finished;
+  }
   std::optional<GatewayRoute> RoutingTableRoute() const;
 
   CServerSettings& settings_;
@@ -55,6 +65,7 @@ class Attempt {
 };
 
 DeliveryOutcome Attempt::Run() {
+  CountEvent(Counter::DeliveryAttempts);
   SmtpOutLogLine("SMTPOUT To:" + header_.recipient + " From:" + header_.sender);
   if (data_.recipient.empty()) {
     SmtpOutLogLine("To was blank");
@@ -84,7 +95,7 @@ std::optional<GatewayRoute> Attempt::RoutingTableRoute() const {
 DeliveryOutcome Attempt::ReturnAfterMaxRetries() {
   SmtpOutLogLine("Max retries reached");
   // Returned mail never produces returned mail.
-  if (header_.return_kind != kReturnNone) return DeliveryOutcome::Finished;
+  if (header_.return_kind != kReturnNone) return GiveUp();
   return MakeReturnedMail(kReturnMaxRetries);
 }
 
@@ -99,13 +110,14 @@ DeliveryOutcome Attempt::MakeReturnedMail(std::uint32_t return_kind) {
   // behind it is never moved.
   if (settings_.WriteHeader(item_, header_.sender, header_.recipient, 0, return_kind) != 0) {
     SmtpOutLogLine("Error: cannot rewrite " + item_.Path().string() + " as returned mail");
-    return DeliveryOutcome::Unchanged;
+    return Deferred(DeliveryOutcome::Unchanged);
   }
+  CountEvent(Counter::ReturnedMail);
   return DeliveryOutcome::Requeued;
 }
 
 DeliveryOutcome Attempt::RecipientRefused() {
-  if (header_.return_kind != kReturnNone) return DeliveryOutcome::Finished;
+  if (header_.return_kind != kReturnNone) return GiveUp();
   return MakeReturnedMail(kReturnUserNotFound);
 }
 
@@ -113,9 +125,10 @@ DeliveryOutcome Attempt::StoreInMailbox() {
   SmtpOutLogLine("... is for local POP3 delivery");
   if (StoreLocal(data_) != StoreResult::Stored) {
     SmtpOutLogLine("Error: SendMailLocal Failed");
-    return DeliveryOutcome::Unchanged;
+    return Deferred(DeliveryOutcome::Unchanged);
   }
   SmtpOutLogLine("Message stored in local POP3 account");
+  CountEvent(Counter::DeliveredLocal);
   return DeliveryOutcome::Finished;
 }
 
@@ -125,6 +138,7 @@ DeliveryOutcome Attempt::SendToHost(const GatewayRoute& route) {
   switch (SmtpSendItem(data_, domain_, route.address, route.port, config_.helo_name, aborted_)) {
     case SendItemResult::Sent:
       SmtpOutLogLine("Mail sent");
+      CountEvent(Counter::DeliveredRemote);
       return DeliveryOutcome::Finished;
     case SendItemResult::RcptRefused:
       return RecipientRefused();
@@ -134,7 +148,7 @@ DeliveryOutcome Attempt::SendToHost(const GatewayRoute& route) {
     case SendItemResult::DataRefused:
       break;
   }
-  return DeliveryOutcome::Unchanged;
+  return Deferred(DeliveryOutcome::Unchanged);
 }
 
 // Takes entries until one is obtained, with a line for each: "MX Record found" for the one
@@ -173,22 +187,25 @@ DeliveryOutcome Attempt::SendToExchangers() {
   std::string name, address;
   std::uint16_t preference = 0;
   while (lookup.NextMailExchanger(name, &address, preference) == 0) {
-    if (aborted_ && aborted_()) return DeliveryOutcome::Unchanged;  // stopping: not counted
+    if (aborted_ && aborted_()) return Deferred(DeliveryOutcome::Unchanged);  // stopping
     name.resize(std::min(name.size(), kMaxExchangerName));
     address.resize(std::min(address.size(), kMaxExchangerAddress));
     SmtpOutLogLine("Trying " + address);
     const SendItemResult result =
         SmtpSendItem(data_, name, address, kMxPort, config_.helo_name, aborted_);
-    if (result == SendItemResult::Sent) return DeliveryOutcome::Finished;
+    if (result == SendItemResult::Sent) {
+      CountEvent(Counter::DeliveredRemote);
+      return DeliveryOutcome::Finished;
+    }
     if (result == SendItemResult::RcptRefused) return RecipientRefused();
   }
   const std::uint32_t attempts = header_.attempts + 1;
   if (settings_.UpdateHeader(item_, attempts, header_.return_kind) != 0) {
     SmtpOutLogLine("Error: cannot count the attempt in " + item_.Path().string());
-    return DeliveryOutcome::Unchanged;
+    return Deferred(DeliveryOutcome::Unchanged);
   }
   SmtpOutLogLine("Retrying Mail " + std::to_string(attempts));
-  return DeliveryOutcome::Requeued;
+  return Deferred(DeliveryOutcome::Requeued);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/server_settings.h"
 #include "transport/server_name.h"
 #include "transport/smtp_transfer.h"
@@ -348,6 +349,7 @@ void CSmtpConnection::ReceiveMessage() {
   // The reply waits until every item and the source file are on disk.
   if (transfer.Commit(further, PeerDotted())) {
     Reply(kMailReceived);
+    CountEvent(Counter::SmtpMessagesReceived);
     SmtpInLogLine("Mail received OK");
     static_cast<CSmtpServer*>(Server())->MessageQueued();
   } else {

@@ -11,6 +11,7 @@ enum Uses : unsigned {
   kForEngine = 1u << 0,
   kForInspect = 1u << 1,
   kForTestRules = 1u << 2,
+  kForCheckConfig = 1u << 3,
 };
 
 enum class Kind { Option, Command };
@@ -69,14 +70,14 @@ bool SetIp(GateOptions& o, const std::string& v, std::string&) {
 }
 
 constexpr unsigned kForCommands = kForInspect | kForTestRules;
-constexpr unsigned kForAll = kForEngine | kForCommands;
+constexpr unsigned kForAll = kForEngine | kForCommands | kForCheckConfig;
 
 const Word kWords[] = {
     {"--root", "DIR", Kind::Option, {}, kForAll, SetRoot,
      "the data root (else $TARNHOLD_ROOT, else /var/lib/tarnhold)"},
     {"--headless", nullptr, Kind::Option, {}, kForEngine, SetHeadless,
      "run the engine without a window; every log line also goes to standard output"},
-    {"--pop3-port", "N", Kind::Option, {}, kForEngine, SetPop3Port,
+    {"--pop3-port", "N", Kind::Option, {}, kForEngine | kForCheckConfig, SetPop3Port,
      "the port of the POP3 server (default 110)"},
     {"--raw", nullptr, Kind::Option, {}, kForCommands, SetRaw,
      "FILE is a plain RFC 822 message, not a queue item"},
@@ -90,6 +91,8 @@ const Word kWords[] = {
      "print a message as the rules see it (JSON) and end"},
     {"--test-rules", "FILE", Kind::Command, GateCommand::TestRules, 0, nullptr,
      "dry run of the rules over a message: the sweeper's lines and the decision"},
+    {"--check-config", nullptr, Kind::Command, GateCommand::CheckConfig, 0, nullptr,
+     "check the configuration and every file it names; one line per problem"},
     {"--help", nullptr, Kind::Command, GateCommand::Help, 0, nullptr,
      "print this text and end"},
     {"--version", nullptr, Kind::Command, GateCommand::Version, 0, nullptr,
@@ -101,6 +104,7 @@ constexpr const char* kEngineForm = "thgate [--root DIR] [--headless] [--pop3-po
 constexpr const char* kInspectForm = "thgate --inspect [--raw] FILE [--root DIR]";
 constexpr const char* kTestRulesForm =
     "thgate --test-rules [--raw] FILE [--from A] [--to B] [--ip X] [--root DIR]";
+constexpr const char* kCheckConfigForm = "thgate --check-config [--root DIR] [--pop3-port N]";
 constexpr const char* kInfoForm = "thgate --help | --version";
 
 const Word* FindWord(const std::string& name) {
@@ -115,6 +119,7 @@ unsigned UsesOf(GateCommand command) {
     case GateCommand::RunEngine: return kForEngine;
     case GateCommand::Inspect: return kForInspect;
     case GateCommand::TestRules: return kForTestRules;
+    case GateCommand::CheckConfig: return kForCheckConfig;
     case GateCommand::Help:
     case GateCommand::Version: return kForAll;  // they ignore the rest of the line
   }
@@ -160,6 +165,9 @@ bool CheckCombination(const GateOptions& o, const std::vector<const Word*>& give
       } else if (!o.raw && (o.from || o.to)) {
         error = "--from and --to go with --raw; a queue item has its own envelope";
       }
+      break;
+    case GateCommand::CheckConfig:
+      if (!o.file.empty()) error = "unknown argument \"" + o.file + "\"";
       break;
     case GateCommand::Help:
     case GateCommand::Version: break;
@@ -217,9 +225,11 @@ std::string GateUsage(const std::vector<std::string>& args) {
     if (word == nullptr || word->kind != Kind::Command) continue;
     if (word->command == GateCommand::Inspect) return std::string("usage: ") + kInspectForm;
     if (word->command == GateCommand::TestRules) return std::string("usage: ") + kTestRulesForm;
+    if (word->command == GateCommand::CheckConfig)
+      return std::string("usage: ") + kCheckConfigForm;
   }
   std::string usage = std::string("usage: ") + kEngineForm;
-  for (const char* form : {kInspectForm, kTestRulesForm, kInfoForm}) {
+  for (const char* form : {kInspectForm, kTestRulesForm, kCheckConfigForm, kInfoForm}) {
     usage.append("\n       ").append(form);
   }
   return usage;

@@ -1,6 +1,6 @@
 // thgate's command line: one parser, driven by one table of options and commands, that takes
 // them in any order. The engine runs unless a command is given; a command (--inspect,
-// --test-rules) works on one file and ends. The parser only reads the words: checking that
+// --test-rules, --check-config) does its work and ends. The parser only reads the words: checking that
 // paths exist and files can be read is left to the command that uses them.
 #pragma once
 
@@ -13,7 +13,7 @@ namespace tarnhold {
 
 inline constexpr const char* kGateVersion = "thgate 1.0";
 
-enum class GateCommand { RunEngine, Inspect, TestRules, Help, Version };
+enum class GateCommand { RunEngine, Inspect, TestRules, Help, Version, CheckConfig };
 
 struct GateOptions {
   GateCommand command = GateCommand::RunEngine;

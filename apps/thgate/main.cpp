@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/thgate/check_config_command.h"
 #include "apps/thgate/command_line.h"
 #include "apps/thgate/item_report_command.h"
 #include "apps/thgate/test_rules_command.h"
@@ -23,6 +24,7 @@
 #include "engine/engine_window_host.h"
 #include "engine/single_instance.h"
 #include "platform/data_root.h"
+#include "platform/journal_line.h"
 
 namespace {
 
@@ -97,7 +99,7 @@ int RunEngine(const tarnhold::GateOptions& options, int argc, char** argv) {
     case InstanceResult::Acquired: break;
     case InstanceResult::AlreadyRunning: return kExitCode;  // silently, as the window search did
     case InstanceResult::Failed:
-      std::fprintf(stderr, "thgate: %s\n", error.c_str());
+      std::fprintf(stderr, "%s\n", JournalErrorLine("thgate: " + error).c_str());
       return kExitCode;
   }
 
@@ -145,6 +147,8 @@ int main(int argc, char** argv) {
       return RunInspect(options);
     case GateCommand::TestRules:
       return RunTestRules(options, std::cout, std::cerr);
+    case GateCommand::CheckConfig:
+      return RunCheckConfig(options, std::cout);
     case GateCommand::RunEngine:
       break;
   }

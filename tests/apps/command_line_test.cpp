@@ -11,7 +11,7 @@ using Args = std::vector<std::string>;
 
 // The parsed options in one line: the command, then every field that is not at its default.
 std::string Described(const GateOptions& o) {
-  const char* commands[] = {"engine", "inspect", "test-rules", "help", "version"};
+  const char* commands[] = {"engine", "inspect", "test-rules", "help", "version", "check-config"};
   std::string text = commands[static_cast<int>(o.command)];
   if (!o.root.empty()) text += " root=" + o.root;
   if (!o.file.empty()) text += " file=" + o.file;
@@ -46,6 +46,7 @@ TEST(GateCommandLine, OptionsAndCommandsInAnyOrder) {
       {{"--root", "--inspect", "--inspect", "f"}, "inspect root=--inspect file=f"},
       {{"--help"}, "help"},
       {{"--root", "/r", "--version"}, "version root=/r"},
+      {{"--pop3-port", "1110", "--check-config", "--root", "/r"}, "check-config root=/r port=1110"},
   };
   GateOptions o;  // shared: each parse must start again from the defaults
   for (const auto& c : cases) {
@@ -77,7 +78,10 @@ TEST(GateCommandLine, RefusalsNameTheFault) {
       {{"--raw"}, "--raw goes with --inspect or --test-rules"},
       {{"--from", "a"}, "--from goes with --test-rules"},
       {{"--inspect", "f", "--ip", "1.2.3.4"}, "--ip goes with --test-rules"},
-      {{"--inspect", "f", "--pop3-port", "1110"}, "--pop3-port goes with the engine"},
+      {{"--inspect", "f", "--pop3-port", "1110"},
+       "--pop3-port goes with the engine or --check-config"},
+      {{"--check-config", "--headless"}, "--headless goes with the engine"},
+      {{"--check-config", "tarnhold.dat"}, "unknown argument \"tarnhold.dat\""},
       {{"--test-rules", "--raw", "f", "--from", "a"},
        "--raw needs --from and --to for the envelope"},
       {{"--test-rules", "f", "--from", "a", "--to", "b"},
@@ -123,7 +127,7 @@ TEST(GateCommandLine, HelpListsEveryWordTheParserTakes) {
   // Every word of the help's option and command lists parses, and every word the parser knows
   // is listed: the help cannot fall behind the table.
   const char* words[] = {"--root",   "--headless",   "--pop3-port", "--raw",  "--from",   "--to",
-                         "--ip",     "--inspect",    "--test-rules", "--help", "--version"};
+                         "--ip",     "--inspect",    "--test-rules", "--check-config", "--help", "--version"};
   for (const char* w : words) {
     SCOPED_TRACE(w);
     EXPECT_NE(text.find(std::string("\n  ") + w + " "), std::string::npos);

@@ -72,6 +72,8 @@ class ReadmeCommands(unittest.TestCase):
         elif "--test-rules" in words:
             self.assertRegex(stdout.decode().splitlines()[-1],
                              r"^decision: rule=-?\d+ action=\d+ destination=\S+$")
+        elif "--check-config" in words:
+            self.assertIn(b"no problem found", stdout)
         elif "--help" in words:
             for word in ("--root", "--inspect", "--test-rules", "--version"):
                 self.assertIn(word.encode(), stdout)

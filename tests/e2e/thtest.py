@@ -133,6 +133,7 @@ class Gate:
         self.args = list(args)
         self.headless = headless
         self.proc = None
+        self.env = {}  # added to the environment of the process
         self.lines = []
         self.stderr = b""
         self._cond = threading.Condition()
@@ -140,7 +141,11 @@ class Gate:
 
     def start(self, wait_ready=True, timeout=15.0):
         cmd = [THGATE, "--root", self.root] + (["--headless"] if self.headless else []) + self.args
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # Lines carry journal priorities only under systemd: a test run from a service must
+        # not see them unless it sets them itself in `self.env`.
+        env = {k: v for k, v in os.environ.items() if k not in ("JOURNAL_STREAM", "INVOCATION_ID")}
+        env.update(self.env)
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
         self._err_reader = threading.Thread(target=self._read_err, daemon=True)

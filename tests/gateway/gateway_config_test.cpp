@@ -355,6 +355,8 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.RelayNetworksFileName = "c:\\tarnhold\\lists\\nets.dat";
   c.SMTPMaxMessageSize = 30;
   c.MaxReceivedHeaders = 31;
+  c.MetricsFileName = "c:\\tarnhold\\metrics.prom";
+  c.MetricsInterval = 32;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {
@@ -400,6 +402,20 @@ TEST(GatewayConfigSave, LoadOfSaveGivesBackEveryField) {
   EXPECT_EQ(loaded.scanners, saved.scanners);
   EXPECT_EQ(loaded, saved);
   EXPECT_TRUE(fs::is_directory(root / "quaran/area2"));
+}
+
+// A text key beyond the layout whose default is not empty: turned off (empty) it must stay off
+// after a save and a load, not come back as its default.
+TEST(GatewayConfigSave, EmptyMetricsFileNameStaysEmpty) {
+  TempRoot root;
+  CGatewayConfig c(root.Path());
+  EXPECT_EQ(c.MetricsFileName, "c:\\tarnhold\\logs\\tarnhold.prom");
+  c.MetricsFileName.clear();
+  std::string error;
+  ASSERT_TRUE(c.Save(error)) << error;
+  CGatewayConfig loaded(root.Path());
+  (void)loaded.Load();
+  EXPECT_EQ(loaded.MetricsFileName, "");
 }
 
 TEST(GatewayConfigSave, WritesTheAdministratorLayout) {

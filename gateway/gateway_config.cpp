@@ -84,6 +84,11 @@ constexpr DefaultsKey kKeysAfterLists[] = {
 constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"VirusScanTimeout", &C::VirusScanTimeout},
     {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
+    {"TLSCertificateFile", nullptr, nullptr, &C::TLSCertificateFile},
+    {"TLSKeyFile", nullptr, nullptr, &C::TLSKeyFile},
+    {"SMTPOutTLS", &C::SMTPOutTLS},
+    {"SMTPOutTLSVerify", &C::SMTPOutTLSVerify},
+    {"POP3RequireTLS", &C::POP3RequireTLS},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";
@@ -239,7 +244,11 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteDefaults(profile, kKeysAfterLists, *this);
   const CGatewayConfig defaults(root_);
   for (const DefaultsKey& k : kKeysBeyondLayout) {
-    if (this->*k.number != defaults.*k.number) profile.AppendInt(k.key, this->*k.number);
+    if (k.text != nullptr) {
+      if (this->*k.text != defaults.*k.text) profile.AppendEntry(k.key, this->*k.text);
+    } else if (this->*k.number != defaults.*k.number) {
+      profile.AppendInt(k.key, this->*k.number);
+    }
   }
 
   profile.AddBlankLines(3);

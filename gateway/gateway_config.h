@@ -99,6 +99,15 @@ class CGatewayConfig {
   int VirusScanTimeout = kDefaultVirusScanTimeout;
   // Kilobytes: a remote message larger than this is left on its server by the collection.
   int POP3DownloadMaxSize = 51200;
+  // TLS: the receiver's and POP3 server's PEM certificate (chain) and key; either empty means
+  // no STARTTLS and no STLS. The delivery uses STARTTLS where offered (SMTPOutTLS), verifying
+  // the peer against the system's CA store only with SMTPOutTLSVerify. POP3RequireTLS refuses
+  // USER and PASS before STLS from any address but loopback.
+  std::string TLSCertificateFile;
+  std::string TLSKeyFile;
+  int SMTPOutTLS = 1;
+  int SMTPOutTLSVerify = 0;
+  int POP3RequireTLS = 0;
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

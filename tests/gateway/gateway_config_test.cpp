@@ -346,6 +346,11 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.OffPeakToMM = 27;
   c.VirusScanTimeout = 28;  // written because it differs from its default
   c.POP3DownloadMaxSize = 29;
+  c.TLSCertificateFile = "c:\\tarnhold\\tls\\gate.crt";
+  c.TLSKeyFile = (root / "tls/gate.key").string();
+  c.SMTPOutTLS = 0;
+  c.SMTPOutTLSVerify = 1;
+  c.POP3RequireTLS = 1;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {

@@ -5,6 +5,7 @@
 #include "sweeper/virus_check.h"
 #include "transport/interrupted_transfers.h"
 #include "transport/server_name.h"
+#include "transport/smtp_extensions.h"
 
 namespace tarnhold {
 
@@ -108,6 +109,8 @@ std::shared_ptr<CGatewayConfig> Engine::ReadConfiguration(ConfigLoadReport& repo
 
 void Engine::InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh) {
   settings_.SetLocalDomains(fresh->local_domains);
+  smtp_server_.SetPolicy(std::make_shared<const ReceiverPolicy>(
+      ReceiverPolicyFrom(*fresh, [](const std::string& line) { SmtpInLogLine(line); })));
   send_scheduler_.SetConfig(DeliveryConfigFrom(*fresh));
   pop3_server_.SetRequireTls(fresh->POP3RequireTLS == 1);
   std::scoped_lock lock(config_mutex_);

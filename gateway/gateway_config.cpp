@@ -84,6 +84,10 @@ constexpr DefaultsKey kKeysAfterLists[] = {
 constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"VirusScanTimeout", &C::VirusScanTimeout},
     {"POP3DownloadMaxSize", &C::POP3DownloadMaxSize},
+    {"AllowRelay", &C::AllowRelay},
+    {"RelayNetworksFileName", nullptr, nullptr, &C::RelayNetworksFileName},
+    {"SMTPMaxMessageSize", &C::SMTPMaxMessageSize},
+    {"MaxReceivedHeaders", &C::MaxReceivedHeaders},
     {"TLSCertificateFile", nullptr, nullptr, &C::TLSCertificateFile},
     {"TLSKeyFile", nullptr, nullptr, &C::TLSKeyFile},
     {"SMTPOutTLS", &C::SMTPOutTLS},
@@ -108,7 +112,10 @@ void ReadDefaults(const ProfileFile& profile, const DefaultsKey (&keys)[N], CGat
       c.*k.port =
           value >= 0 && value <= 65535 ? static_cast<std::uint16_t>(value) : defaults.*k.port;
     } else {
-      c.*k.text = ReadConfigText(profile, kDefaultsSection, k.key);
+      // A missing key keeps its default (empty for every key of the administrator's layout).
+      c.*k.text = profile.HasKey(kDefaultsSection, k.key)
+                      ? ReadConfigText(profile, kDefaultsSection, k.key)
+                      : defaults.*k.text;
     }
   }
 }
@@ -244,10 +251,10 @@ bool CGatewayConfig::Save(std::string& error) const {
   WriteDefaults(profile, kKeysAfterLists, *this);
   const CGatewayConfig defaults(root_);
   for (const DefaultsKey& k : kKeysBeyondLayout) {
-    if (k.text != nullptr) {
-      if (this->*k.text != defaults.*k.text) profile.AppendEntry(k.key, this->*k.text);
-    } else if (this->*k.number != defaults.*k.number) {
+    if (k.number && this->*k.number != defaults.*k.number) {
       profile.AppendInt(k.key, this->*k.number);
+    } else if (k.text && this->*k.text != defaults.*k.text) {
+      WriteConfigText(profile, k.key, this->*k.text);
     }
   }
 

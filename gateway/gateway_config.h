@@ -99,6 +99,13 @@ class CGatewayConfig {
   int VirusScanTimeout = kDefaultVirusScanTimeout;
   // Kilobytes: a remote message larger than this is left on its server by the collection.
   int POP3DownloadMaxSize = 51200;
+  // The receiver's guards. AllowRelay=1 lets every client send to domains that are not local;
+  // otherwise only loopback and the networks (CIDR lines) of RelayNetworksFileName may.
+  int AllowRelay = 0;
+  std::string RelayNetworksFileName = "c:\\tarnhold\\lists\\relaynets.dat";
+  int SMTPMaxMessageSize = 51200;  // kilobytes; 0 or less: no limit
+  // A message with more Received lines than this is looping: it goes to the errors quarantine.
+  int MaxReceivedHeaders = 30;
   // TLS: the receiver's and POP3 server's PEM certificate (chain) and key; either empty means
   // no STARTTLS and no STLS. The delivery uses STARTTLS where offered (SMTPOutTLS), verifying
   // the peer against the system's CA store only with SMTPOutTLSVerify. POP3RequireTLS refuses

@@ -1,5 +1,7 @@
 #include "transport/smtp_server.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 
 #include "gateway/activity_log.h"
@@ -21,6 +23,11 @@ constexpr std::string_view kProcessingError =
     "451 Requested action aborted - error in processing\r\n";
 constexpr std::string_view kTransactionFailed = "554 Transaction failed\r\n";
 constexpr std::string_view kMailReceived = "250 Mail Received OK\r\n";
+constexpr std::string_view kRelayDenied = "550 5.7.1 Relaying denied\r\n";
+constexpr std::string_view kSizeExceeded =
+    "552 5.3.4 Message size exceeds fixed maximum message size\r\n";
+constexpr std::string_view kUnknownParameters =
+    "555 MAIL FROM/RCPT TO parameters not recognized or not implemented\r\n";
 
 // Sample names shown by HELP: reserved example names only.
 constexpr const char* kHelpText =
@@ -41,7 +48,7 @@ constexpr const char* kHelpText =
 constexpr std::pair<std::string_view, SmtpCommand> kCommandNames[] = {
     {"HELO", SmtpCommand::Helo}, {"MAIL", SmtpCommand::Mail}, {"RCPT", SmtpCommand::Rcpt},
     {"DATA", SmtpCommand::Data}, {"HELP", SmtpCommand::Help}, {"QUIT", SmtpCommand::Quit},
-    {"NOOP", SmtpCommand::Noop}, {"RSET", SmtpCommand::Rset},
+    {"NOOP", SmtpCommand::Noop}, {"RSET", SmtpCommand::Rset}, {"EHLO", SmtpCommand::Ehlo},
 };
 
 // A command line as the log shows it: control characters (a lone CR or LF inside the line
@@ -52,6 +59,12 @@ std::string Printable(std::string_view line) {
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
   }
   return out;
+}
+
+std::string Dotted(std::uint32_t address) {
+  in_addr in{htonl(address)};
+  char text[INET_ADDRSTRLEN] = {};
+  return ::inet_ntop(AF_INET, &in, text, sizeof text) ? text : "?";
 }
 
 }  // namespace
@@ -92,6 +105,16 @@ std::string CSmtpServer::ServerName() const {
   return server_name_ ? server_name_() : SmtpServerName({});
 }
 
+void CSmtpServer::SetPolicy(std::shared_ptr<const ReceiverPolicy> policy) {
+  std::scoped_lock lock(policy_mutex_);
+  policy_ = std::move(policy);
+}
+
+std::shared_ptr<const ReceiverPolicy> CSmtpServer::Policy() const {
+  std::scoped_lock lock(policy_mutex_);
+  return policy_;
+}
+
 // ---- CSmtpConnection ----
 
 struct CSmtpConnection::Handler {
@@ -104,6 +127,7 @@ const CSmtpConnection::Handler CSmtpConnection::kHandlers[] = {
     {SmtpCommand::Rcpt, &CSmtpConnection::OnRcpt}, {SmtpCommand::Data, &CSmtpConnection::OnData},
     {SmtpCommand::Help, &CSmtpConnection::OnHelp}, {SmtpCommand::Quit, &CSmtpConnection::OnQuit},
     {SmtpCommand::Rset, &CSmtpConnection::OnRset}, {SmtpCommand::Noop, &CSmtpConnection::OnNoop},
+    {SmtpCommand::Ehlo, &CSmtpConnection::OnEhlo},
 };
 
 bool CSmtpConnection::Reply(std::string_view text) { return Send(text) >= 0; }
@@ -112,6 +136,7 @@ void CSmtpConnection::OnConnect() {
   auto* server = static_cast<CSmtpServer*>(Server());
   settings_ = server->Settings();
   server_name_ = server->ServerName();
+  policy_ = server->Policy();
   current_ = SmtpCommand::Unknown;
   Reply("220 " + server_name_ + " Service Ready\r\n");
   while (!ended_) {
@@ -133,35 +158,98 @@ void CSmtpConnection::OnConnect() {
 
 void CSmtpConnection::SendHelp() { Reply(kHelpText); }
 
+std::uint32_t CSmtpConnection::ClientAddress() const {
+  return ntohl(PeerAddress().sin_addr.s_addr);
+}
+
 // helo = "HELO" SP Domain CRLF
 void CSmtpConnection::OnHelo(const std::string& line) {
   if (GetToken(line, " ", 1, client_name_, kSmtpAddressSize) != 0) client_name_.clear();
+  extended_ = false;
   Reply("250 " + server_name_ + " " + client_name_ + "\r\n");
 }
 
-// mail = "MAIL FROM:" Reverse-path CRLF
+// ehlo = "EHLO" SP ( Domain / address-literal ) CRLF. Like RSET it ends any transaction, so
+// the next message starts with MAIL.
+void CSmtpConnection::OnEhlo(const std::string& line) {
+  if (GetToken(line, " ", 1, client_name_, kSmtpAddressSize) != 0) client_name_.clear();
+  extended_ = true;
+  sender_.clear();
+  recipients_.clear();
+  Reply(EhloReply(server_name_, SmtpExtensions(*policy_)));
+}
+
+// Mail-parameters count only after EHLO; a HELO client's line is read as it always was.
+bool CSmtpConnection::MailParametersAccepted(std::string_view parameters) {
+  if (!extended_) return true;
+  MailParameters mail;
+  switch (ParseMailParameters(parameters, mail)) {
+    case ParameterResult::Unknown:
+      Reply(kUnknownParameters);
+      return false;
+    case ParameterResult::BadValue:
+      Reply(kSyntaxError);
+      return false;
+    case ParameterResult::Accepted:
+      break;
+  }
+  if (policy_->max_message_bytes > 0 && mail.size > policy_->max_message_bytes) {
+    SmtpInLogLine("Message refused: declared size " + std::to_string(mail.size) +
+                  " exceeds the limit of " + std::to_string(policy_->max_message_bytes));
+    Reply(kSizeExceeded);
+    return false;
+  }
+  return true;
+}
+
+// mail = "MAIL FROM:" Reverse-path [SP Mail-parameters] CRLF; the null path "<>" is a sender.
 void CSmtpConnection::OnMail(const std::string& line) {
+  const PathAndParameters split = SplitPathAndParameters(line);
+  const bool null_sender = IsNullPath(split.path);
   std::string address;
-  if (!SmtpAddressToken(line, address)) {
+  if (!null_sender && !SmtpAddressToken(split.path, address)) {
     Reply(kSyntaxError);
+    current_ = previous_;
+    return;
+  }
+  if (!MailParametersAccepted(split.parameters)) {
     current_ = previous_;
     return;
   }
   sender_ = address;
   recipients_.clear();
-  Reply("250 OK " + sender_ + "\r\n");
+  Reply("250 OK " + (null_sender ? std::string("<>") : sender_) + "\r\n");
 }
 
-// rcpt = "RCPT TO:" Forward-path CRLF; only after MAIL or another RCPT.
+// A recipient outside the local domains is relayed only for a client the guard trusts.
+bool CSmtpConnection::RecipientAccepted(const std::string& address,
+                                        std::string_view parameters) {
+  if (extended_ && ParseRcptParameters(parameters) != ParameterResult::Accepted) {
+    Reply(kUnknownParameters);
+    return false;
+  }
+  if (policy_->relay.Judge(ClientAddress(), address) == RelayDecision::Denied) {
+    SmtpInLogLine("Relaying denied: " + Printable(address) + " from " +
+                  Dotted(ClientAddress()));
+    Reply(kRelayDenied);
+    return false;
+  }
+  if (recipients_.size() >= kSmtpMaxRecipients) {
+    Reply(kTooManyRecipients);
+    return false;
+  }
+  return true;
+}
+
+// rcpt = "RCPT TO:" Forward-path [SP Rcpt-parameters] CRLF; only after MAIL or another RCPT.
 void CSmtpConnection::OnRcpt(const std::string& line) {
+  const PathAndParameters split = SplitPathAndParameters(line);
   std::string address;
   if (previous_ != SmtpCommand::Mail && previous_ != SmtpCommand::Rcpt) {
     Reply(kBadSequence);
-  } else if (!SmtpAddressToken(line, address)) {
+  } else if (!SmtpAddressToken(split.path, address)) {
     Reply(kSyntaxError);
-  } else if (recipients_.size() >= kSmtpMaxRecipients) {
-    Reply(kTooManyRecipients);
-  } else {
+  } else if (RecipientAccepted(address, split.parameters)) {
     recipients_.push_back(address);
     Reply("250 OK  " + address + " \r\n");
     return;
@@ -212,10 +300,14 @@ void CSmtpConnection::LogRecipientCount() {
   }
 }
 
-// Stores the DATA lines up to the final "." line. False when the client went away or fell
-// silent first; the transfer is then discarded and the client told so.
-bool CSmtpConnection::ReadMessageText(MailTransfer& transfer) {
-  DataLineTracker tracker;
+// Stores the DATA lines up to the final "." line. Broken: the client went away or fell silent
+// first; the transfer is discarded and the client told so. TooLarge: the message passed the
+// size limit; the rest was read and dropped, and nothing of it is kept.
+CSmtpConnection::DataEnd CSmtpConnection::ReadMessageText(MailTransfer& transfer) {
+  DataLineTracker tracker([this] { return "Message-ID: " + settings_->MakeMessageId() + "\r\n"; });
+  const std::int64_t limit = policy_->max_message_bytes;
+  std::int64_t received = 0;
+  std::string stored;
   for (;;) {
     last_read_ = ReceiveLine(line_, kSmtpLineBuffer);
     // A client silent for the whole receive time-out has gone, even in the middle of a line.
@@ -223,15 +315,16 @@ bool CSmtpConnection::ReadMessageText(MailTransfer& transfer) {
       transfer.Discard();
       Reply(kTransactionFailed);
       SmtpInLogLine("SMTPDATA error");
-      return false;
+      return DataEnd::Broken;
     }
-    DataLineTracker::Step step = tracker.Next(line_, LineComplete());
-    if (step.insert_message_id) {
-      transfer.Write("Message-ID: " + settings_->MakeMessageId() + "\r\n");
-    }
-    // Stored exactly as received: the final "." line and stuffed dots included.
-    transfer.Write(line_);
-    if (step.end_of_data) return true;
+    stored.clear();
+    const bool end = tracker.Add(line_, LineComplete(), stored);
+    const bool was_over = limit > 0 && received > limit;
+    if (!end) received += last_read_;
+    const bool over = limit > 0 && received > limit;
+    if (over && !was_over) transfer.Discard();  // the partial item goes at once
+    if (!over) transfer.Write(stored);
+    if (end) return over ? DataEnd::TooLarge : DataEnd::Complete;
   }
 }
 
@@ -240,9 +333,15 @@ void CSmtpConnection::ReceiveMessage() {
   if (settings_ == nullptr) return RefuseData();
   MailTransfer transfer(*settings_);
   if (!transfer.Begin(recipients_.front(), sender_)) return RefuseData();
-  bool complete = ReadMessageText(transfer);
+  const DataEnd end = ReadMessageText(transfer);
   SmtpInLogLine("Data finished");
-  if (!complete) return;
+  if (end == DataEnd::Broken) return;
+  if (end == DataEnd::TooLarge) {
+    SmtpInLogLine("Message refused: larger than the limit of " +
+                  std::to_string(policy_->max_message_bytes) + " bytes");
+    Reply(kSizeExceeded);
+    return;
+  }
 
   LogRecipientCount();
   std::vector<std::string> further(recipients_.begin() + 1, recipients_.end());

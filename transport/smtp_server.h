@@ -1,22 +1,27 @@
-// The SMTP receiver: HELO, MAIL, RCPT, DATA, HELP, QUIT, NOOP and RSET (no extensions) on the
-// listening server, each accepted message stored as one processing item per recipient with the
-// sending host's address beside the first. Every command line and event goes to the SMTP
-// receiver log. The owner sets the settings (SetSettings) before Start; the server name is
-// asked once per session, so a configuration reload never changes a session halfway.
+// The SMTP receiver: HELO, EHLO, MAIL, RCPT, DATA, HELP, QUIT, NOOP and RSET on the listening
+// server, each accepted message stored as one processing item per recipient with the sending
+// host's address beside the first. Every command line and event goes to the SMTP receiver log.
+// The owner sets the settings (SetSettings) before Start; the server name and the policy (size
+// limit, relay guard) are taken once per session, so a configuration reload never changes a
+// session halfway.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/wake_event.h"
 #include "transport/listen_server.h"
+#include "transport/smtp_extensions.h"
 
 namespace tarnhold {
 
 // Command codes, in the order they are recognised.
-enum class SmtpCommand : int { Unknown = 0, Helo, Mail, Rcpt, Data, Help, Quit, Rset, Noop };
+enum class SmtpCommand : int { Unknown = 0, Helo, Mail, Rcpt, Data, Help, Quit, Rset, Noop, Ehlo };
 
 inline constexpr std::size_t kSmtpLineBuffer = 512;
 // Recipients counted past this log "Error: GetRcptListItemCount, too large" (and still go).
@@ -49,6 +54,10 @@ class CSmtpServer : public CListenServer {
   // The name used in the greeting and the HELO reply; asked at the start of every session.
   void SetServerNameSource(std::function<std::string()> source);
   [[nodiscard]] std::string ServerName() const;
+  // The size limit and relay guard of the sessions that start from now on (the defaults until
+  // one is set: loopback only may relay, kDefaultMaxMessageKb).
+  void SetPolicy(std::shared_ptr<const ReceiverPolicy> policy);
+  [[nodiscard]] std::shared_ptr<const ReceiverPolicy> Policy() const;
   // Notified after every message that was queued (the sweeper's wake-up).
   void SetQueueWake(WakeEvent* wake) { queue_wake_ = wake; }
   void MessageQueued() const {
@@ -58,6 +67,8 @@ class CSmtpServer : public CListenServer {
  private:
   std::function<std::string()> server_name_;
   WakeEvent* queue_wake_ = nullptr;
+  mutable std::mutex policy_mutex_;
+  std::shared_ptr<const ReceiverPolicy> policy_ = std::make_shared<const ReceiverPolicy>();
 };
 
 class CSmtpConnection : public CServerConnection {
@@ -67,12 +78,17 @@ class CSmtpConnection : public CServerConnection {
   void OnMaxConnect() override {}
   virtual void SendHelp();
 
+ protected:
+  // The client's IPv4 address (host byte order) as the relay guard judges it.
+  [[nodiscard]] virtual std::uint32_t ClientAddress() const;
+
  private:
   struct Handler;
   static const Handler kHandlers[];
 
   bool Reply(std::string_view text);
   void OnHelo(const std::string& line);
+  void OnEhlo(const std::string& line);
   void OnMail(const std::string& line);
   void OnRcpt(const std::string& line);
   void OnData(const std::string& line);
@@ -81,8 +97,11 @@ class CSmtpConnection : public CServerConnection {
   void OnRset(const std::string& line);
   void OnNoop(const std::string& line);
   void OnUnknown(const std::string& line);
+  [[nodiscard]] bool MailParametersAccepted(std::string_view parameters);
+  [[nodiscard]] bool RecipientAccepted(const std::string& address, std::string_view parameters);
+  enum class DataEnd { Complete, TooLarge, Broken };
   void ReceiveMessage();
-  bool ReadMessageText(MailTransfer& transfer);
+  [[nodiscard]] DataEnd ReadMessageText(MailTransfer& transfer);
   void RefuseData();
   void LogRecipientCount();
 
@@ -95,6 +114,8 @@ class CSmtpConnection : public CServerConnection {
   std::string client_name_;
   std::vector<std::string> recipients_;
   std::string server_name_;
+  std::shared_ptr<const ReceiverPolicy> policy_;
+  bool extended_ = false;  // the client greeted with EHLO: MAIL and RCPT parameters count
   bool ended_ = false;
 };
 

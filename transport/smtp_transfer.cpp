@@ -21,19 +21,49 @@ constexpr std::size_t kWriteBlock = 64 * 1024;
 
 }  // namespace
 
-DataLineTracker::Step DataLineTracker::Next(std::string_view read, bool complete) {
-  Step step;
-  if (at_line_start_) {
-    if (in_header_ && StartsWithNoCase(read, kMessageIdField)) has_message_id_ = true;
-    // The empty line that ends the header: a whole line of fewer than three bytes.
-    if (in_header_ && complete && read.size() < 3) {
-      in_header_ = false;
-      step.insert_message_id = !has_message_id_;
-    }
-    step.end_of_data = complete && read == ".\r\n";
+bool DataLineTracker::Add(std::string_view read, bool complete, std::string& out) {
+  const bool line_start = at_read_line_start_;
+  at_read_line_start_ = complete;
+  if (line_start && complete && read == ".\r\n") {
+    out += read;
+    return true;
   }
-  at_line_start_ = complete;
-  return step;
+  for (char c : read) Byte(c, out);
+  return false;
+}
+
+void DataLineTracker::Byte(char c, std::string& out) {
+  if (pending_cr_) {
+    pending_cr_ = false;
+    if (c == '\n') return LineBreak(false, out);
+    LineBreak(true, out);
+  }
+  if (c == '\r') {
+    pending_cr_ = true;
+    return;
+  }
+  if (c == '\n') return LineBreak(true, out);
+  // A line begun by a bare line end was never dot-stuffed by the client.
+  if (line_length_ == 0 && c == '.' && bare_start_) out += '.';
+  out += c;
+  ++line_length_;
+  if (head_.size() < kMessageIdField.size()) head_ += c;
+}
+
+void DataLineTracker::LineBreak(bool bare, std::string& out) {
+  if (in_header_ && line_length_ == 0) {
+    // The empty line that ends the header.
+    in_header_ = false;
+    if (!has_message_id_) out += message_id_line_();
+  } else if (in_header_ && StartsWithNoCase(head_, kMessageIdField)) {
+    has_message_id_ = true;
+  }
+  // A lone "." that the client ended with a bare line end must not read as the end of data.
+  if (bare && !bare_start_ && line_length_ == 1 && head_ == ".") out += '.';
+  out += "\r\n";
+  line_length_ = 0;
+  head_.clear();
+  bare_start_ = bare;
 }
 
 StatResult WriteStatFile(CServerSettings& settings, std::uint32_t number,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,20 +16,36 @@
 
 namespace tarnhold {
 
-// Follows the reads of a DATA phase. A read is a whole line with its CR LF, or a piece of a
-// longer line; only a read that starts a line can end the header or the data, so a long line
-// that happens to end in "." or in a short piece never does.
+// Turns the reads of a DATA phase into the text that is stored. A read is a whole line with
+// its CR LF, or a piece of a longer line; the data ends only at a read that starts a line and
+// is "." CR LF, so a long line that happens to end in "." never ends it.
+// The stored text is what a delivery sends as it stands, so every line in it ends in CR LF:
+// a bare LF or a bare CR becomes CR LF, and a line begun that way that starts with "." gets
+// a second dot, as any other line would on the wire. A line of a lone "." ended by a bare
+// line end is doubled as well. So no stored line but the last is ever "." (a bare-LF "."
+// line cannot end the message here or at any server after us). Text that already conforms
+// is stored byte for byte.
 class DataLineTracker {
  public:
-  struct Step {
-    bool insert_message_id = false;  // write the Message-ID line before this read
-    bool end_of_data = false;        // this read is the final "." line
-  };
-  // `read` is what one line read returned; `complete` whether it ended with the line end.
-  Step Next(std::string_view read, bool complete);
+  // `message_id_line` gives the "Message-ID: ..." line (with its CR LF) written before the
+  // empty line that ends a header without one; it is asked at most once.
+  explicit DataLineTracker(std::function<std::string()> message_id_line)
+      : message_id_line_(std::move(message_id_line)) {}
+
+  // Appends the stored form of `read` to `out`. `complete`: the read ended with its CR LF.
+  // True when the read is the final "." line (stored as it is).
+  bool Add(std::string_view read, bool complete, std::string& out);
 
  private:
-  bool at_line_start_ = true;
+  void Byte(char c, std::string& out);
+  void LineBreak(bool bare, std::string& out);
+
+  std::function<std::string()> message_id_line_;
+  bool at_read_line_start_ = true;  // the last read ended with CR LF
+  bool pending_cr_ = false;         // a CR whose next byte decides what it was
+  bool bare_start_ = false;         // the current line follows a bare line end
+  std::size_t line_length_ = 0;     // bytes of the current line as received
+  std::string head_;                // its first bytes, for the Message-Id test
   bool in_header_ = true;
   bool has_message_id_ = false;
 };

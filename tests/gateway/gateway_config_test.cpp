@@ -44,6 +44,11 @@ TEST(GatewayConfigLoad, NoDefaultsSectionGivesTheDeliveryDefaults) {
   EXPECT_EQ(config.OutboundPort, 25);
   EXPECT_EQ(config.POP3Port, 100);
   EXPECT_EQ(config.rules.size(), 1u);
+  // The receiver's guards are on by default.
+  EXPECT_EQ(config.AllowRelay, 0);
+  EXPECT_EQ(config.RelayNetworksFileName, "c:\\tarnhold\\lists\\relaynets.dat");
+  EXPECT_EQ(config.SMTPMaxMessageSize, 51200);
+  EXPECT_EQ(config.MaxReceivedHeaders, 30);
 }
 
 TEST(GatewayConfigLoad, KeysWithBlanksAndCaseReadAlike) {
@@ -346,6 +351,10 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.OffPeakToMM = 27;
   c.VirusScanTimeout = 28;  // written because it differs from its default
   c.POP3DownloadMaxSize = 29;
+  c.AllowRelay = 1;
+  c.RelayNetworksFileName = "c:\\tarnhold\\lists\\nets.dat";
+  c.SMTPMaxMessageSize = 30;
+  c.MaxReceivedHeaders = 31;
   c.TLSCertificateFile = "c:\\tarnhold\\tls\\gate.crt";
   c.TLSKeyFile = (root / "tls/gate.key").string();
   c.SMTPOutTLS = 0;

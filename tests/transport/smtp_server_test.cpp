@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -17,6 +21,7 @@
 #include "platform/spool_folder.h"
 #include "tests/support/loopback_socket.h"
 #include "tests/support/temp_root.h"
+#include "transport/relay_guard.h"
 #include "transport/smtp_transfer.h"
 
 namespace tarnhold {
@@ -142,7 +147,7 @@ TEST(SmtpCommands, RecognisedByTheirFirstFourCharacters) {
     SmtpCommand want;
   } cases[] = {
       {"HELO x", SmtpCommand::Helo}, {"helo", SmtpCommand::Helo},  {"HELOX", SmtpCommand::Helo},
-      {"EHLO x", SmtpCommand::Unknown}, {"mail from:<a@b>", SmtpCommand::Mail},
+      {"EHLO x", SmtpCommand::Ehlo}, {"mail from:<a@b>", SmtpCommand::Mail},
       {"RcPt", SmtpCommand::Rcpt},   {"DATA", SmtpCommand::Data},  {"HELP me", SmtpCommand::Help},
       {"quit", SmtpCommand::Quit},   {"NOOP", SmtpCommand::Noop},  {"RSET", SmtpCommand::Rset},
       {"HEL", SmtpCommand::Unknown}, {"", SmtpCommand::Unknown},   {"STARTTLS", SmtpCommand::Unknown},
@@ -181,42 +186,70 @@ TEST(SmtpCommands, AddressTokens) {
   }
 }
 
-TEST(DataLines, HeaderEndAndFinalDotOnlyAtLineStarts) {
-  struct Read {
-    std::string text;
-    bool complete;
-    bool insert;
-    bool end;
-  };
-  std::vector<Read> reads = {
-      {"Subject: x\r\n", true, false, false},
-      {std::string(511, 'h'), false, false, false},  // a piece of a long header line
-      {"\r\n", true, false, false},                    // its end, not the empty line
-      {"\r\n", true, true, false},                     // the empty line ending the header
-      {std::string(511, 'b'), false, false, false},
-      {".\r\n", true, false, false},                   // rest of a long line ending in "."
-      {"..\r\n", true, false, false},                  // a stuffed dot
-      {".\r\n", true, false, true},
-  };
-  DataLineTracker tracker;
-  for (const Read& r : reads) {
-    SCOPED_TRACE(r.text.substr(0, 20));
-    auto step = tracker.Next(r.text, r.complete);
-    EXPECT_EQ(step.insert_message_id, r.insert);
-    EXPECT_EQ(step.end_of_data, r.end);
+// The stored text of `reads` ({text, complete} pairs) and the index of the read that ended it.
+std::pair<std::string, int> StoreReads(const std::vector<std::pair<std::string, bool>>& reads) {
+  DataLineTracker tracker([] { return std::string("Message-ID: <new>\r\n"); });
+  std::string stored;
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    if (tracker.Add(reads[i].first, reads[i].second, stored)) return {stored, static_cast<int>(i)};
   }
+  return {stored, -1};
+}
+
+TEST(DataLines, HeaderEndAndFinalDotOnlyAtLineStarts) {
+  const std::string h(511, 'h'), b(511, 'b');
+  auto [stored, end] = StoreReads({
+      {"Subject: x\r\n", true},
+      {h, false},  // a piece of a long header line
+      {"\r\n", true},     // its end, not the empty line
+      {"\r\n", true},     // the empty line ending the header
+      {b, false},
+      {".\r\n", true},    // rest of a long line ending in "."
+      {"..\r\n", true},   // a stuffed dot
+      {".\r\n", true},
+  });
+  EXPECT_EQ(end, 7);
+  EXPECT_EQ(stored, "Subject: x\r\n" + h + "\r\nMessage-ID: <new>\r\n\r\n" + b + ".\r\n..\r\n.\r\n");
 }
 
 TEST(DataLines, MessageIdInAnyCaseIsKept) {
   for (const char* field : {"Message-Id: <a@b>\r\n", "MESSAGE-ID:<a@b>\r\n", "message-id: x\r\n"}) {
     SCOPED_TRACE(field);
-    DataLineTracker tracker;
-    EXPECT_FALSE(tracker.Next(field, true).insert_message_id);
-    EXPECT_FALSE(tracker.Next("\r\n", true).insert_message_id);
+    EXPECT_EQ(StoreReads({{field, true}, {"\r\n", true}}).first, std::string(field) + "\r\n");
   }
-  DataLineTracker tracker;
-  tracker.Next("X-Message-Id: no\r\n", true);
-  EXPECT_TRUE(tracker.Next("\r\n", true).insert_message_id);
+  EXPECT_EQ(StoreReads({{"X-Message-Id: no\r\n", true}, {"\r\n", true}}).first,
+            "X-Message-Id: no\r\nMessage-ID: <new>\r\n\r\n");
+}
+
+// Bare line ends become CR LF; no line they make can be read as the end of the data, here or
+// by the server the message goes to next.
+TEST(DataLines, BareLineEndsAreStoredAsWholeLines) {
+  struct Case {
+    std::string read;
+    std::string want;
+  } cases[] = {
+      {"a\nb\r\n", "a\r\nb\r\n"},
+      {"a\rb\r\n", "a\r\nb\r\n"},
+      {"a\n.\r\n", "a\r\n..\r\n"},              // the smuggling pattern
+      {"a\r\n", "a\r\n"},
+      {".\n", "..\r\n"},                            // a lone dot ended bare
+      {"\n.\n", "\r\n..\r\n"},
+      {"a\r.\r\n", "a\r\n..\r\n"},
+      {"..\r\n", "..\r\n"},                        // stuffed by the client: as it came
+      {"x\n.x\r\n", "x\r\n..x\r\n"},
+      {"\n\r\n", "Message-ID: <new>\r\n\r\n\r\n"},  // a bare empty line ends the header
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.read);
+    // After the header, except for the last case.
+    const bool header = c.want.find("Message-ID") != std::string::npos;
+    std::vector<std::pair<std::string, bool>> reads;
+    if (!header) reads.push_back({"\r\n", true});
+    reads.push_back({c.read, c.read.ends_with("\r\n")});
+    auto [stored, end] = StoreReads(reads);
+    EXPECT_EQ(end, -1);
+    EXPECT_EQ(stored, (header ? "" : "Message-ID: <new>\r\n\r\n") + c.want);
+  }
 }
 
 TEST(SmtpDialogue, GreetingHeloAndSimpleCommands) {
@@ -226,7 +259,8 @@ TEST(SmtpDialogue, GreetingHeloAndSimpleCommands) {
                 "C: helo client.example", "S: 250 mx.example client.example",
                 "C: HeLo", "S: 250 mx.example ",
                 "C: HELOX other", "S: 250 mx.example other",
-                "C: EHLO client.example", "S: 502 Command not implemented",
+                "C: EHLO client.example", "S: 250-mx.example", "S: 250-SIZE 52428800",
+                "S: 250-8BITMIME", "S: 250 PIPELINING",
                 "C: NOOP", "S: 250 Requested mail action ok, completed",
                 "C: RSET", "S: 250 Ok",
                 "C: ", "S: 502 Command not implemented",
@@ -274,7 +308,7 @@ TEST(SmtpDialogue, SequenceRules) {
                 // Anything else in between breaks it.
                 "C: NOOP", "S: 250 Requested mail action ok, completed",
                 "C: RCPT TO:<c@y.example>", "S: 503 Bad Sequence Of Commands.",
-                "C: MAIL FROM:<>", "S: 501 Syntax Error In Parameters Or Arguments.",
+                "C: MAIL FROM:", "S: 501 Syntax Error In Parameters Or Arguments.",
                 "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                 "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ",
                 "C: RSET", "S: 250 Ok",
@@ -337,7 +371,7 @@ TEST(SmtpTransfer, ExistingMessageIdIsNotAdded) {
 
 TEST(SmtpTransfer, StoredExactlyWhetherSentWholeOrByteByByte) {
   std::string long_header = "X-Long: " + std::string(503, 'h') + "\r\n";  // 511 bytes + CR LF
-  std::string body = std::string("bin\0ary\x01\xff\r\n", 12) + "lone\nlf\r\n" +
+  std::string body = std::string("bin\0ary\x01\xff\r\n", 12) + "crlf\r\nlines\r\n" +
                      std::string(511, 'a') + ".\r\n" + std::string(510, 'b') + "\r\n.x\r\n";
   std::string message = long_header + "\r\n" + body + ".\r\n";
   std::string stored[2];
@@ -508,6 +542,259 @@ TEST(SmtpServerLimit, PastTheLimitClosedWithoutAWord) {
   EXPECT_EQ(got, "");
   Client local(open_server.Port(), "127.0.0.1");
   EXPECT_EQ(local.Reply(), "220 mx.example Service Ready\r\n");
+}
+
+// ---- Extended SMTP ----
+
+constexpr const char* kStartData = "S: 354 Start mail input, end with <CRLF>.<CRLF>";
+
+std::shared_ptr<const ReceiverPolicy> PolicyWith(std::int64_t max_bytes) {
+  auto policy = std::make_shared<ReceiverPolicy>();
+  policy->max_message_bytes = max_bytes;
+  return policy;
+}
+
+TEST(SmtpExtended, EhloAnnouncesTheLimitAndEndsTheTransaction) {
+  Receiver r;
+  r.server.SetPolicy(PolicyWith(1000));
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ",
+                "C: ehlo client.example", "S: 250-mx.example", "S: 250-SIZE 1000",
+                "S: 250-8BITMIME", "S: 250 PIPELINING",
+                "C: RCPT TO:<b@y.example>", "S: 503 Bad Sequence Of Commands.",
+                "C: DATA", "S: 503 Bad Sequence Of Commands."});
+  r.server.SetPolicy(PolicyWith(0));  // no limit: SIZE 0 (for sessions from now on)
+  Client d(r.server.Port());
+  RunScript(d, {kGreeting, "C: EHLO", "S: 250-mx.example", "S: 250-SIZE 0", "S: 250-8BITMIME",
+                "S: 250 PIPELINING"});
+}
+
+TEST(SmtpExtended, MailParameters) {
+  struct Case {
+    const char* text;
+    ParameterResult want;
+    std::int64_t size;
+    bool eight_bit;
+  } cases[] = {
+      {"", ParameterResult::Accepted, -1, false},
+      {" SIZE=100 BODY=8BITMIME", ParameterResult::Accepted, 100, true},
+      {"  size=7   body=7bit ", ParameterResult::Accepted, 7, false},
+      {" SIZE=99999999999999999999", ParameterResult::Accepted, INT64_MAX, false},
+      {" SIZE=", ParameterResult::BadValue, -1, false},
+      {" SIZE=-1", ParameterResult::BadValue, -1, false},
+      {" SIZE=123456789012345678901", ParameterResult::BadValue, -1, false},
+      {" BODY=BINARYMIME", ParameterResult::BadValue, -1, false},
+      {" AUTH=<>", ParameterResult::Unknown, -1, false},
+      {" SIZE", ParameterResult::BadValue, -1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    MailParameters got;
+    EXPECT_EQ(ParseMailParameters(c.text, got), c.want);
+    if (c.want == ParameterResult::Accepted) {
+      EXPECT_EQ(got.size, c.size);
+      EXPECT_EQ(got.eight_bit, c.eight_bit);
+    }
+  }
+  EXPECT_EQ(ParseRcptParameters("  "), ParameterResult::Accepted);
+  EXPECT_EQ(ParseRcptParameters(" NOTIFY=NEVER"), ParameterResult::Unknown);
+}
+
+TEST(SmtpExtended, ParametersAfterEhloAndNotAfterHelo) {
+  Receiver r;
+  r.server.SetPolicy(PolicyWith(5000));
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: EHLO c", "S: 250-mx.example", "S: 250-SIZE 5000",
+                "S: 250-8BITMIME", "S: 250 PIPELINING",
+                "C: MAIL FROM:<a@x.example> SIZE=5001", "S: 552 5.3.4 Message size exceeds fixed maximum message size",
+                "C: MAIL FROM:<a@x.example> FOO=1", "S: 555 MAIL FROM/RCPT TO parameters not recognized or not implemented",
+                "C: MAIL FROM:<a@x.example> BODY=9BIT", "S: 501 Syntax Error In Parameters Or Arguments.",
+                // Refused MAILs leave no sender: RCPT is still out of sequence.
+                "C: RCPT TO:<b@y.example>", "S: 503 Bad Sequence Of Commands.",
+                "C: MAIL FROM:<a@x.example> SIZE=5000 BODY=8BITMIME", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example> NOTIFY=NEVER", "S: 555 MAIL FROM/RCPT TO parameters not recognized or not implemented",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ",
+                // HELO goes back to the plain dialogue, where parameters were never looked at.
+                "C: HELO c", "S: 250 mx.example c",
+                "C: MAIL FROM:<a@x.example> SIZE=99999 FOO=1", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example> NOTIFY=NEVER", "S: 250 OK  b@y.example "});
+  EXPECT_EQ(r.log.Count("Message refused: declared size 5001 exceeds the limit of 5000"), 1);
+}
+
+TEST(SmtpExtended, NullSenderIsAccepted) {
+  Receiver r;
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: EHLO c", "S: 250-mx.example", "S: 250-SIZE 52428800",
+                "S: 250-8BITMIME", "S: 250 PIPELINING",
+                "C: MAIL FROM:<> SIZE=10", "S: 250 OK <>",
+                "C: RCPT TO:<>", "S: 501 Syntax Error In Parameters Or Arguments.",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA", kStartData,
+                "C: Subject: bounce", "C: ", "C: .", "S: 250 Mail Received OK"});
+  ASSERT_EQ(r.Items().size(), 1u);
+  EXPECT_EQ(r.Item(1).first.sender, "");
+  EXPECT_EQ(r.Item(1).first.recipient, "b@y.example");
+}
+
+// Past the limit the data is read to its end and dropped; the session goes on.
+TEST(SmtpExtended, DataPastTheLimitIsRefusedAfterItsEnd) {
+  Receiver r;
+  r.server.SetPolicy(PolicyWith(4096));
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ",
+                "C: RCPT TO:<c@y.example>", "S: 250 OK  c@y.example ", "C: DATA", kStartData});
+  std::string big = "Subject: big\r\n\r\n";
+  while (big.size() < 20000) big += std::string(70, 'x') + "\r\n";
+  c.Send(big + ".\r\n");
+  EXPECT_EQ(c.Reply(), "552 5.3.4 Message size exceeds fixed maximum message size\r\n");
+  EXPECT_TRUE(r.Items().empty());
+  EXPECT_EQ(r.log.Count("Message refused: larger than the limit of 4096 bytes"), 1);
+  RunScript(c, {"C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA", kStartData,
+                "C: Subject: small", "C: ", "C: " + std::string(4000, 'y'), "C: .",
+                "S: 250 Mail Received OK"});
+  EXPECT_EQ(r.Items().size(), 1u);
+}
+
+// A client that uses PIPELINING sends its commands up to DATA in one packet.
+TEST(SmtpExtended, PipelinedCommandsInOnePacket) {
+  Receiver r;
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting});
+  c.Send("EHLO c\r\nMAIL FROM:<a@x.example> SIZE=40\r\nRCPT TO:<b@y.example>\r\n"
+         "RCPT TO:<c@y.example> X=1\r\nRCPT TO:<d@y.example>\r\nDATA\r\n");
+  RunScript(c, {"S: 250-mx.example", "S: 250-SIZE 52428800", "S: 250-8BITMIME",
+                "S: 250 PIPELINING", "S: 250 OK a@x.example", "S: 250 OK  b@y.example ",
+                "S: 555 MAIL FROM/RCPT TO parameters not recognized or not implemented",
+                "S: 250 OK  d@y.example ", kStartData});
+  c.Send("Subject: p\r\n\r\nbody\r\n.\r\nQUIT\r\n");
+  RunScript(c, {"S: 250 Mail Received OK", "S: 221 Goodbye"});
+  ASSERT_EQ(r.Items().size(), 2u);
+  EXPECT_EQ(r.Item(2).first.recipient, "d@y.example");
+}
+
+// The smuggling pattern: a bare-LF "." line followed by a second transaction inside the data.
+TEST(SmtpExtended, BareLfDotNeverEndsTheData) {
+  Receiver r;
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA", kStartData});
+  c.Send("Subject: s\r\n\r\ntext\n.\nMAIL FROM:<evil@x.example>\r\nRCPT TO:<v@y.example>\r\n"
+         "DATA\r\nsmuggled\r.\r\n.\r\n");
+  EXPECT_EQ(c.Reply(), "250 Mail Received OK\r\n");
+  RunScript(c, {"C: NOOP", "S: 250 Requested mail action ok, completed"});
+  ASSERT_EQ(r.Items().size(), 1u);
+  const std::string text = r.Item(1).second;
+  EXPECT_NE(text.find("\r\n\r\ntext\r\n..\r\nMAIL FROM:<evil@x.example>\r\nRCPT TO:<v@y.example>"
+                      "\r\nDATA\r\nsmuggled\r\n..\r\n.\r\n"),
+            std::string::npos)
+      << text;
+}
+
+// ---- The relay guard ----
+
+TEST(RelayGuard, Networks) {
+  struct Case {
+    const char* text;
+    bool valid;
+    const char* address;  // with the host bits cleared
+    int prefix;
+  } cases[] = {
+      {"10.1.2.3/8", true, "10.0.0.0", 8},      {" 192.0.2.0/24 ", true, "192.0.2.0", 24},
+      {"198.51.100.7", true, "198.51.100.7", 32}, {"0.0.0.0/0", true, "0.0.0.0", 0},
+      {"10.0.0.0/33", false, "", 0},            {"10.0.0.0/", false, "", 0},
+      {"10.0.0/8", false, "", 0},               {"010.0.0.1", false, "", 0},
+      {"host.example", false, "", 0},           {"10.0.0.0/8x", false, "", 0},
+      {"::1/128", false, "", 0},                {"", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto got = ParseIpv4Network(c.text);
+    ASSERT_EQ(got.has_value(), c.valid);
+    if (!c.valid) continue;
+    in_addr want{};
+    ASSERT_EQ(::inet_pton(AF_INET, c.address, &want), 1);
+    EXPECT_EQ(got->address, ntohl(want.s_addr));
+    EXPECT_EQ(got->mask, c.prefix == 0 ? 0u : ~0u << (32 - c.prefix));
+  }
+}
+
+TEST(RelayGuard, FileLinesAndComments) {
+  TempRoot root;
+  const fs::path file = root.Write("relaynets.dat", "# office\n10.0.0.0/8\r\n\n  ; old\nbad line\n192.0.2.0/24\n300.1.1.1\n");
+  std::vector<Ipv4Network> networks;
+  std::vector<std::string> log;
+  ReadRelayNetworks(file, networks, [&](const std::string& line) { log.push_back(line); });
+  EXPECT_EQ(networks, (std::vector<Ipv4Network>{{0x0a000000, 0xff000000}, {0xc0000200, 0xffffff00}}));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[0].find("'bad line'"), std::string::npos) << log[0];
+  EXPECT_NE(log[1].find("'300.1.1.1'"), std::string::npos) << log[1];
+  networks.clear();
+  ReadRelayNetworks(root / "missing.dat", networks, [&](const std::string& line) { log.push_back(line); });
+  EXPECT_TRUE(networks.empty());
+  EXPECT_EQ(log.size(), 2u);  // a missing file is no fault: loopback only
+}
+
+// A receiver whose sessions judge a given client address instead of the loopback one the
+// test connects from.
+class RemoteClientServer : public CSmtpServer {
+ public:
+  explicit RemoteClientServer(std::uint32_t address) : address_(address) {}
+  ~RemoteClientServer() override { Shutdown(); }
+  CServerConnection* CreateInstance() override { return new Connection(address_); }
+
+ private:
+  class Connection : public CSmtpConnection {
+   public:
+    explicit Connection(std::uint32_t address) : address_(address) {}
+    std::uint32_t ClientAddress() const override { return address_; }
+
+   private:
+    std::uint32_t address_;
+  };
+  std::uint32_t address_;
+};
+
+TEST(RelayGuard, RemoteClientsRelayOnlyFromListedNetworks) {
+  struct Case {
+    std::uint32_t client;
+    bool allow_relay;
+    const char* recipient;
+    const char* reply;
+  } cases[] = {
+      {0xc0000207, false, "x@remote.example", "550 5.7.1 Relaying denied"},  // 192.0.2.7
+      {0xc0000207, false, "U@Local.EXAMPLE", "250 OK  U@Local.EXAMPLE "},
+      {0xc0000207, true, "x@remote.example", "250 OK  x@remote.example "},
+      {0xc6336409, false, "x@remote.example", "250 OK  x@remote.example "},  // 198.51.100.9
+      {0x7f000005, false, "x@remote.example", "250 OK  x@remote.example "},  // 127.0.0.5
+      {0xc0000207, false, "x@sub.local.example", "550 5.7.1 Relaying denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.recipient + std::string(c.allow_relay ? " allowed" : ""));
+    TempRoot root;
+    fs::create_directories(root / "queproc");
+    fs::create_directories(root / "stat");
+    LogCapture log;
+    CServerSettings settings{root.Path()};
+    RemoteClientServer server(c.client);
+    auto policy = std::make_shared<ReceiverPolicy>();
+    policy->relay.allow_relay = c.allow_relay;
+    policy->relay.local_domains = {"local.example"};
+    policy->relay.networks = {{0xc6336400, 0xffffff00}};
+    server.SetPolicy(policy);
+    server.SetSettings(&settings);
+    server.SetServerNameSource([] { return std::string(kServerName); });
+    ASSERT_EQ(server.Start(0, "127.0.0.1"), 0);
+    Client client(server.Port());
+    RunScript(client, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                       "C: RCPT TO:<" + std::string(c.recipient) + ">", "S: " + std::string(c.reply)});
+    const bool denied = std::string_view(c.reply).starts_with("550");
+    EXPECT_EQ(log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
+              denied ? 1 : 0);
+    // A refused recipient does not break the sequence.
+    RunScript(client, {"C: RCPT TO:<p@local.example>", "S: 250 OK  p@local.example "});
+  }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ packages=(
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   python3 swaks curl fetchmail postfix dnsmasq-base bind9-dnsutils dovecot-pop3d clamav
   clamav-daemon clamdscan iproute2
-  libssl-dev openssl
+  libssl-dev openssl libnet-ssleay-perl
 )
 missing=()
 for p in "${packages[@]}"; do

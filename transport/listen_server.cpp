@@ -153,6 +153,7 @@ TlsHandshake CServerConnection::StartTls(std::shared_ptr<const TlsContext> conte
   tls_ = std::make_unique<TlsStream>(socket_, std::move(context));
   const TlsHandshake result = tls_->Accept(ReceiveTimeoutMs(socket_));
   if (result != TlsHandshake::Done) {
+    tls_error_ = tls_->Error();
     tls_.reset();
     return result;
   }

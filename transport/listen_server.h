@@ -81,6 +81,8 @@ class CServerConnection {
   [[nodiscard]] TlsHandshake StartTls(std::shared_ptr<const TlsContext> context);
   // The session after a successful StartTls, else nullptr.
   [[nodiscard]] const TlsStream* Tls() const { return tls_.get(); }
+  // Why the last StartTls failed.
+  [[nodiscard]] const std::string& TlsError() const { return tls_error_; }
 
   [[nodiscard]] int Socket() const { return socket_; }
   [[nodiscard]] const sockaddr_in& PeerAddress() const { return peer_; }
@@ -103,6 +105,7 @@ class CServerConnection {
   CListenServer* server_ = nullptr;
   LineReader reader_;
   std::unique_ptr<TlsStream> tls_;
+  std::string tls_error_;
   bool line_complete_ = false;
   bool line_timed_out_ = false;
 };

@@ -9,6 +9,7 @@
 #include "gateway/server_settings.h"
 #include "tests/support/loopback_socket.h"
 #include "tests/support/temp_root.h"
+#include "tests/transport/tls_line_client.h"
 #include "tests/transport/tls_test_pair.h"
 #include "transport/pop3_server.h"
 #include "transport/socket_io.h"
@@ -18,45 +19,6 @@ namespace tarnhold {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A POP3 client that can switch to TLS after STLS.
-class TlsClient {
- public:
-  TlsClient(int port, const char* from) : fd_(test::ConnectLoopback(port, from)) {
-    SetReceiveTimeoutMs(fd_.Get(), 5000);
-  }
-  std::string Line() {
-    std::string line;
-    LineRead r = reader_.Read(fd_.Get(), line, 1024, 5, LineEnd::CrLf);
-    if (!r.complete) return "<none>";
-    return line.substr(0, line.size() - 2);
-  }
-  std::string Ask(std::string_view command) {
-    std::string out = std::string(command) + "\r\n";
-    if (SendAll(fd_.Get(), out.data(), out.size(), tls_.get()) != static_cast<long>(out.size())) {
-      return "<send failed>";
-    }
-    return Line();
-  }
-  // The lines of a multi-line reply after its first line, up to the "." line.
-  std::vector<std::string> Listing() {
-    std::vector<std::string> lines;
-    for (std::string l = Line(); l != "." && l != "<none>"; l = Line()) lines.push_back(l);
-    return lines;
-  }
-  bool StartTls() {
-    tls_ = std::make_unique<TlsStream>(fd_.Get(), ClientTlsContext(TlsVerify::No));
-    if (tls_->Connect("localhost", 5000) != TlsHandshake::Done) return false;
-    reader_.SetTls(tls_.get());
-    return true;
-  }
-  void SendRaw(std::string_view bytes) { ASSERT_TRUE(test::SendText(fd_.Get(), bytes)); }
-
- private:
-  UniqueFd fd_;
-  std::unique_ptr<TlsStream> tls_;
-  LineReader reader_{ReadAhead::None};
-};
 
 class Pop3Stls : public ::testing::Test {
  protected:
@@ -70,8 +32,8 @@ class Pop3Stls : public ::testing::Test {
     server_->SetTlsCredentials(&credentials_);
     ASSERT_EQ(server_->Start(0, "127.0.0.1"), 0);
   }
-  std::unique_ptr<TlsClient> Greeted(const char* from = "127.0.0.2") {
-    auto c = std::make_unique<TlsClient>(server_->Port(), from);
+  std::unique_ptr<test::TlsLineClient> Greeted(const char* from = "127.0.0.2") {
+    auto c = std::make_unique<test::TlsLineClient>(server_->Port(), from);
     EXPECT_EQ(c->Line(), "+OK  POP3 server ready");
     return c;
   }

@@ -1,7 +1,7 @@
-// STARTTLS in the delivery, against a small SMTP peer that can speak TLS: which commands go
-// out, whether the message travels encrypted, and when a second attempt in clear is made.
+// STARTTLS in the delivery against a small SMTP peer that can speak TLS: the commands each
+// connection carried, whether the message travelled encrypted, and when a second attempt in
+// clear text is made.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -17,37 +17,22 @@
 namespace tarnhold {
 namespace {
 
-using test::SendQueue;
+using Commands = std::vector<std::string>;
+enum class Peer { OffersTls, NoTls, RefusesEhlo, BreaksHandshake };
 
-constexpr const char* kText = "Subject: tls\r\n\r\nbody\r\n.\r\n";
-
-// One SMTP connection as the peer saw it: every command line, and whether the data came
-// through TLS.
-struct PeerSession {
-  std::vector<std::string> commands;
-  bool data_encrypted = false;
-  std::string data;
-};
-
+// Serves one connection after another; each ended connection leaves its command lines, and
+// "DATA in TLS" or "DATA in clear" for its message.
 class TlsSmtpPeer {
  public:
-  struct Options {
-    bool offer_starttls = true;
-    bool refuse_ehlo = false;
-    bool break_handshake = false;  // answers STARTTLS with 220, then sends clear text
-  };
-
-  TlsSmtpPeer(std::shared_ptr<const TlsContext> context, Options options)
-      : context_(std::move(context)), options_(options), thread_([this](std::stop_token stop) {
+  TlsSmtpPeer(std::shared_ptr<const TlsContext> context, Peer kind)
+      : context_(std::move(context)), kind_(kind), thread_([this](std::stop_token stop) {
           while (!stop.stop_requested()) {
-            UniqueFd fd = listener_.Accept(std::chrono::milliseconds(100));
-            if (fd) Serve(fd.Get());
+            if (UniqueFd fd = listener_.Accept(std::chrono::milliseconds(100))) Serve(fd.Get());
           }
         }) {}
-
   int Port() const { return listener_.Port(); }
-  // The sessions once `count` connections have ended (fewer when the time ran out).
-  std::vector<PeerSession> Sessions(std::size_t count) {
+  // The sessions once `count` connections have ended (fewer when ten seconds passed).
+  std::vector<Commands> Sessions(std::size_t count) {
     std::unique_lock lock(mutex_);
     ended_.wait_for(lock, std::chrono::seconds(10), [&] { return sessions_.size() >= count; });
     return sessions_;
@@ -56,124 +41,98 @@ class TlsSmtpPeer {
  private:
   void Serve(int fd) {
     SetReceiveTimeoutMs(fd, 10000);
-    PeerSession session;
+    Commands seen;
     std::unique_ptr<TlsStream> tls;
     LineReader reader;
-    auto say = [&](std::string_view text) {
-      std::string line = std::string(text) + "\r\n";
-      (void)SendAll(fd, line.data(), line.size(), tls.get());
-    };
-    say("220 peer ready");
-    std::string line;
-    while (reader.Read(fd, line, 1024, 10, LineEnd::CrLf).complete) {
-      line.resize(line.size() - 2);
-      session.commands.push_back(line);
+    auto say = [&](std::string text) { (void)SendAll(fd, text.data(), text.size(), tls.get()); };
+    say("220 peer\r\n");
+    for (std::string line; reader.Read(fd, line, 1024, 10, LineEnd::CrLf).complete;) {
+      seen.push_back(line.substr(0, line.size() - 2));
       const std::string verb = line.substr(0, 4);
-      if (verb == "EHLO") {
-        if (options_.refuse_ehlo) {
-          say("502 EHLO not here");
-        } else if (options_.offer_starttls && tls == nullptr) {
-          say("250-peer\r\n250-PIPELINING\r\n250 STARTTLS");
-        } else {
-          say("250 peer");
-        }
+      if (verb == "EHLO" && kind_ == Peer::RefusesEhlo) {
+        say("502 no\r\n");
+      } else if (verb == "EHLO") {
+        say(kind_ == Peer::NoTls || tls ? "250 peer\r\n" : "250-peer\r\n250 STARTTLS\r\n");
       } else if (verb == "STAR") {
-        say("220 Ready to start TLS");
-        if (options_.break_handshake) {
-          say("this is not TLS");
-          break;
-        }
+        say(kind_ == Peer::BreaksHandshake ? "220 go\r\nnot TLS\r\n" : "220 go\r\n");
         reader.DropBuffered();
         tls = std::make_unique<TlsStream>(fd, context_);
         if (tls->Accept(10000) != TlsHandshake::Done) break;
         reader.SetTls(tls.get());
       } else if (verb == "DATA") {
-        say("354 go ahead");
-        session.data_encrypted = tls != nullptr;
+        say("354 go\r\n");
         while (reader.Read(fd, line, 1024, 10, LineEnd::CrLf).complete && line != ".\r\n") {
-          session.data += line;
         }
-        say("250 queued");
+        seen.push_back(tls ? "DATA in TLS" : "DATA in clear");
+        say("250 queued\r\n");
       } else {
-        say("250 ok");
+        say("250 ok\r\n");
       }
     }
     std::scoped_lock lock(mutex_);
-    sessions_.push_back(session);
+    sessions_.push_back(seen);
     ended_.notify_all();
   }
 
   test::LoopbackListener listener_;
   std::shared_ptr<const TlsContext> context_;
-  Options options_;
+  Peer kind_;
   std::mutex mutex_;
   std::condition_variable ended_;
-  std::vector<PeerSession> sessions_;
+  std::vector<Commands> sessions_;
   std::jthread thread_;
 };
 
-using Commands = std::vector<std::string>;
-
-TEST(DeliveryTls, StartTlsWhereOfferedAndClearTextWhereNot) {
-  using Opt = TlsSmtpPeer::Options;
-  const Commands tls_session = {"EHLO gw.test", "STARTTLS", "EHLO gw.test",
-                                "MAIL FROM: <a@x.test>", "RCPT TO:<b@y.test>", "DATA"};
-  const Commands clear_ehlo = {"EHLO gw.test", "MAIL FROM: <a@x.test>", "RCPT TO:<b@y.test>",
-                               "DATA"};
-  const Commands clear_helo = {"HELO gw.test", "MAIL FROM: <a@x.test>", "RCPT TO:<b@y.test>",
-                               "DATA"};
-  Commands refused_ehlo = clear_helo;
-  refused_ehlo.insert(refused_ehlo.begin(), "EHLO gw.test");
-  const struct Case {
+TEST(DeliveryTls, StartTlsWhereOfferedClearTextWhereNotAndNothingUnverifiedWhenAsked) {
+  const Commands transaction = {"MAIL FROM: <a@x.test>", "RCPT TO:<b@y.test>", "DATA"};
+  auto session = [&](Commands head, const char* data) {
+    head.insert(head.end(), transaction.begin(), transaction.end());
+    head.push_back(data);
+    return head;
+  };
+  const Commands ehlo = {"EHLO gw.test"}, helo = {"HELO gw.test"};
+  const Commands starttls = {"EHLO gw.test", "STARTTLS"};
+  const struct {
     const char* name;
-    Opt peer;
+    Peer peer;
     OutboundTls mode;
     DeliveryOutcome want;
     std::vector<Commands> sessions;  // what the peer saw, connection by connection
-    bool encrypted;                  // the message travelled inside TLS
-    const char* log;                 // a line the delivery log must hold (prefix)
+    const char* log;                 // the start of a line the delivery log must hold
   } cases[] = {
-      {"offered", Opt{}, OutboundTls::Opportunistic, DeliveryOutcome::Finished, {tls_session},
-       true, "TLS started: TLSv1."},
-      {"not offered", Opt{.offer_starttls = false}, OutboundTls::Opportunistic,
-       DeliveryOutcome::Finished, {clear_ehlo}, false, "Mail sent"},
-      {"EHLO refused: HELO as before", Opt{.refuse_ehlo = true}, OutboundTls::Opportunistic,
-       DeliveryOutcome::Finished, {refused_ehlo}, false, "502 EHLO not here"},
-      {"TLS off: HELO even when offered", Opt{}, OutboundTls::Off, DeliveryOutcome::Finished,
-       {clear_helo}, false, "Mail sent"},
-      {"handshake fails: once more in clear", Opt{.break_handshake = true},
+      {"offered", Peer::OffersTls, OutboundTls::Opportunistic, DeliveryOutcome::Finished,
+       {session({"EHLO gw.test", "STARTTLS", "EHLO gw.test"}, "DATA in TLS")},
+       "TLS started: TLSv1."},
+      {"not offered", Peer::NoTls, OutboundTls::Opportunistic, DeliveryOutcome::Finished,
+       {session(ehlo, "DATA in clear")}, "Mail sent"},
+      {"EHLO refused: HELO as before", Peer::RefusesEhlo, OutboundTls::Opportunistic,
+       DeliveryOutcome::Finished, {session({"EHLO gw.test", "HELO gw.test"}, "DATA in clear")},
+       "502 no"},
+      {"TLS off: HELO even when offered", Peer::OffersTls, OutboundTls::Off,
+       DeliveryOutcome::Finished, {session(helo, "DATA in clear")}, "Mail sent"},
+      {"handshake fails: once more in clear", Peer::BreaksHandshake,
        OutboundTls::Opportunistic, DeliveryOutcome::Finished,
-       {{"EHLO gw.test", "STARTTLS"}, clear_helo}, false, "TLS handshake failed: "},
-      {"verified, self-signed peer: not sent", Opt{}, OutboundTls::Verified,
-       DeliveryOutcome::Unchanged, {{"EHLO gw.test", "STARTTLS"}}, false,
-       "TLS handshake failed: self-signed"},
-      {"verified, not offered: not sent", Opt{.offer_starttls = false}, OutboundTls::Verified,
-       DeliveryOutcome::Unchanged, {{"EHLO gw.test"}}, false, "STARTTLS not offered"},
+       {starttls, session(helo, "DATA in clear")}, "TLS handshake failed: "},
+      {"verified, self-signed peer: not sent", Peer::OffersTls, OutboundTls::Verified,
+       DeliveryOutcome::Unchanged, {starttls}, "TLS handshake failed: self-signed"},
+      {"verified, not offered: not sent", Peer::NoTls, OutboundTls::Verified,
+       DeliveryOutcome::Unchanged, {ehlo}, "STARTTLS not offered"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SendQueue queue;
+    test::SendQueue queue;
     const test::TlsTestPair pair = test::MakeTlsTestPair(queue.Root().Path(), "peer");
     std::string error;
-    auto context = MakeServerTlsContext(pair.certificate, pair.key, error);
-    ASSERT_NE(context, nullptr) << error;
-    TlsSmtpPeer peer(context, c.peer);
-    queue.Add("b@y.test", "a@x.test", kText);
+    TlsSmtpPeer peer(MakeServerTlsContext(pair.certificate, pair.key, error), c.peer);
+    queue.Add("b@y.test", "a@x.test", "Subject: tls\r\n\r\nbody\r\n.\r\n");
     DeliveryConfig config = test::GatewayConfig("127.0.0.1", peer.Port());
     config.tls = c.mode;
     EXPECT_EQ(queue.DeliverNext(config), c.want);
-    const std::vector<PeerSession> sessions = peer.Sessions(c.sessions.size());
-    std::vector<Commands> seen;
-    for (const PeerSession& s : sessions) seen.push_back(s.commands);
-    EXPECT_EQ(seen, c.sessions);
-    if (c.want == DeliveryOutcome::Finished && !sessions.empty()) {
-      EXPECT_EQ(sessions.back().data, "Subject: tls\r\n\r\nbody\r\n");
-      EXPECT_EQ(sessions.back().data_encrypted, c.encrypted);
-    }
+    EXPECT_EQ(peer.Sessions(c.sessions.size()), c.sessions);
     const auto lines = queue.Log().Lines();
-    bool found = false;
-    for (const std::string& line : lines) found = found || line.rfind(c.log, 0) == 0;
-    EXPECT_TRUE(found) << c.log;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& l) { return l.rfind(c.log, 0) == 0; }))
+        << c.log;
   }
 }
 

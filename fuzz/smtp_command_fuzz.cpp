@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the command-line helpers of the receiver: token splitting with the
 // address delimiters and others, line-end stripping, command recognition, address tokens, and
 // the DATA line tracker over the input cut into reads. Every result must stay within its
-// bound and agree with the token count.
+// bound and agree with the token count; the stored text ends every line in CR LF and holds no
+// "." line before its end. MAIL parameters parse to a result, never past their text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -44,6 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(stripped.size() <= text.size() && text.substr(0, stripped.size()) == stripped);
 
   (void)RecogniseSmtpCommand(text);
+  const PathAndParameters split = SplitPathAndParameters(text);
+  Check(split.path.size() + split.parameters.size() == text.size());
+  MailParameters parameters;
+  if (ParseMailParameters(split.parameters, parameters) == ParameterResult::Accepted) {
+    Check(parameters.size >= -1);
+  }
   std::string address;
   if (SmtpAddressToken(text, address)) {
     Check(!address.empty() && address.size() < kSmtpAddressSize);

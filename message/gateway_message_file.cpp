@@ -38,6 +38,12 @@ bool EndsWithZip(const fs::path& path) {
 }
 
 // The first field of `kind`, unfolded; empty when there is none.
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 std::string FieldOrEmpty(CMailMessage& message, int kind) {
   return message.GetUnfoldedField(kind, 0).value_or("");
 }
@@ -109,6 +115,8 @@ void CGatewayMessageFile::Clear() {
   date_.clear();
   body_.clear();
   received_.clear();
+  auto_submitted_.clear();
+  precedence_.clear();
   return_path_.clear();
   found_.clear();
   content_types_.clear();
@@ -172,6 +180,10 @@ void CGatewayMessageFile::TakeHeaderValues(CMailMessage& message) {
   date_ = FieldOrEmpty(message, kFieldDate);
   body_ = message.GetBody() ? message.GetBody() : "";
   subject_text_ = LowerAscii(DecodeEncodedWords(FieldOrEmpty(message, kFieldSubject)));
+  auto_submitted_ = Trimmed(
+      LowerAscii(message.GetUnfoldedField(kFieldCustom, 0, "Auto-Submitted:").value_or("")));
+  precedence_ =
+      Trimmed(LowerAscii(message.GetUnfoldedField(kFieldCustom, 0, "Precedence:").value_or("")));
 }
 
 void CGatewayMessageFile::TakeBodyText(CMailMessage& message) {

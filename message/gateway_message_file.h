@@ -81,6 +81,10 @@ class CGatewayMessageFile {
   // parser did not apply. Empty otherwise.
   [[nodiscard]] const std::string& BodyText() const { return body_text_; }
   [[nodiscard]] const std::vector<std::string>& ReceivedList() const { return received_; }
+  // The first "Auto-Submitted:" and "Precedence:" values, lower-cased and without the blanks
+  // around them; empty when the header is missing.
+  [[nodiscard]] const std::string& AutoSubmitted() const { return auto_submitted_; }
+  [[nodiscard]] const std::string& Precedence() const { return precedence_; }
   [[nodiscard]] const std::string& ReturnPath() const { return return_path_; }
   [[nodiscard]] const std::vector<std::string>& FoundRecipients() const { return found_; }
   [[nodiscard]] const std::vector<std::filesystem::path>& Attachments() const {
@@ -137,6 +141,7 @@ class CGatewayMessageFile {
   std::string subject_text_;
   std::string body_text_;
   std::vector<std::string> received_;
+  std::string auto_submitted_, precedence_;
   std::string return_path_;
   std::vector<std::string> found_;
   std::vector<std::filesystem::path> attachments_;

@@ -6,6 +6,9 @@
 #include "gateway/spool_layout.h"
 #include "platform/data_root.h"
 #include "sweeper/content_checks.h"
+#include "sweeper/generated_mail.h"
+#include "transport/server_name.h"
+#include "transport/smtp_date.h"
 
 namespace fs = std::filesystem;
 
@@ -77,8 +80,10 @@ std::string RebuildExtension(const fs::path& file) {
   return LowerAscii(dot == std::string::npos ? file.string() : name.substr(dot + 1));
 }
 
-Resubmission BaseResubmission(const MessageFacts& m) {
-  return {m.envelope_recipient, m.envelope_sender, m.subject, m.body, m.cc, {}};
+Resubmission BaseResubmission(const RuleContext& ctx) {
+  const MessageFacts& m = ctx.message;
+  return {m.envelope_recipient, m.envelope_sender, m.subject, m.body, m.cc, {},
+          ResubmissionTrail(m, SmtpServerName(ctx.config.local_domains), SmtpDate())};
 }
 
 // Sends on a fresh local connection; true when the receiver took it. `sending` is the line
@@ -97,7 +102,7 @@ bool Resubmit(RuleContext& ctx, const Resubmission& message, const std::string& 
 }
 
 bool Rebuild(RuleContext& ctx, RebuildType type, const std::string& type_list) {
-  Resubmission message = BaseResubmission(ctx.message);
+  Resubmission message = BaseResubmission(ctx);
   message.files = SelectRebuildFiles(ctx, type, type_list);
   if (!message.files.empty()) ctx.log("encoding ...");
   ctx.log("connecting to local SMTP server port");
@@ -105,7 +110,7 @@ bool Rebuild(RuleContext& ctx, RebuildType type, const std::string& type_list) {
 }
 
 bool CompressedResend(RuleContext& ctx) {
-  Resubmission message = BaseResubmission(ctx.message);
+  Resubmission message = BaseResubmission(ctx);
   message.files = {ctx.work_zip};
   return Resubmit(ctx, message, "resending with a ZIP attachment", "ERROR: resend FAILED ...");
 }

@@ -36,6 +36,8 @@ struct Resubmission {
   std::string body;
   std::string cc;
   std::vector<std::filesystem::path> files;
+  // Header lines after the generated ones: the Received trail that keeps the hop count.
+  std::vector<std::string> headers;
 };
 
 // What adding a disclaimer to the item did.

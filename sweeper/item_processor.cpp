@@ -2,6 +2,7 @@
 
 #include "gateway/activity_log.h"
 #include "platform/locked_file.h"
+#include "sweeper/generated_mail.h"
 #include "sweeper/live_effects.h"
 #include "sweeper/off_peak.h"
 #include "sweeper/rule_walk.h"
@@ -26,10 +27,10 @@ bool StillHeld(const fs::path& item) {
   return probe.OpenLocked(item, Access::ReadOnly, error) == LockResult::Busy;
 }
 
-// An item that cannot be parsed goes to the errors quarantine and is never swept again.
-ItemOutcome QuarantineUnreadable(const fs::path& item, const CGatewayConfig& config,
-                                 const ProcessSetup& setup, ItemEffects& effects) {
-  setup.log("*fatal error while reading message " + item.string());
+// An item that cannot be parsed, or that is looping, goes to the errors quarantine and is
+// never swept again.
+ItemOutcome MoveToErrors(const CGatewayConfig& config, const ProcessSetup& setup,
+                         ItemEffects& effects) {
   ItemOutcome outcome;
   const fs::path errors = config.Layout().Errors();
   std::string error;
@@ -65,7 +66,8 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
     message.Release();
     MessageFacts none;
     auto effects = make_effects(item, none, message);
-    return QuarantineUnreadable(item, config, setup, *effects);
+    setup.log("*fatal error while reading message " + item.string());
+    return MoveToErrors(config, setup, *effects);
   }
   if (read == 0) {
     setup.log("OK " + message.MessageId() + " is from " + message.Sender() + " for " +
@@ -81,6 +83,14 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
   }
   const MessageFacts facts = FactsOf(message, ip, FileSize(item));
   auto effects = make_effects(item, facts, message);
+  if (PastHopLimit(facts, config.MaxReceivedHeaders)) {
+    // A loop between gateways, or resubmissions that never settle: neither rules nor
+    // resubmission may go on with it.
+    setup.log("mail loop: the message has " + std::to_string(facts.received.size()) +
+              " Received headers, more than " + std::to_string(config.MaxReceivedHeaders));
+    message.Release();
+    return MoveToErrors(config, setup, *effects);
+  }
   RuleContext ctx{config, facts, *effects, setup.log, setup.work_zip, setup.virus_check, {}};
   WalkRules(ctx);
   const bool off_peak = IsOffPeakNow(config.OffPeakFromHH, config.OffPeakFromMM, config.OffPeakToHH,

@@ -92,6 +92,8 @@ bool LiveEffects::ConnectLocal() {
 int LiveEffects::SendResubmission(const Resubmission& message) {
   CUuFileList files;
   for (const auto& file : message.files) (void)files.AddFile(file);  // unreadable: left out
+  client_.ClearExtraHeaders();
+  for (const std::string& line : message.headers) client_.AddExtraHeader(line);
   return client_.SendWithFiles(message.recipient, message.sender, message.subject, message.body,
                                message.cc, files);
 }

@@ -41,6 +41,9 @@ MessageFacts FactsOf(const CGatewayMessageFile& message, std::string source_ip,
   facts.zip_encrypted = message.ZipEncrypted();
   facts.zip_with_paths = message.ZipWithPaths();
   facts.attachment_vanished = message.AttachmentVanished();
+  facts.received = message.ReceivedList();
+  facts.auto_submitted = message.AutoSubmitted();
+  facts.precedence = message.Precedence();
   facts.source_ip = std::move(source_ip);
   facts.item_size = item_size;
   return facts;

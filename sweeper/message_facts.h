@@ -39,6 +39,11 @@ struct MessageFacts {
   bool zip_encrypted = false;
   bool zip_with_paths = false;
   bool attachment_vanished = false;
+  // The Received trail (each "Received: " and its unfolded value) and the two headers that
+  // mark machine mail, lower-cased ("" when missing).
+  std::vector<std::string> received;
+  std::string auto_submitted;
+  std::string precedence;
   std::string source_ip;       // "" when unknown
   std::int64_t item_size = 0;  // bytes of the item file when it was read
 };

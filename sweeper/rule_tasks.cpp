@@ -3,6 +3,7 @@
 #include "platform/profile_file.h"
 #include "sweeper/compression.h"
 #include "sweeper/content_checks.h"
+#include "sweeper/generated_mail.h"
 
 namespace tarnhold {
 namespace {
@@ -31,6 +32,13 @@ void SendAndLog(RuleContext& ctx, const LocalMail& mail, const std::string& sent
   ctx.log(ctx.effects.SendLocalMail(mail) == kLocalMailSent ? sent : failed);
 }
 
+// False, with the one line that says why, when `answer` forbids the generated mail `what`.
+bool MayAnswer(RuleContext& ctx, AutoAnswer answer, std::string_view what) {
+  if (answer == AutoAnswer::Allowed) return true;
+  ctx.log(std::string(what) + " not sent: " + std::string(AutoAnswerReason(answer)));
+  return false;
+}
+
 // The extension of an attachment for the keep-only-these action: the text after the last "."
 // of its file name, upper-cased; the whole path when the name has no ".".
 std::string ExtensionForKeepCheck(const std::filesystem::path& attachment) {
@@ -51,7 +59,7 @@ void RunTasks(int i, const CRuleRecord& r, RuleContext& ctx) {
 
   const std::string& reply_from =
       ctx.state.spam ? ctx.config.SpamReplyEmail : ctx.config.AdminEmail;
-  if (r.ReplyOnAction == 1) {
+  if (r.ReplyOnAction == 1 && MayAnswer(ctx, ReplyAllowed(m), "reply")) {
     ctx.log("sending reply from " + reply_from + " to " + m.envelope_sender);
     SendAndLog(ctx,
                {m.envelope_sender, reply_from,
@@ -59,7 +67,8 @@ void RunTasks(int i, const CRuleRecord& r, RuleContext& ctx) {
                 ctx.TextFile(r.ReplyFile)},
                "reply sent", "critical error: reply failed");
   }
-  if (r.NotifyRecipientOnAction == 1) {
+  if (r.NotifyRecipientOnAction == 1 &&
+      MayAnswer(ctx, NoticeAllowed(m), "notification to recipient")) {
     ctx.log("sending notification to recipient from " + reply_from + " to " + m.envelope_recipient);
     SendAndLog(ctx,
                {m.envelope_recipient, reply_from,
@@ -67,7 +76,8 @@ void RunTasks(int i, const CRuleRecord& r, RuleContext& ctx) {
                 ctx.TextFile(r.NotifyRecipientFile)},
                "notification sent", "critical error: notification failed");
   }
-  if (r.NotifyAdminOnAction == 1) {
+  if (r.NotifyAdminOnAction == 1 &&
+      MayAnswer(ctx, NoticeAllowed(m), "notification to the administrator")) {
     ctx.log("sending notification to the administrator");
     SendAndLog(ctx,
                {ctx.config.AdminEmail,

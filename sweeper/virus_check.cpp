@@ -3,8 +3,11 @@
 #include <algorithm>
 
 #include "gateway/spool_layout.h"
+#include "sweeper/generated_mail.h"
 #include "sweeper/scanner_run.h"
 #include "sweeper/virus_report.h"
+#include "transport/server_name.h"
+#include "transport/smtp_date.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +52,8 @@ void ResendCleaned(int i, RuleContext& ctx) {
   const std::string prefix = RulePrefix(i);
   ctx.log(prefix + " all attachments are now cleaned ...");
   Resubmission message{m.envelope_recipient, m.envelope_sender, m.subject,
-                       kCleanedPreamble + m.body, m.cc, {}};
+                       kCleanedPreamble + m.body, m.cc, {},
+                       ResubmissionTrail(m, SmtpServerName(ctx.config.local_domains), SmtpDate())};
   for (const fs::path& file : m.attachments) {
     ctx.log(prefix + " reinserting attachment ..." + file.string());
     message.files.push_back(file);

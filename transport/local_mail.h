@@ -14,7 +14,8 @@ inline constexpr int kLocalMailFailed = -1;
 inline constexpr int kLocalMailNoConnection = -2;
 
 // Connects to 127.0.0.1:`smtp_in_port` with the HELO name "local" and sends one message to
-// each address of `to` (comma-separated), with envelope sender and From header `from`. The
+// each address of `to` (comma-separated), with envelope sender and From header `from`, marked
+// "Auto-Submitted: auto-generated". The
 // body is `text`; when `text_file` is not empty, CR LF and the file's content follow, its
 // lines ending in CR LF whatever they ended in. The file is streamed, never read whole.
 //   kLocalMailSent (1): every recipient's copy was accepted.

@@ -41,6 +41,7 @@ std::string ReturnedMailBanner(std::uint32_t return_kind, std::string_view messa
   banner += "To: " + OneLine(to) + "\r\n";
   banner += "From: " + OneLine(from) + "\r\n";
   if (!date.empty()) banner += "Date: " + OneLine(date) + "\r\n";
+  banner += "Auto-Submitted: auto-replied\r\n";
   banner += kSubjectLines[return_kind];
   banner += kSeparatorLines;
   return banner;

@@ -89,6 +89,12 @@ DeliveryOutcome Attempt::ReturnAfterMaxRetries() {
 }
 
 DeliveryOutcome Attempt::MakeReturnedMail(std::uint32_t return_kind) {
+  // A message from the null sender is itself a notice: returned mail would have nobody to go
+  // to, and answering it could start a loop.
+  if (header_.sender.empty()) {
+    SmtpOutLogLine("No returned mail: the message has no sender");
+    return DeliveryOutcome::Finished;
+  }
   // The addresses trade places exactly as stored, so the header keeps its size and the text
   // behind it is never moved.
   if (settings_.WriteHeader(item_, header_.sender, header_.recipient, 0, return_kind) != 0) {

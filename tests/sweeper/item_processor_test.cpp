@@ -86,6 +86,17 @@ class Gateway {
     return path;
   }
 
+  // Queues `text` as processing item `n`.
+  fs::path QueueText(const std::string& text, std::uint32_t n = 1) {
+    fs::path path = root / "queproc" / std::to_string(n);
+    LockedFile file;
+    std::string error;
+    EXPECT_EQ(file.CreateLocked(path, error), CreateResult::Created) << error;
+    EXPECT_EQ(WriteQueueItemHeader(file, "bob@example.com", "eve@outside.test", 0, 0, 1), 0);
+    EXPECT_TRUE(file.WriteAll(text.data(), text.size()));
+    return path;
+  }
+
   void Process(std::uint32_t n = 1) {
     processor.ProcessQueueItem(root / "queproc" / std::to_string(n), config);
   }
@@ -178,6 +189,8 @@ TEST(ProcessQueueItem, RebuildDropsTheListedType) {
   Lines lines = g.log.Lines();
   EXPECT_EQ(lines.back(), "> sent OK");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> resending ..."), lines.end());
+  // Each pass through the gateway counts as a hop, so a rebuild that never settles ends.
+  EXPECT_NE(text.find("\r\nReceived: by example.com (resubmitted); "), std::string::npos) << text;
 }
 
 TEST(ProcessQueueItem, FailedResubmissionKeepsTheMessage) {
@@ -324,6 +337,34 @@ TEST(ProcessQueueItem, UnreadableItemGoesToErrors) {
   EXPECT_EQ(lines[3], "> " + (g.root / "quaran/errors/1").string());
   EXPECT_EQ(lines[4], "> ... message moved to errors quarantine area and will not be processed");
   EXPECT_TRUE(fs::exists(g.root / "quaran/errors/1"));
+}
+
+// A message past MaxReceivedHeaders is looping: it is kept in the errors quarantine, and no rule
+// sees it.
+TEST(ProcessQueueItem, LoopingMessageGoesToErrors) {
+  Gateway g;
+  g.config.MaxReceivedHeaders = 3;
+  g.Rule(kActionContinue);
+  for (int hops = 3; hops <= 4; ++hops) {
+    SCOPED_TRACE(hops);
+    g.log.Clear();
+    std::string trail;
+    for (int i = 0; i < hops; ++i) trail += "Received: from hop" + std::to_string(i) + "\r\n\tby gw; date\r\n";
+    const std::string text = trail + "Subject: loop\r\n\r\nagain\r\n.\r\n";
+    g.QueueText(text, 10);
+    g.Process(10);
+    Lines lines = g.log.Lines();
+    const bool looping = hops > 3;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "> mail loop: the message has 4 Received headers, more than 3"),
+              looping ? 1 : 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "> verfying rule 0"), looping ? 0 : 1);
+    if (looping) {
+      EXPECT_EQ(lines.back(), "> ... message moved to errors quarantine area and will not be processed");
+      EXPECT_EQ(ReadItem(g.root / "quaran/errors/1").text, text);
+    }
+    EXPECT_FALSE(fs::exists(g.root / "queproc/10"));
+  }
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ TEST(DeliveryGateway, RefusedRecipientBecomesReturnedMailToTheSender) {
       "Message-ID: <[0-9]+[A-Y]{12}@tarnhold\\.invalid>\r\n"
       "To: anna@x\\.test\r\n"
       "From: bob@y\\.test\r\n"
+      "Auto-Submitted: auto-replied\r\n"
       "Subject: Returned Mail- User Not Found\r\n"
       "\r\n"
       "========================\r\n"
@@ -128,14 +129,22 @@ TEST(DeliveryGateway, RefusedRecipientBecomesReturnedMailToTheSender) {
   EXPECT_TRUE(std::regex_match(m.data, banner)) << m.data;
 }
 
+// Neither returned mail nor mail from the null sender (a notice itself) is ever returned.
 TEST(DeliveryGateway, ReturnedMailIsNeverReturnedAgain) {
-  for (std::uint32_t kind : {kReturnDomainNotFound, kReturnUserNotFound, kReturnMaxRetries}) {
-    SCOPED_TRACE(kind);
+  struct Case {
+    std::uint32_t kind;
+    const char* sender;
+  } cases[] = {{kReturnDomainNotFound, "bob@y.test"},
+               {kReturnUserNotFound, "bob@y.test"},
+               {kReturnMaxRetries, "bob@y.test"},
+               {kReturnNone, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
     SendQueue queue;
     RecordingSmtpSink::Options refuse;
     refuse.rcpt_reply = "550 5.1.1 User unknown";
     RecordingSmtpSink refusing(refuse);
-    std::uint32_t n = queue.Add("anna@x.test", "bob@y.test", kText, 0, kind);
+    std::uint32_t n = queue.Add("anna@x.test", c.sender, kText, 0, c.kind);
     EXPECT_EQ(queue.DeliverNext(test::GatewayConfig("127.0.0.1", refusing.Port())),
               DeliveryOutcome::Finished);
     EXPECT_FALSE(queue.Item(n));

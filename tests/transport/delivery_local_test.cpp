@@ -84,6 +84,7 @@ TEST_F(LocalDelivery, ReturnedMailGetsTheBannerWithADate) {
       "From: bob@far\\.test\r\n"
       "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{2} [A-Z][a-z]{2} [0-9]{4} "
       "[0-9]{2}:[0-9]{2}:[0-9]{2} [-+][0-9]{4}\r\n"
+      "Auto-Submitted: auto-replied\r\n"
       "Subject: Returned Mail- Max\\. Send Retries Reached\r\n"
       "\r\n"
       "========================\r\n"

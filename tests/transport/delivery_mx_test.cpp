@@ -142,6 +142,7 @@ TEST_F(MxDelivery, FailedPassesAreCountedThenTheMailReturnsToItsSender) {
   ASSERT_TRUE(back->WaitForMessages(1));
   const std::string data = back->Messages().at(0).data;
   EXPECT_NE(data.find("To: anna@back.test\r\nFrom: carl@mx.test\r\n"
+                      "Auto-Submitted: auto-replied\r\n"
                       "Subject: Returned Mail- Max. Send Retries Reached\r\n\r\n"
                       "========================\r\n Returned Mail Follows:\r\n"
                       "========================\r\nSubject: far\r\n\r\nbody\r\n"),

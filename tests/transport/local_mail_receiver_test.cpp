@@ -92,8 +92,10 @@ TEST(LocalMailIntoReceiver, OneItemPerRecipient) {
     EXPECT_TRUE(item.text.starts_with("From: admin@gw.test\r\nTo: " + item.header.recipient +
                                       "\r\nSubject: RE: Your message\r\nDate: "))
         << item.text;
-    // The receiver adds the identifier the generated header lacks.
+    // The receiver adds the identifier the generated header lacks; the header says that a
+    // program wrote the message.
     EXPECT_NE(item.text.find("\r\nMessage-ID: "), std::string::npos);
+    EXPECT_NE(item.text.find("\r\nAuto-Submitted: auto-generated\r\n"), std::string::npos);
     // The text is stored as it went over the wire: dot doubled, lines ending in CR LF.
     EXPECT_TRUE(
         item.text.ends_with("\r\n\r\nHello,\r\nHeld for review.\r\n..\r\nThe end\r\n"

@@ -25,6 +25,7 @@ Lines Copy(const std::string& rcpt, const Lines& body) {
                "C: To: " + rcpt,
                "C: Subject: RE: Your message",
                "C: Date: *",
+               "C: Auto-Submitted: auto-generated",
                "C: "};
   out.insert(out.end(), body.begin(), body.end());
   out.insert(out.end(), {"C: .", "S: 250 Mail Received OK"});

@@ -674,24 +674,6 @@ TEST(SmtpExtended, PipelinedCommandsInOnePacket) {
   EXPECT_EQ(r.Item(2).first.recipient, "d@y.example");
 }
 
-// The smuggling pattern: a bare-LF "." line followed by a second transaction inside the data.
-TEST(SmtpExtended, BareLfDotNeverEndsTheData) {
-  Receiver r;
-  Client c(r.server.Port());
-  RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
-                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA", kStartData});
-  c.Send("Subject: s\r\n\r\ntext\n.\nMAIL FROM:<evil@x.example>\r\nRCPT TO:<v@y.example>\r\n"
-         "DATA\r\nsmuggled\r.\r\n.\r\n");
-  EXPECT_EQ(c.Reply(), "250 Mail Received OK\r\n");
-  RunScript(c, {"C: NOOP", "S: 250 Requested mail action ok, completed"});
-  ASSERT_EQ(r.Items().size(), 1u);
-  const std::string text = r.Item(1).second;
-  EXPECT_NE(text.find("\r\n\r\ntext\r\n..\r\nMAIL FROM:<evil@x.example>\r\nRCPT TO:<v@y.example>"
-                      "\r\nDATA\r\nsmuggled\r\n..\r\n.\r\n"),
-            std::string::npos)
-      << text;
-}
-
 // ---- The relay guard ----
 
 TEST(RelayGuard, Networks) {

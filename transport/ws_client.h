@@ -1,7 +1,8 @@
 // Blocking socket client (TCP or UDP) with a receive and a send time-out per socket; the
 // protocol clients derive from it or own one. Every operation is synchronous on the calling
 // thread and reports failures as the result codes below, each passed through OnError so a
-// derived class sees every failure in one place. Nothing here logs. One thread at a time.
+// derived class sees every failure in one place. After StartTls every read and write of the
+// connection passes through TLS. Nothing here logs. One thread at a time.
 #pragma once
 
 #include <netinet/in.h>

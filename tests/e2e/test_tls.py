@@ -211,6 +211,20 @@ class Pop3Stls(unittest.TestCase):
         self.assertIn(b"secret body", run.stdout)
         self.gate.wait_for_line(r"^POP3 Download: \S+ POP3 server: TLS from 127\.0\.0\.2: TLSv1")
 
+    def test_nothing_said_in_clear_text_survives_stls(self):
+        with socket.create_connection(("127.0.0.1", self.pop3_port), timeout=10) as raw:
+            f = raw.makefile("rb")
+            f.readline()
+            raw.sendall(b"STLS\r\nUSER bob\r\n")
+            self.assertEqual(f.readline(), b"+OK Begin TLS negotiation\r\n")
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            with context.wrap_socket(raw, server_hostname="localhost") as tls:
+                g = tls.makefile("rb")
+                tls.sendall(b"PASS Secret\r\n")  # the USER behind STLS was never run
+                self.assertEqual(g.readline(), b"-ERR\r\n")
+
     def test_required_tls_refuses_a_clear_login_from_another_host(self):
         run = self.curl("--interface", "127.0.0.2")
         self.assertNotEqual(run.returncode, 0)

@@ -21,9 +21,15 @@ fields of the master process (cutime + cstime hold every child that ended and wa
 plus utime + stime of every live descendant of the master (smtpd, cleanup, qmgr, smtp,
 trivial-rewrite, ...), read before and after the load.
 
+With --tls every hop speaks STARTTLS: the client to the road (smtplib's starttls), and the
+road to the receiving server, which is then a small threaded Python SMTP server with STARTTLS
+instead of smtp-sink (it keeps each receipt time in memory; its own CPU is not counted). thgate
+and Postfix get the same self-signed pair, made with openssl for the run; Postfix relays with
+smtp_tls_security_level = may, thgate with its default opportunistic STARTTLS.
+
 Every process this script starts is stopped by its pid. Needs root (Postfix, smtp-sink's -u).
 
-    bench/end_to_end_bench.py --bin-dir build/bin [--before-bin-dir build-before/bin]
+    bench/end_to_end_bench.py --bin-dir build/bin [--before-bin-dir build-before/bin] [--tls]
 """
 import argparse
 import base64
@@ -35,6 +41,7 @@ import shutil
 import signal
 import smtplib
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -143,6 +150,104 @@ class Sink:
 
     def stop(self):
         stop_pid(self.proc.pid)
+
+
+class TlsSink:
+    """The receiving server of --tls runs: STARTTLS offered, every message accepted, the receipt
+    time of each X-Bench-Id kept. Same questions as Sink (files, receipts, clear, stop)."""
+
+    def __init__(self, cert, key):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(128)
+        self.address, self.port = self.listener.getsockname()
+        self.lock = threading.Lock()
+        self.got = {}
+        self.count = 0
+        self.encrypted = 0
+        self.running = True
+        threading.Thread(target=self.accept_loop, daemon=True).start()
+
+    def accept_loop(self):
+        while self.running:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.serve, args=(conn,), daemon=True).start()
+
+    def serve(self, conn):
+        try:
+            conn.settimeout(120)
+            f = conn.makefile("rb")
+            conn.sendall(b"220 tls sink\r\n")
+            tls = False
+            while True:
+                line = f.readline()
+                if not line:
+                    return
+                verb = line[:4].upper()
+                if verb == b"EHLO":
+                    conn.sendall(b"250 sink\r\n" if tls else b"250-sink\r\n250 STARTTLS\r\n")
+                elif verb == b"STAR":
+                    conn.sendall(b"220 go ahead\r\n")
+                    conn = self.context.wrap_socket(conn, server_side=True)
+                    f = conn.makefile("rb")
+                    tls = True
+                elif verb == b"DATA":
+                    conn.sendall(b"354 go ahead\r\n")
+                    head = b""
+                    while True:
+                        chunk = f.readline()
+                        if not chunk or chunk == b".\r\n":
+                            break
+                        if len(head) < 16384:
+                            head += chunk
+                    match = ID_HEADER.search(head.replace(b"\r\n", b"\n"))
+                    with self.lock:
+                        self.count += 1
+                        self.encrypted += tls
+                        if match:
+                            self.got.setdefault(int(match.group(1)), time.time())
+                    conn.sendall(b"250 queued\r\n")
+                elif verb == b"QUIT":
+                    conn.sendall(b"221 bye\r\n")
+                    return
+                else:
+                    conn.sendall(b"250 ok\r\n")
+        except (OSError, ssl.SSLError):
+            pass
+        finally:
+            conn.close()
+
+    def files(self):
+        with self.lock:
+            return [None] * self.count
+
+    def clear(self):
+        with self.lock:
+            self.got, self.count, self.encrypted = {}, 0, 0
+
+    def receipts(self):
+        with self.lock:
+            return dict(self.got)
+
+    def stop(self):
+        self.running = False
+        self.listener.close()
+
+
+def make_pair(work):
+    cert, key = os.path.join(work, "bench.crt"), os.path.join(work, "bench.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                    "/CN=localhost", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    os.chmod(key, 0o644)  # read by Postfix's smtpd and by thgate alike
+    return cert, key
 
 
 def message(n, size):
@@ -260,8 +365,9 @@ def tree_cpu_seconds(pid):
     return total
 
 
-def send_load(port, messages, sessions, size, make=message):
-    """Sends the load over `sessions` sessions; returns ({id: time of its 250}, start)."""
+def send_load(port, messages, sessions, size, make=message, tls=False):
+    """Sends the load over `sessions` sessions (with STARTTLS when `tls`); returns ({id: time
+    of its 250}, start)."""
     acked = {}
     lock = threading.Lock()
     errors = []
@@ -271,7 +377,15 @@ def send_load(port, messages, sessions, size, make=message):
     def session(share):
         try:
             smtp = smtplib.SMTP("127.0.0.1", port, timeout=60)
-            smtp.helo("bench.test")
+            if tls:
+                context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+                context.check_hostname = False
+                context.verify_mode = ssl.CERT_NONE
+                smtp.ehlo("bench.test")
+                smtp.starttls(context=context)
+                smtp.ehlo("bench.test")
+            else:
+                smtp.helo("bench.test")
             for n in share:
                 smtp.sendmail("load@bench.test", ["sink@far.test"], make(n, size))
                 t = time.time()
@@ -340,7 +454,10 @@ def run_thgate(name, bin_dir, work, sink, args, load):
     port = free_port()
     with open(os.path.join(root, "tarnhold.dat"), "w") as f:
         f.write("[Defaults]\nSMTPInPort=%d\nOutboundGatewayAddress=%s\nOutboundPort=%d\n"
-                "OutboundGatewayType=0\n%s" % (port, sink.address, sink.port, QUIET_RULES))
+                "OutboundGatewayType=0\n" % (port, sink.address, sink.port))
+        if args.tls:
+            f.write("TLSCertificateFile=%s\nTLSKeyFile=%s\n" % args.pair)
+        f.write(QUIET_RULES)
     out = open(os.path.join(root, "thgate.out"), "wb")
     proc = subprocess.Popen([os.path.join(bin_dir, "thgate"), "--root", root, "--headless"],
                             stdout=out, stderr=subprocess.STDOUT)
@@ -349,7 +466,7 @@ def run_thgate(name, bin_dir, work, sink, args, load):
             raise RuntimeError("thgate did not start; see %s" % out.name)
         read_cpu = lambda: tree_cpu_seconds(proc.pid)
         cpu_start = read_cpu()
-        acked, start = send_load(port, count, args.sessions, size, make)
+        acked, start = send_load(port, count, args.sessions, size, make, args.tls)
         return figures(name, sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         stop_pid(proc.pid)
@@ -377,6 +494,13 @@ local_transport = error:no local delivery
 """
 
 
+POSTFIX_TLS = """smtpd_tls_cert_file = {cert}
+smtpd_tls_key_file = {key}
+smtpd_tls_security_level = may
+smtp_tls_security_level = may
+"""
+
+
 def run_postfix(work, sink, args, load):
     make, size, count = load_args(args, load)
     d = tempfile.mkdtemp(prefix="postfix.", dir=work)
@@ -393,6 +517,8 @@ def run_postfix(work, sink, args, load):
         f.write(master)
     with open(os.path.join(d, "etc", "main.cf"), "w") as f:
         f.write(POSTFIX_MAIN.format(d=d, sink=sink.address, sink_port=sink.port))
+        if args.tls:
+            f.write(POSTFIX_TLS.format(cert=args.pair[0], key=args.pair[1]))
     subprocess.run(["postfix", "-c", os.path.join(d, "etc"), "start"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     pid_file = os.path.join(d, "queue", "pid", "master.pid")
@@ -404,7 +530,7 @@ def run_postfix(work, sink, args, load):
             master_pid = int(f.read().strip())
         read_cpu = lambda: tree_cpu_seconds(master_pid)
         cpu_start = read_cpu()
-        acked, start = send_load(port, count, args.sessions, size, make)
+        acked, start = send_load(port, count, args.sessions, size, make, args.tls)
         return figures("postfix", sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         if master_pid is None and os.path.exists(pid_file):
@@ -442,6 +568,7 @@ def main():
     parser.add_argument("--limit", type=float, default=300, help="seconds to wait for arrival")
     parser.add_argument("--only", choices=("ceiling", "before", "thgate", "postfix"),
                         action="append")
+    parser.add_argument("--tls", action="store_true", help="STARTTLS on every hop")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("end_to_end_bench: needs root (Postfix and smtp-sink's -u)")
@@ -456,7 +583,13 @@ def main():
     work = tempfile.mkdtemp(prefix="th_e2e_bench.")
     os.chmod(work, 0o755)
     rows = []
-    sink = Sink(os.path.join(work, "dumps"))
+    if args.tls:
+        if "ceiling" in roads:
+            sys.exit("end_to_end_bench: smtp-source speaks no TLS; no ceiling with --tls")
+        args.pair = make_pair(work)
+        sink = TlsSink(*args.pair)
+    else:
+        sink = Sink(os.path.join(work, "dumps"))
     try:
         for load in loads:
             for road in roads:
@@ -471,10 +604,14 @@ def main():
                 else:
                     row = run_postfix(work, sink, args, load)
                 rows.append((load,) + row)
+                if args.tls:
+                    print("  %s: %d of %d messages reached the sink inside TLS"
+                          % (road, sink.encrypted, sink.count), file=sys.stderr)
     finally:
         sink.stop()
         shutil.rmtree(work, ignore_errors=True)
-    print("end-to-end over %d sessions; loads: %s" % (args.sessions, ", ".join(
+    print("end-to-end over %d sessions%s; loads: %s" % (
+        args.sessions, ", STARTTLS on every hop" if args.tls else "", ", ".join(
         "%s = %d messages" % (l, load_args(args, l)[2]) for l in loads)))
     print("%-6s %-12s %8s %9s %11s %9s %9s" % ("load", "road", "arrived", "msg/s",
                                                 "CPU ms/msg", "p50 ms", "p99 ms"))

@@ -88,6 +88,7 @@ StartResult Engine::Start() {
   load_log_.Append("Loading registry ...");
   if (!LoadRegistry()) return StartResult::Refused;
   CreateLogFiles();
+  LoadTls(*Config());
   // Nothing may sweep what a receiver that died mid-transfer left behind: cleared before any
   // engine thread starts.
   RemoveInterruptedTransfers(settings_.Layout().Processing(), settings_.Layout().Stat());
@@ -134,6 +135,7 @@ void Engine::InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh) {
   smtp_server_.SetPolicy(std::make_shared<const ReceiverPolicy>(
       ReceiverPolicyFrom(*fresh, [](const std::string& line) { SmtpInLogLine(line); })));
   send_scheduler_.SetConfig(DeliveryConfigFrom(*fresh));
+  pop3_server_.SetRequireTls(fresh->POP3RequireTLS == 1);
   std::scoped_lock lock(config_mutex_);
   config_ = std::move(fresh);
 }
@@ -155,9 +157,27 @@ ReloadResult Engine::ReloadConfiguration() {
     return ReloadResult::KeptRunning;
   }
   std::size_t rules = fresh->rules.size();
+  LoadTls(*fresh);
   InstallConfiguration(std::move(fresh));
   SweepLogLine("configuration reloaded: " + std::to_string(rules) + " rules loaded");
   return ReloadResult::Reloaded;
+}
+
+void Engine::LoadTls(const CGatewayConfig& config) {
+  std::filesystem::path certificate, key;
+  if (!config.TLSCertificateFile.empty()) certificate = config.MapPath(config.TLSCertificateFile);
+  if (!config.TLSKeyFile.empty()) key = config.MapPath(config.TLSKeyFile);
+  std::string error;
+  switch (tls_credentials_.Load(certificate, key, error)) {
+    case TlsLoadResult::Loaded:
+      SmtpInLogLine("TLS certificate loaded: " + certificate.string());
+      break;
+    case TlsLoadResult::Failed:
+      SmtpInLogLine("Error: STARTTLS and STLS not offered: " + error);
+      break;
+    case TlsLoadResult::NotWanted:
+      break;
+  }
 }
 
 bool Engine::LoadRegistry() {
@@ -181,6 +201,8 @@ bool Engine::LoadRegistry() {
     RaiseNotice(NoticeKind::Error, title, text);
   });
   smtp_server_.SetSettings(&settings_);
+  smtp_server_.SetTlsCredentials(&tls_credentials_);
+  pop3_server_.SetTlsCredentials(&tls_credentials_);
   send_scheduler_.SetSettings(&settings_);
   smtp_server_.SetServerNameSource([this] { return SmtpServerName(Config()->local_domains); });
   return true;

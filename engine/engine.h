@@ -26,6 +26,7 @@
 #include "transport/pop_collector.h"
 #include "transport/send_scheduler.h"
 #include "transport/smtp_server.h"
+#include "transport/tls_context.h"
 
 namespace tarnhold {
 
@@ -82,6 +83,9 @@ class Engine {
   void AttachLogs();
   [[nodiscard]] std::shared_ptr<CGatewayConfig> ReadConfiguration(ConfigLoadReport& report) const;
   void InstallConfiguration(std::shared_ptr<const CGatewayConfig> fresh);
+  // Reads the TLS pair of `config` for the receiver and the POP3 server, with a line in the
+  // SMTP receiver log; a pair that cannot be used turns TLS off, never the servers.
+  void LoadTls(const CGatewayConfig& config);
   void LoadConfiguration();
   void StopComponents();
   [[nodiscard]] bool LoadRegistry();
@@ -108,6 +112,7 @@ class Engine {
   CQueueSweeper sweeper_;
   CPopCollector pop_collector_;
   CServerSettings settings_;
+  TlsServerCredentials tls_credentials_;
   CPop3Server pop3_server_;
   CSmtpServer smtp_server_;
   CSendScheduler send_scheduler_;

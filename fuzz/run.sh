@@ -12,7 +12,7 @@ mkdir -p "$out/artifacts" "$out/corpus"
 
 cxx=clang++-14
 flags="-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -I$repo"
-link_flags="-fsanitize=fuzzer,address,undefined $(pkg-config --libs libzip) -lpthread"
+link_flags="-fsanitize=fuzzer,address,undefined $(pkg-config --libs libzip openssl) -lpthread"
 
 # One ninja file: objects are rebuilt only when a source or a header it includes changed.
 # The engine sources go into one archive, so a target pulls in only what it uses.

@@ -90,6 +90,11 @@ constexpr DefaultsKey kKeysBeyondLayout[] = {
     {"MaxReceivedHeaders", &C::MaxReceivedHeaders},
     {"MetricsFileName", nullptr, nullptr, &C::MetricsFileName},
     {"MetricsInterval", &C::MetricsInterval},
+    {"TLSCertificateFile", nullptr, nullptr, &C::TLSCertificateFile},
+    {"TLSKeyFile", nullptr, nullptr, &C::TLSKeyFile},
+    {"SMTPOutTLS", &C::SMTPOutTLS},
+    {"SMTPOutTLSVerify", &C::SMTPOutTLSVerify},
+    {"POP3RequireTLS", &C::POP3RequireTLS},
 };
 
 constexpr std::string_view kLocalDomainKey = "LocalDomain";

@@ -115,6 +115,15 @@ class CGatewayConfig {
   // no metrics file.
   std::string MetricsFileName = "c:\\tarnhold\\logs\\tarnhold.prom";
   int MetricsInterval = 10;  // seconds; 0 or less means the default
+  // TLS: the receiver's and POP3 server's PEM certificate (chain) and key; either empty means
+  // no STARTTLS and no STLS. The delivery uses STARTTLS where offered (SMTPOutTLS), verifying
+  // the peer against the system's CA store only with SMTPOutTLSVerify. POP3RequireTLS refuses
+  // USER and PASS before STLS from any address but loopback.
+  std::string TLSCertificateFile;
+  std::string TLSKeyFile;
+  int SMTPOutTLS = 1;
+  int SMTPOutTLSVerify = 0;
+  int POP3RequireTLS = 0;
 
   // The lists, each in file order.
   std::vector<CRuleRecord> rules;               // index = rule number

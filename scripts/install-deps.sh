@@ -9,6 +9,7 @@ packages=(
   python3 swaks curl fetchmail postfix dnsmasq-base bind9-dnsutils dovecot-pop3d clamav
   clamav-daemon clamdscan iproute2
   systemd dpkg-dev
+  libssl-dev openssl libnet-ssleay-perl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -10,10 +10,18 @@ cmake --build build -j "$(nproc)"
 root="$PWD/demo"
 mkdir -p "$root"
 [ -f "$root/tarnhold.dat" ] || cp scripts/demo/tarnhold.dat "$root/tarnhold.dat"
+# A self-signed pair of its own for STARTTLS and STLS, made once.
+if [ ! -f "$root/tls/demo.key" ]; then
+  mkdir -p "$root/tls"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 825 \
+    -subj "/CN=localhost" -keyout "$root/tls/demo.key" -out "$root/tls/demo.crt" 2>/dev/null
+  chmod 600 "$root/tls/demo.key"
+fi
 cat <<TXT
 Tarnhold demo, data root $root
   send:  swaks --server 127.0.0.1:2525 --from someone@example.com --to user@demo.test
   read:  curl pop3://127.0.0.1:1110/1 -u user:demo
+  TLS:   swaks --tls ... and curl --ssl-reqd -k pop3://... (self-signed pair in $root/tls)
   stop:  Ctrl-C
 TXT
 exec build/bin/thgate --root "$root" --headless --pop3-port 1110

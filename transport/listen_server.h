@@ -17,6 +17,8 @@
 
 #include "platform/unique_fd.h"
 #include "transport/socket_io.h"
+#include "transport/tls_context.h"
+#include "transport/tls_stream.h"
 #include "transport/tokens.h"
 
 namespace tarnhold {
@@ -73,6 +75,15 @@ class CServerConnection {
   int SetReceiveTimeOut(long timeout_ms);
   int SetSendTimeOut(long timeout_ms);
 
+  // The STARTTLS step: drops whatever the client sent after the command in clear text (it is
+  // never run), then runs the handshake within the socket's receive time-out. Done: every
+  // later byte passes through TLS. Otherwise the connection is unusable and must end.
+  [[nodiscard]] TlsHandshake StartTls(std::shared_ptr<const TlsContext> context);
+  // The session after a successful StartTls, else nullptr.
+  [[nodiscard]] const TlsStream* Tls() const { return tls_.get(); }
+  // Why the last StartTls failed.
+  [[nodiscard]] const std::string& TlsError() const { return tls_error_; }
+
   [[nodiscard]] int Socket() const { return socket_; }
   [[nodiscard]] const sockaddr_in& PeerAddress() const { return peer_; }
   // The peer's IPv4 address in dotted form.
@@ -93,6 +104,8 @@ class CServerConnection {
   int listen_socket_ = -1;
   CListenServer* server_ = nullptr;
   LineReader reader_;
+  std::unique_ptr<TlsStream> tls_;
+  std::string tls_error_;
   bool line_complete_ = false;
   bool line_timed_out_ = false;
 };
@@ -128,6 +141,12 @@ class CListenServer {
   [[nodiscard]] bool IsRunning() const { return running_; }
   void SetSettings(CServerSettings* settings) { settings_ = settings; }
   [[nodiscard]] CServerSettings* Settings() const { return settings_; }
+  // Where sessions take the certificate and key to offer; none set: no TLS.
+  void SetTlsCredentials(const TlsServerCredentials* credentials) { tls_ = credentials; }
+  // The pair in force now, or nullptr: a session asks once, when it may offer TLS.
+  [[nodiscard]] std::shared_ptr<const TlsContext> TlsServerContext() const {
+    return tls_ != nullptr ? tls_->Current() : nullptr;
+  }
 
  private:
   struct StartRecord;
@@ -161,6 +180,7 @@ class CListenServer {
   std::list<LiveEntry> live_;
   std::atomic<bool> closing_{false};
   CServerSettings* settings_ = nullptr;
+  const TlsServerCredentials* tls_ = nullptr;
   mutable std::mutex lock_;
   std::shared_ptr<ThreadBook> book_ = std::make_shared<ThreadBook>();
 };

@@ -3,6 +3,7 @@
 // -1, so every message number is invalid and no handler touches a mailbox.
 #include <string>
 
+#include "gateway/activity_log.h"
 #include "gateway/server_settings.h"
 #include "transport/pop3_server.h"
 #include "transport/tokens.h"
@@ -20,6 +21,10 @@ constexpr std::string_view kUidListing = "+OK unique-id listing follows\r\n";
 constexpr std::string_view kNoMessageId = "no message id";
 constexpr std::string_view kEndOfListing = ".\r\n";
 constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kCapabilities = "+OK Capability list follows\r\nTOP\r\nUIDL\r\n";
+constexpr std::string_view kBeginTls = "+OK Begin TLS negotiation\r\n";
+constexpr std::string_view kNoTls = "-ERR STLS not available\r\n";
+constexpr std::string_view kTlsRequired = "-ERR STLS first: no login in clear text\r\n";
 // Ends a message whose stored text does not end with its own "." line.
 constexpr std::string_view kAddedTerminator = "\r\n\r\n.\r\n";
 constexpr std::string_view kStoredTerminator = "\r\n.\r\n";
@@ -84,6 +89,7 @@ class MessageLines {
 
 // USER name: the name is kept for PASS; any name is accepted here.
 CPop3Connection::Next CPop3Connection::OnUser(std::string_view line) {
+  if (!ClearTextLoginAllowed()) return Reply(kTlsRequired);
   (void)GetToken(line, " ", 1, account_, kPop3NameSize);
   return Reply(kOk);
 }
@@ -91,6 +97,7 @@ CPop3Connection::Next CPop3Connection::OnUser(std::string_view line) {
 // PASS word: logs in to the mailbox of the USER name. A second PASS after a login is refused:
 // it would leave the first mailbox held until the gateway restarts.
 CPop3Connection::Next CPop3Connection::OnPass(std::string_view line) {
+  if (!ClearTextLoginAllowed()) return Reply(kTlsRequired);
   (void)GetToken(line, " ", 1, password_, kPop3NameSize);
   if (mailbox_ >= 0) return Reply(kErr);
   int index = settings_.OpenMailbox(account_, password_);
@@ -259,6 +266,39 @@ long long CPop3Connection::TotalSize() const {
   int count = settings_.MessageCount(mailbox_);
   for (int k = 0; k < count; ++k) total += settings_.MessageSize(mailbox_, k);
   return total;
+}
+
+}  // namespace tarnhold
+
+namespace tarnhold {
+
+bool CPop3Connection::ClearTextLoginAllowed() const {
+  // The local host is the one the listener also counts as local: 127.0.0.1.
+  return !require_tls_ || Tls() != nullptr || PeerDotted() == "127.0.0.1";
+}
+
+// capa = "CAPA" CRLF; STLS is listed only while it may be used, USER only while it would be
+// taken.
+CPop3Connection::Next CPop3Connection::OnCapa(std::string_view) {
+  std::string text(kCapabilities);
+  if (ClearTextLoginAllowed()) text += "USER\r\n";
+  if (tls_context_ != nullptr && Tls() == nullptr && mailbox_ < 0) text += "STLS\r\n";
+  return Reply(text + std::string(kEndOfListing));
+}
+
+// stls = "STLS" CRLF: before the login, once. Whatever the client said before is forgotten,
+// its USER name included, and whatever it sent after the command in clear text is dropped.
+CPop3Connection::Next CPop3Connection::OnStls(std::string_view) {
+  if (tls_context_ == nullptr || Tls() != nullptr || mailbox_ >= 0) return Reply(kNoTls);
+  if (Reply(kBeginTls) == Next::End) return Next::End;
+  if (StartTls(tls_context_) != TlsHandshake::Done) {
+    Pop3LogLine("POP3 server: TLS handshake failed with " + PeerDotted());
+    return Next::End;
+  }
+  account_.clear();
+  password_.clear();
+  Pop3LogLine("POP3 server: TLS from " + PeerDotted() + ": " + Tls()->Description());
+  return Next::Continue;
 }
 
 }  // namespace tarnhold

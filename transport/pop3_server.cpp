@@ -20,7 +20,7 @@ struct CommandWord {
 };
 
 // Compared in this order; "TOP" counts only with the space after it.
-constexpr std::array<CommandWord, 11> kCommandWords = {{
+constexpr std::array<CommandWord, 13> kCommandWords = {{
     {"USER", Pop3Command::User},
     {"PASS", Pop3Command::Pass},
     {"STAT", Pop3Command::Stat},
@@ -32,6 +32,8 @@ constexpr std::array<CommandWord, 11> kCommandWords = {{
     {"RSET", Pop3Command::Rset},
     {"QUIT", Pop3Command::Quit},
     {"UIDL", Pop3Command::Uidl},
+    {"CAPA", Pop3Command::Capa},
+    {"STLS", Pop3Command::Stls},
 }};
 
 }  // namespace
@@ -52,7 +54,8 @@ const CPop3Connection::CommandEntry CPop3Connection::kCommands[] = {
     {Pop3Command::Retr, &CPop3Connection::OnRetr}, {Pop3Command::Dele, &CPop3Connection::OnDele},
     {Pop3Command::Noop, &CPop3Connection::OnNoop}, {Pop3Command::Rset, &CPop3Connection::OnRset},
     {Pop3Command::Quit, &CPop3Connection::OnQuit}, {Pop3Command::Top, &CPop3Connection::OnTop},
-    {Pop3Command::Uidl, &CPop3Connection::OnUidl},
+    {Pop3Command::Uidl, &CPop3Connection::OnUidl}, {Pop3Command::Capa, &CPop3Connection::OnCapa},
+    {Pop3Command::Stls, &CPop3Connection::OnStls},
 };
 
 CPop3Connection::CPop3Connection(CServerSettings& settings, const CPop3Server& server)
@@ -63,6 +66,8 @@ CPop3Connection::~CPop3Connection() { CommitMailbox(); }
 
 void CPop3Connection::OnConnect() {
   mailbox_ = -1;
+  tls_context_ = server_.TlsServerContext();
+  require_tls_ = server_.RequireTls();
   if (Reply(kGreeting) == Next::End) return;
   while (ReadCommandLine()) {
     StripLineEnd(line_);

@@ -1,5 +1,6 @@
 // POP3 server of the local mailboxes: a listening server whose connections run the POP3
-// dialogue (USER, PASS, STAT, LIST, RETR, DELE, NOOP, RSET, QUIT, TOP, UIDL) against the
+// dialogue (USER, PASS, STAT, LIST, RETR, DELE, NOOP, RSET, QUIT, TOP, UIDL, and CAPA and
+// STLS for TLS before the login) against the
 // mailbox operations of CServerSettings. A connection holds its mailbox, alone, from a
 // successful PASS until QUIT or the end of the connection, and both delete the messages it
 // marked; whatever happens, the mailbox is released when the connection ends.
@@ -42,11 +43,13 @@ enum class Pop3Command {
   Quit = 9,
   Top = 10,
   Uidl = 11,
+  Capa = 12,
+  Stls = 13,
 };
 
 // The command of a received line (line end removed): its first four characters, upper-cased,
 // against "USER", "PASS", "STAT", "LIST", "TOP " (with its space), "RETR", "DELE", "NOOP",
-// "RSET", "QUIT" and "UIDL" in turn. Anything else, a line shorter than four characters
+// "RSET", "QUIT", "UIDL", "CAPA" and "STLS" in turn. Anything else, a line shorter than four characters
 // included, is Unknown.
 [[nodiscard]] Pop3Command RecognisePop3Command(std::string_view line);
 
@@ -88,7 +91,12 @@ class CPop3Connection : public CServerConnection {
   Next OnQuit(std::string_view line);
   Next OnTop(std::string_view line);
   Next OnUidl(std::string_view line);
+  Next OnCapa(std::string_view line);
+  Next OnStls(std::string_view line);
   Next OnUnknown(std::string_view line);
+  // Whether USER and PASS may run now: not when TLS is required and this connection from
+  // another host has not passed STLS.
+  [[nodiscard]] bool ClearTextLoginAllowed() const;
 
   // Position (from 0) of the message whose number (from 1) is token `token` of the line;
   // -1 when the token is missing or the number is outside 1 to the message count, which is
@@ -110,6 +118,8 @@ class CPop3Connection : public CServerConnection {
   std::string account_;
   std::string password_;
   int mailbox_ = -1;
+  std::shared_ptr<const TlsContext> tls_context_;  // taken at the greeting; nullptr: no STLS
+  bool require_tls_ = false;
   CServerSettings& settings_;
   const CPop3Server& server_;
   bool send_failed_ = false;
@@ -129,10 +139,14 @@ class CPop3Server : public CListenServer {
   void ReleaseInstance(CServerConnection* connection) override;
 
   [[nodiscard]] bool Stopping() const { return stopping_; }
+  // POP3RequireTLS: USER and PASS from hosts other than loopback only after STLS.
+  void SetRequireTls(bool require) { require_tls_ = require; }
+  [[nodiscard]] bool RequireTls() const { return require_tls_; }
 
  private:
   CServerSettings& settings_;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> require_tls_{false};
 };
 
 }  // namespace tarnhold

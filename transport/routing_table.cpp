@@ -1,5 +1,6 @@
 #include "transport/routing_table.h"
 
+#include <cctype>
 #include <charconv>
 
 #include "gateway/address_lists.h"
@@ -27,9 +28,38 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
 struct RouteLine {
   std::string pattern;
   Route route;
+  std::string unknown_tls;  // a fourth field that names no TLS choice
 };
 
-// route-line = pattern "," host "," port   (runs of "," are one separator)
+bool SameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ParseTlsField(std::string_view line, RouteLine& parsed) {
+  std::string field;
+  if (GetToken(line, ",", 3, field, kRouteFieldSize) != 0) return;
+  std::string_view word = field;
+  const std::size_t first = word.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  word = word.substr(first, word.find_last_not_of(" \t") - first + 1);
+  if (SameNoCase(word, "verify")) {
+    parsed.route.tls = RouteTls::Verify;
+  } else if (SameNoCase(word, "clear")) {
+    parsed.route.tls = RouteTls::Clear;
+  } else {
+    parsed.unknown_tls = field;
+  }
+}
+
+// route-line = pattern "," host "," port [ "," ( "verify" / "clear" ) ]
+// (runs of "," are one separator)
 std::optional<RouteLine> ParseRouteLine(std::string_view line) {
   RouteLine parsed;
   std::string port_text;
@@ -41,6 +71,7 @@ std::optional<RouteLine> ParseRouteLine(std::string_view line) {
   std::optional<std::uint16_t> port = ParsePort(port_text);
   if (!port) return std::nullopt;
   parsed.route.port = *port;
+  ParseTlsField(line, parsed);
   return parsed;
 }
 
@@ -66,6 +97,10 @@ RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
       return search;
     }
     if (lists::MatchWildcard(recipient, parsed->pattern)) {
+      if (!parsed->unknown_tls.empty()) {
+        search.log.push_back("routing table: TLS field " + parsed->unknown_tls +
+                             " not known, the TLS settings apply");
+      }
       search.log.push_back("routing table match: will route to " + parsed->route.host +
                            " on port " + std::to_string(parsed->route.port));
       search.route = parsed->route;

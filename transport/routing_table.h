@@ -1,5 +1,6 @@
 // The SMTP routing table: a text file of "pattern,host,port" lines that sends the mail of
-// matching recipients to a given host. Reading the table never fails the delivery: a table
+// matching recipients to a given host; an optional fourth field sets the route's TLS.
+// Readers that know only three fields ignore the fourth. Reading the table never fails the delivery: a table
 // that cannot be read or a line that cannot be parsed only disables the table for this item,
 // and the default routing applies. The caller writes the returned lines to the delivery log.
 #pragma once
@@ -20,9 +21,17 @@ inline constexpr std::size_t kMaxRoutingTableBytes = 4u << 20;
 inline constexpr std::size_t kRouteFieldSize = 255;
 inline constexpr std::size_t kRoutePortFieldSize = 10;
 
+// A route's own TLS choice, from the optional fourth field of its line.
+enum class RouteTls {
+  Default,  // no fourth field: the delivery's TLS settings apply
+  Verify,   // "verify": STARTTLS required, the host's certificate verified
+  Clear,    // "clear": never STARTTLS towards this host
+};
+
 struct Route {
   std::string host;
   std::uint16_t port = 0;
+  RouteTls tls = RouteTls::Default;
   bool operator==(const Route&) const = default;
 };
 
@@ -37,7 +46,8 @@ struct RouteSearch {
 // blanks belong to the fields); the pattern is matched against the whole recipient address
 // with MatchWildcard. The first matching line wins. A line that does not give all three
 // fields, or whose port is not a number from 1 to 65535, ends the search with an error line;
-// an empty line counts as such a line.
+// an empty line counts as such a line. A fourth field other than "verify" or "clear" (any
+// letter case, blanks around it allowed) is ignored with a log line.
 [[nodiscard]] RouteSearch FindRoute(std::string_view table, std::string_view recipient);
 
 // The lines of the table text that FindRoute would stop at (an empty line included), in

@@ -144,6 +144,8 @@ int RefusalCode(SmtpStep step) {
   switch (step) {
     case SmtpStep::Greeting:
     case SmtpStep::Helo:
+    case SmtpStep::Ehlo:
+    case SmtpStep::StartTls:
       return kSmtpHeloRefused;
     case SmtpStep::Rcpt:
       return kSmtpRcptRefused;
@@ -333,6 +335,8 @@ int CSmtpClient::Act(SmtpStep step, Copy* copy) {
       if (code != kSmtpSent) Abandon();
       return code;
     }
+    case SmtpStep::Ehlo:  // this client says HELO and speaks in clear to its own receiver
+    case SmtpStep::StartTls:
     case SmtpStep::Ready:
     case SmtpStep::Refused:
       break;

@@ -89,7 +89,7 @@ std::optional<GatewayRoute> Attempt::RoutingTableRoute() const {
   RouteSearch search = FindRouteInFile(config_.routing_file, data_.recipient);
   for (const std::string& line : search.log) SmtpOutLogLine(line);
   if (!search.route) return std::nullopt;
-  return GatewayRoute{search.route->host, search.route->port, 0};
+  return GatewayRoute{search.route->host, search.route->port, 0, search.route->tls};
 }
 
 DeliveryOutcome Attempt::ReturnAfterMaxRetries() {
@@ -135,7 +135,10 @@ DeliveryOutcome Attempt::StoreInMailbox() {
 DeliveryOutcome Attempt::SendToHost(const GatewayRoute& route) {
   SmtpOutLogLine("Connecting to " + route.address);
   // Without a gateway address the recipient's domain itself is resolved as the host.
-  switch (SmtpSendItem(data_, domain_, route.address, route.port, config_.helo_name, aborted_)) {
+  const TlsUse tls{TlsForRoute(config_.tls, route.tls),
+                   route.address.empty() ? domain_ : route.address};
+  switch (SmtpSendItem(data_, domain_, route.address, route.port, config_.helo_name, tls,
+                       aborted_)) {
     case SendItemResult::Sent:
       SmtpOutLogLine("Mail sent");
       CountEvent(Counter::DeliveredRemote);
@@ -192,7 +195,8 @@ DeliveryOutcome Attempt::SendToExchangers() {
     address.resize(std::min(address.size(), kMaxExchangerAddress));
     SmtpOutLogLine("Trying " + address);
     const SendItemResult result =
-        SmtpSendItem(data_, name, address, kMxPort, config_.helo_name, aborted_);
+        SmtpSendItem(data_, name, address, kMxPort, config_.helo_name, {config_.tls, name},
+                     aborted_);
     if (result == SendItemResult::Sent) {
       CountEvent(Counter::DeliveredRemote);
       return DeliveryOutcome::Finished;
@@ -221,7 +225,22 @@ DeliveryConfig DeliveryConfigFrom(const CGatewayConfig& config) {
   out.outbound = {config.OutboundGatewayAddress, config.OutboundPort, config.OutboundGatewayType};
   out.dns_servers = config.dns_servers;
   out.helo_name = SmtpServerName(config.local_domains);
+  out.tls = config.SMTPOutTLS != 1          ? OutboundTls::Off
+            : config.SMTPOutTLSVerify == 1 ? OutboundTls::Verified
+                                           : OutboundTls::Opportunistic;
   return out;
+}
+
+OutboundTls TlsForRoute(OutboundTls configured, RouteTls route) {
+  switch (route) {
+    case RouteTls::Verify:
+      return OutboundTls::Verified;
+    case RouteTls::Clear:
+      return OutboundTls::Off;
+    case RouteTls::Default:
+      break;
+  }
+  return configured;
 }
 
 std::string RecipientDomain(std::string_view recipient) {

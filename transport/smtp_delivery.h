@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gateway/queue_item.h"
+#include "transport/routing_table.h"
 
 namespace tarnhold {
 
@@ -49,12 +50,22 @@ inline constexpr long kDeliveryTimeoutS = 30;
 // attempt fails and the mail finds its way back to its sender.
 inline constexpr const char* kBlankRecipientPlaceholder = "blank-recipient@tarnhold.invalid";
 
+// How the delivery uses STARTTLS towards one host.
+enum class OutboundTls {
+  Off,            // HELO and clear text throughout
+  Opportunistic,  // EHLO (HELO when refused); STARTTLS when offered, the peer not verified; a
+                  // handshake that fails is followed by one more attempt in clear text
+  Verified,       // EHLO; STARTTLS must be offered and the peer's certificate must be valid
+                  // for the host by the system's CA store, else the message is not sent
+};
+
 // Where a route goes: a host (name or dotted address; empty: the recipient's domain) on a
 // port, sent to directly (type 0) or through the recipient domain's mail exchangers.
 struct GatewayRoute {
   std::string address;
   std::uint16_t port = 25;
   int type = 0;
+  RouteTls tls = RouteTls::Default;
 };
 
 // The part of the configuration the delivery reads, taken as one snapshot per item so that a
@@ -67,7 +78,18 @@ struct DeliveryConfig {
   GatewayRoute outbound;     // every other recipient
   std::vector<std::string> dns_servers;
   std::string helo_name;  // the name given in HELO
+  OutboundTls tls = OutboundTls::Opportunistic;  // SMTPOutTLS, SMTPOutTLSVerify
 };
+
+// STARTTLS towards one host: how, and the name (or dotted address) its certificate must be
+// valid for when verified: the exchanger's name, or the gateway as configured.
+struct TlsUse {
+  OutboundTls mode = OutboundTls::Off;
+  std::string name;
+};
+
+// The TLS use towards a route: its own choice from the routing table, else `configured`.
+[[nodiscard]] OutboundTls TlsForRoute(OutboundTls configured, RouteTls route);
 
 [[nodiscard]] DeliveryConfig DeliveryConfigFrom(const CGatewayConfig& config);
 
@@ -101,13 +123,14 @@ struct SendItemData {
 };
 
 // Carries the item over one SMTP connection to `host_address` (dotted, or a name that is
-// resolved; empty: `host_name` is resolved) on `port`, saying HELO `helo_name`. The returned
+// resolved; empty: `host_name` is resolved) on `port`, saying HELO `helo_name` (or EHLO, and
+// STARTTLS, as `tls` says). The returned
 // mail banner comes first when the item's return kind is not 0, then the stored text, then
 // "\r\n.\r\n" unless the text already ends with the "." line. The connection is closed
 // without QUIT. `aborted` ends every wait for a reply early (the attempt then fails).
 [[nodiscard]] SendItemResult SmtpSendItem(const SendItemData& data, std::string_view host_name,
                                std::string_view host_address, unsigned port,
-                               std::string_view helo_name,
+                               std::string_view helo_name, const TlsUse& tls,
                                const std::function<bool()>& aborted = {});
 
 // Writes the item into the local mailbox of its recipient: the banner (with a date) for

@@ -45,9 +45,12 @@ ReceiverPolicy ReceiverPolicyFrom(const CGatewayConfig& config,
   return policy;
 }
 
-std::vector<std::string> SmtpExtensions(const ReceiverPolicy& policy) {
+std::vector<std::string> SmtpExtensions(const ReceiverPolicy& policy, TlsOffer tls) {
   // RFC 1870: SIZE 0 says that no fixed limit is in force.
-  return {"SIZE " + std::to_string(policy.max_message_bytes), "8BITMIME", "PIPELINING"};
+  std::vector<std::string> keywords = {"SIZE " + std::to_string(policy.max_message_bytes),
+                                       "8BITMIME", "PIPELINING"};
+  if (tls == TlsOffer::Yes) keywords.emplace_back("STARTTLS");
+  return keywords;
 }
 
 std::string EhloReply(std::string_view server_name, const std::vector<std::string>& extensions) {

@@ -29,9 +29,14 @@ struct ReceiverPolicy {
 [[nodiscard]] ReceiverPolicy ReceiverPolicyFrom(const CGatewayConfig& config,
                                                 const std::function<void(const std::string&)>& log);
 
+// Whether a session announces STARTTLS: a certificate pair is loaded and the session has not
+// passed STARTTLS yet.
+enum class TlsOffer { No, Yes };
+
 // The extension keywords of the EHLO reply, in the order they are announced. Replies carry no
 // enhanced status codes throughout, so ENHANCEDSTATUSCODES is not among them.
-[[nodiscard]] std::vector<std::string> SmtpExtensions(const ReceiverPolicy& policy);
+[[nodiscard]] std::vector<std::string> SmtpExtensions(const ReceiverPolicy& policy,
+                                                      TlsOffer tls = TlsOffer::No);
 
 // ehlo-ok-rsp = "250-" Domain CRLF *( "250-" ehlo-line CRLF ) "250 " ehlo-line CRLF
 [[nodiscard]] std::string EhloReply(std::string_view server_name,

@@ -1,4 +1,5 @@
-// SmtpSendItem: one queue item over one SMTP connection, HELO to the end of the data.
+// SmtpSendItem: one queue item over one SMTP connection, HELO (or EHLO and STARTTLS) to the
+// end of the data.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include "transport/smtp_reply.h"
 #include "transport/smtp_wire.h"
 #include "transport/socket_io.h"
+#include "transport/tls_context.h"
 #include "transport/ws_client.h"
 
 namespace tarnhold {
@@ -23,16 +25,32 @@ namespace {
 
 constexpr std::string_view kTerminator = "\r\n.\r\n";
 
-// Reads one reply and logs each of its lines. The reply has kDeliveryTimeoutS to complete;
-// `aborted` ends the wait early.
-SmtpReply ReadReply(int fd, const std::function<bool()>& aborted) {
-  SmtpReadOptions options;
-  options.timeout = std::chrono::seconds(kDeliveryTimeoutS);
-  options.aborted = aborted;
-  SmtpReply reply = ReadSmtpReply(fd, options);
-  for (const std::string& line : reply.lines) SmtpOutLogLine(line);
-  return reply;
-}
+// One connection of the exchange: its socket (and TLS session once STARTTLS has passed) and
+// the abort query.
+struct Session {
+  CUT_WSClient& client;
+  const std::function<bool()>& aborted;
+
+  // Reads one reply and logs each of its lines. The reply has kDeliveryTimeoutS to complete;
+  // `aborted` ends the wait early.
+  SmtpReply Read() const {
+    SmtpReadOptions options;
+    options.timeout = std::chrono::seconds(kDeliveryTimeoutS);
+    options.aborted = aborted;
+    options.tls = client.Tls();
+    SmtpReply reply = ReadSmtpReply(client.GetSocket(), options);
+    for (const std::string& line : reply.lines) SmtpOutLogLine(line);
+    return reply;
+  }
+  [[nodiscard]] bool Command(std::string_view line) const {
+    return SendSmtpCommand(client.GetSocket(), line, client.Tls()) == CommandResult::Sent;
+  }
+  // Sends `line` and reads the reply; the step that follows.
+  [[nodiscard]] SmtpStep Ask(SmtpStep step, std::string_view line) const {
+    if (!Command(line)) return SmtpStep::Refused;
+    return ReactToReply(step, Read(), DataGoAhead::Any3xx);
+  }
+};
 
 // The last bytes of the data stream, to tell whether it already ends with the "." line.
 class StreamTail {
@@ -56,14 +74,15 @@ enum class DataResult { Sent, SendFailed, ReadFailed };
 // segments instead of one small one per piece (which would wait for the peer's delayed ACKs).
 class DataOut {
  public:
-  explicit DataOut(int fd) : fd_(fd) { batch_.reserve(kSendBatchBytes); }
+  DataOut(int fd, TlsStream* tls) : fd_(fd), tls_(tls) { batch_.reserve(kSendBatchBytes); }
   bool Add(std::string_view bytes) {
     tail_.Add(bytes);
     batch_.append(bytes);
     return batch_.size() < kSendBatchBytes || Flush();
   }
   bool Flush() {
-    bool ok = SendAll(fd_, batch_.data(), batch_.size()) == static_cast<long>(batch_.size());
+    bool ok =
+        SendAll(fd_, batch_.data(), batch_.size(), tls_) == static_cast<long>(batch_.size());
     batch_.clear();
     return ok;
   }
@@ -71,13 +90,14 @@ class DataOut {
 
  private:
   int fd_;
+  TlsStream* tls_;
   std::string batch_;
   StreamTail tail_;
 };
 
 // Sends the banner, the stored text in pieces and, when needed, the terminator.
-DataResult SendData(int fd, const SendItemData& data) {
-  DataOut out(fd);
+DataResult SendData(const Session& session, const SendItemData& data) {
+  DataOut out(session.client.GetSocket(), session.client.Tls());
   if (data.return_kind != kReturnNone &&
       !out.Add(ReturnedMailBanner(data.return_kind, data.settings.MakeMessageId(),
                                   data.recipient, data.sender, ""))) {
@@ -131,30 +151,101 @@ struct CommandStep {
   const char* refused_log;
 };
 
-SendItemResult Exchange(int fd, const SendItemData& data, std::string_view helo_name,
-             const std::function<bool()>& aborted) {
+enum class Opened {
+  Ready,       // greeted and introduced: the transaction may begin
+  Refused,     // "HELO Failed" is logged
+  RetryClear,  // the TLS handshake failed where clear text is allowed: connect once more
+};
+
+// EHLO, with HELO after a refusal (the same bytes from there on as a client that only says
+// HELO); `offers_tls` tells whether the EHLO reply listed STARTTLS.
+bool Introduce(const Session& session, std::string_view helo_name, bool& offers_tls) {
+  offers_tls = false;
+  if (!session.Command("EHLO " + std::string(helo_name))) return false;
+  SmtpReply reply = session.Read();
+  if (ReactToReply(SmtpStep::Ehlo, reply) == SmtpStep::Ready) {
+    offers_tls = HasExtension(reply, "STARTTLS");
+    return true;
+  }
+  if (!reply.Complete()) return false;  // gone or stalled: nothing more to say
+  return session.Ask(SmtpStep::Helo, "HELO " + std::string(helo_name)) == SmtpStep::Ready;
+}
+
+// STARTTLS and the handshake, then EHLO again inside TLS: the session starts afresh.
+Opened SecureSession(const Session& session, std::string_view helo_name, const TlsUse& tls) {
+  const bool verify = tls.mode == OutboundTls::Verified;
+  if (session.Ask(SmtpStep::StartTls, "STARTTLS") != SmtpStep::Ready) {
+    if (verify) {
+      SmtpOutLogLine("STARTTLS refused, and TLS verification is asked for: not sent");
+      return Opened::Refused;
+    }
+    // The server keeps its state after a refused STARTTLS: the session goes on in clear.
+    SmtpOutLogLine("STARTTLS refused, going on without TLS");
+    return Opened::Ready;
+  }
+  const TlsHandshake shake =
+      session.client.StartTls(ClientTlsContext(verify ? TlsVerify::Yes : TlsVerify::No),
+                              tls.name, kDeliveryTimeoutS);
+  if (shake != TlsHandshake::Done) {
+    if (verify) {
+      SmtpOutLogLine("TLS handshake failed: " + session.client.TlsError());
+      return Opened::Refused;
+    }
+    SmtpOutLogLine("TLS handshake failed: " + session.client.TlsError() +
+                   "; trying once more without TLS");
+    return Opened::RetryClear;
+  }
+  SmtpOutLogLine("TLS started: " + session.client.Tls()->Description() +
+                 (verify ? ", certificate verified" : ""));
+  bool offers_again = false;
+  return Introduce(session, helo_name, offers_again) ? Opened::Ready : Opened::Refused;
+}
+
+Opened Open(const Session& session, std::string_view helo_name, const TlsUse& tls) {
   // The greeting's value is not judged, but a server that never completes one is not asked
   // anything further.
-  if (ReactToReply(SmtpStep::Greeting, ReadReply(fd, aborted)) != SmtpStep::Helo) {
-    SmtpOutLogLine("HELO Failed");
-    return SendItemResult::HeloRefused;
+  if (ReactToReply(SmtpStep::Greeting, session.Read()) != SmtpStep::Helo) return Opened::Refused;
+  if (tls.mode == OutboundTls::Off) {
+    return session.Ask(SmtpStep::Helo, "HELO " + std::string(helo_name)) == SmtpStep::Ready
+               ? Opened::Ready
+               : Opened::Refused;
+  }
+  bool offers_tls = false;
+  if (!Introduce(session, helo_name, offers_tls)) return Opened::Refused;
+  if (offers_tls) return SecureSession(session, helo_name, tls);
+  if (tls.mode == OutboundTls::Verified) {
+    SmtpOutLogLine("STARTTLS not offered, and TLS verification is asked for: not sent");
+    return Opened::Refused;
+  }
+  return Opened::Ready;
+}
+
+SendItemResult Exchange(const Session& session, const SendItemData& data,
+                        std::string_view helo_name, const TlsUse& tls, bool& retry_clear) {
+  retry_clear = false;
+  switch (Open(session, helo_name, tls)) {
+    case Opened::Ready:
+      break;
+    case Opened::RetryClear:
+      retry_clear = true;
+      return SendItemResult::HeloRefused;
+    case Opened::Refused:
+      SmtpOutLogLine("HELO Failed");
+      return SendItemResult::HeloRefused;
   }
   const CommandStep steps[] = {
-      {SmtpStep::Helo, "HELO " + std::string(helo_name), SendItemResult::HeloRefused, "HELO Failed"},
       {SmtpStep::Mail, "MAIL FROM: <" + data.sender + ">", SendItemResult::MailRefused, "MAIL Failed"},
       {SmtpStep::Rcpt, "RCPT TO:<" + data.recipient + ">", SendItemResult::RcptRefused, "RCPT Failed"},
       {SmtpStep::Data, "DATA", SendItemResult::DataRefused, "DATA Failed"},
   };
   for (const CommandStep& s : steps) {
-    bool sent = SendSmtpCommand(fd, s.line) == CommandResult::Sent;
-    if (!sent || ReactToReply(s.step, ReadReply(fd, aborted), DataGoAhead::Any3xx) ==
-                     SmtpStep::Refused) {
+    if (session.Ask(s.step, s.line) == SmtpStep::Refused) {
       SmtpOutLogLine(s.refused_log);
       return s.refused;
     }
   }
-  if (SendData(fd, data) != DataResult::Sent ||
-      ReactToReply(SmtpStep::Message, ReadReply(fd, aborted)) != SmtpStep::Ready) {
+  if (SendData(session, data) != DataResult::Sent ||
+      ReactToReply(SmtpStep::Message, session.Read()) != SmtpStep::Ready) {
     SmtpOutLogLine("Send Data Failed");
     return SendItemResult::DataRefused;
   }
@@ -165,17 +256,25 @@ SendItemResult Exchange(int fd, const SendItemData& data, std::string_view helo_
 }  // namespace
 
 SendItemResult SmtpSendItem(const SendItemData& data, std::string_view host_name,
-                 std::string_view host_address, unsigned port, std::string_view helo_name,
-                 const std::function<bool()>& aborted) {
-  CUT_WSClient client;
-  if (!ConnectTo(client, host_name, host_address, port)) return SendItemResult::NoConnection;
-  SmtpOutLogLine("Connected");
-  // Every write is a whole command or a whole batch: nothing gains from holding it back.
-  int one = 1;
-  ::setsockopt(client.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  const SendItemResult result = Exchange(client.GetSocket(), data, helo_name, aborted);
-  client.CloseConnection();  // no QUIT: the reply to the data has settled the outcome
-  return result;
+                            std::string_view host_address, unsigned port,
+                            std::string_view helo_name, const TlsUse& tls,
+                            const std::function<bool()>& aborted) {
+  TlsUse use = tls;
+  for (;;) {
+    CUT_WSClient client;
+    if (!ConnectTo(client, host_name, host_address, port)) return SendItemResult::NoConnection;
+    SmtpOutLogLine("Connected");
+    // Every write is a whole command or a whole batch: nothing gains from holding it back.
+    int one = 1;
+    ::setsockopt(client.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    bool retry_clear = false;
+    const SendItemResult result =
+        Exchange(Session{client, aborted}, data, helo_name, use, retry_clear);
+    client.CloseConnection();  // no QUIT: the reply to the data has settled the outcome
+    // Only once: the second attempt speaks clear text, which cannot fail the same way.
+    if (!retry_clear || use.mode == OutboundTls::Off) return result;
+    use.mode = OutboundTls::Off;
+  }
 }
 
 }  // namespace tarnhold

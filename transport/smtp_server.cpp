@@ -18,6 +18,8 @@ constexpr std::string_view kAddressDelimiters = "\t ,:";
 
 constexpr std::string_view kSyntaxError = "501 Syntax Error In Parameters Or Arguments.\r\n";
 constexpr std::string_view kBadSequence = "503 Bad Sequence Of Commands.\r\n";
+constexpr std::string_view kNotImplemented = "502 Command not implemented\r\n";
+constexpr std::string_view kReadyToStartTls = "220 Ready to start TLS\r\n";
 constexpr std::string_view kTooManyRecipients = "452 Too many recipients\r\n";
 constexpr std::string_view kStartMailInput = "354 Start mail input, end with <CRLF>.<CRLF>\r\n";
 constexpr std::string_view kProcessingError =
@@ -50,6 +52,7 @@ constexpr std::pair<std::string_view, SmtpCommand> kCommandNames[] = {
     {"HELO", SmtpCommand::Helo}, {"MAIL", SmtpCommand::Mail}, {"RCPT", SmtpCommand::Rcpt},
     {"DATA", SmtpCommand::Data}, {"HELP", SmtpCommand::Help}, {"QUIT", SmtpCommand::Quit},
     {"NOOP", SmtpCommand::Noop}, {"RSET", SmtpCommand::Rset}, {"EHLO", SmtpCommand::Ehlo},
+    {"STAR", SmtpCommand::StartTls},
 };
 
 // A command line as the log shows it: control characters (a lone CR or LF inside the line
@@ -129,6 +132,7 @@ const CSmtpConnection::Handler CSmtpConnection::kHandlers[] = {
     {SmtpCommand::Help, &CSmtpConnection::OnHelp}, {SmtpCommand::Quit, &CSmtpConnection::OnQuit},
     {SmtpCommand::Rset, &CSmtpConnection::OnRset}, {SmtpCommand::Noop, &CSmtpConnection::OnNoop},
     {SmtpCommand::Ehlo, &CSmtpConnection::OnEhlo},
+    {SmtpCommand::StartTls, &CSmtpConnection::OnStartTls},
 };
 
 bool CSmtpConnection::Reply(std::string_view text) { return Send(text) >= 0; }
@@ -138,6 +142,7 @@ void CSmtpConnection::OnConnect() {
   settings_ = server->Settings();
   server_name_ = server->ServerName();
   policy_ = server->Policy();
+  tls_context_ = server->TlsServerContext();
   current_ = SmtpCommand::Unknown;
   Reply("220 " + server_name_ + " Service Ready\r\n");
   while (!ended_) {
@@ -177,7 +182,8 @@ void CSmtpConnection::OnEhlo(const std::string& line) {
   extended_ = true;
   sender_.clear();
   recipients_.clear();
-  Reply(EhloReply(server_name_, SmtpExtensions(*policy_)));
+  const bool offer = tls_context_ != nullptr && Tls() == nullptr;
+  Reply(EhloReply(server_name_, SmtpExtensions(*policy_, offer ? TlsOffer::Yes : TlsOffer::No)));
 }
 
 // Mail-parameters count only after EHLO; a HELO client's line is read as it always was.
@@ -283,7 +289,37 @@ void CSmtpConnection::OnNoop(const std::string&) {
   Reply("250 Requested mail action ok, completed\r\n");
 }
 
-void CSmtpConnection::OnUnknown(const std::string&) { Reply("502 Command not implemented\r\n"); }
+// starttls = "STARTTLS" CRLF (RFC 3207). After the handshake the session starts afresh: the
+// client's name, any transaction and the EHLO state are forgotten, and commands the client
+// sent in clear text behind STARTTLS are dropped unread (StartTls), never run.
+void CSmtpConnection::OnStartTls(const std::string& line) {
+  std::string word = line;
+  while (!word.empty() && word.back() == ' ') word.pop_back();
+  for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (word != "STARTTLS") {
+    Reply(word.rfind("STARTTLS ", 0) == 0 ? kSyntaxError : kNotImplemented);
+  } else if (tls_context_ == nullptr) {
+    Reply(kNotImplemented);
+  } else if (Tls() != nullptr) {
+    Reply(kBadSequence);
+  } else if (Reply(kReadyToStartTls)) {
+    if (StartTls(tls_context_) != TlsHandshake::Done) {
+      SmtpInLogLine("TLS handshake failed with " + PeerDotted() + ": " + TlsError());
+      ended_ = true;
+      return;
+    }
+    SmtpInLogLine("TLS started: " + Tls()->Description());
+    client_name_.clear();
+    sender_.clear();
+    recipients_.clear();
+    extended_ = false;
+    current_ = SmtpCommand::Unknown;
+    return;
+  }
+  current_ = previous_;
+}
+
+void CSmtpConnection::OnUnknown(const std::string&) { Reply(kNotImplemented); }
 
 // Reads and drops the client's data until it closes or falls silent for the read time-out,
 // then refuses the message and ends the session.

@@ -21,7 +21,9 @@
 namespace tarnhold {
 
 // Command codes, in the order they are recognised.
-enum class SmtpCommand : int { Unknown = 0, Helo, Mail, Rcpt, Data, Help, Quit, Rset, Noop, Ehlo };
+enum class SmtpCommand : int {
+  Unknown = 0, Helo, Mail, Rcpt, Data, Help, Quit, Rset, Noop, Ehlo, StartTls
+};
 
 inline constexpr std::size_t kSmtpLineBuffer = 512;
 // Recipients counted past this log "Error: GetRcptListItemCount, too large" (and still go).
@@ -96,6 +98,7 @@ class CSmtpConnection : public CServerConnection {
   void OnQuit(const std::string& line);
   void OnRset(const std::string& line);
   void OnNoop(const std::string& line);
+  void OnStartTls(const std::string& line);
   void OnUnknown(const std::string& line);
   [[nodiscard]] bool MailParametersAccepted(std::string_view parameters);
   [[nodiscard]] bool RecipientAccepted(const std::string& address, std::string_view parameters);
@@ -115,6 +118,7 @@ class CSmtpConnection : public CServerConnection {
   std::vector<std::string> recipients_;
   std::string server_name_;
   std::shared_ptr<const ReceiverPolicy> policy_;
+  std::shared_ptr<const TlsContext> tls_context_;  // taken at the greeting; nullptr: no TLS
   bool extended_ = false;  // the client greeted with EHLO: MAIL and RCPT parameters count
   bool ended_ = false;
 };

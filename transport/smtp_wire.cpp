@@ -31,7 +31,7 @@ SmtpReply ReadSmtpReply(int fd, const SmtpReadOptions& options) {
   while (!parser.Done()) {
     if (stop()) return parser.Finish(SmtpReplyStatus::TimedOut);
     LineRead read = ReceiveLineFrom(fd, piece, kPieceBytes, WaitSeconds(deadline - Clock::now()),
-                                    LineEnd::Lf, after_cr, stop);
+                                    LineEnd::Lf, after_cr, stop, options.tls);
     parser.Feed(piece);
     bool full_piece = static_cast<std::size_t>(read.bytes) == kPieceBytes - 1;
     if (!read.complete && !full_piece) {
@@ -40,7 +40,8 @@ SmtpReply ReadSmtpReply(int fd, const SmtpReadOptions& options) {
       if (parser.Done()) break;
       return parser.Finish(stop() ? SmtpReplyStatus::TimedOut : SmtpReplyStatus::Closed);
     }
-    if (parser.Done() && options.waiting == WaitingLines::Absorb && BytesWaiting(fd) > 0) {
+    if (parser.Done() && options.waiting == WaitingLines::Absorb &&
+        BytesReady(fd, options.tls) > 0) {
       parser.Continue();
     }
   }
@@ -51,12 +52,12 @@ bool IsSingleLine(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-CommandResult SendSmtpCommand(int fd, std::string_view line) {
+CommandResult SendSmtpCommand(int fd, std::string_view line, TlsStream* tls) {
   if (!IsSingleLine(line)) return CommandResult::Refused;
   std::string out;
   out.reserve(line.size() + 2);
   out.append(line).append("\r\n");
-  return SendAll(fd, out.data(), out.size()) == static_cast<long>(out.size())
+  return SendAll(fd, out.data(), out.size(), tls) == static_cast<long>(out.size())
              ? CommandResult::Sent
              : CommandResult::Failed;
 }

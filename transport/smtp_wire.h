@@ -12,6 +12,8 @@
 
 namespace tarnhold {
 
+class TlsStream;
+
 // Whether lines that already wait on the socket after a reply's last line belong to it.
 // Absorb suits a client that never sends a command before the previous reply: lines that a
 // server sent too many would otherwise be read as the reply to the next command.
@@ -22,6 +24,7 @@ struct SmtpReadOptions {
   std::chrono::milliseconds timeout{20000};  // for the whole reply, not per line
   WaitingLines waiting = WaitingLines::Leave;
   std::function<bool()> aborted;  // asked before every wait; true ends the read as TimedOut
+  TlsStream* tls = nullptr;       // the connection's TLS session once STARTTLS has passed
 };
 
 // Reads one reply from `fd`. Never returns later than about the time-out after the call.
@@ -33,8 +36,9 @@ enum class CommandResult {
   Failed,   // the socket took fewer bytes than the line (peer gone, send time-out)
 };
 
-// Sends `line` followed by CR LF.
-[[nodiscard]] CommandResult SendSmtpCommand(int fd, std::string_view line);
+// Sends `line` followed by CR LF (through `tls` when given).
+[[nodiscard]] CommandResult SendSmtpCommand(int fd, std::string_view line,
+                                            TlsStream* tls = nullptr);
 
 // Whether `text` may stand inside a command line or a header line: no CR, LF or NUL.
 [[nodiscard]] bool IsSingleLine(std::string_view text);

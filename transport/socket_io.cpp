@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstring>
 
+#include "transport/tls_stream.h"
+
 namespace tarnhold {
 namespace {
 
@@ -68,7 +70,8 @@ bool WaitWritable(int fd, long seconds, long microseconds) {
   return WaitFor(fd, POLLOUT, seconds, microseconds);
 }
 
-long SendAll(int fd, const char* data, std::size_t size) {
+long SendAll(int fd, const char* data, std::size_t size, TlsStream* tls) {
+  if (tls != nullptr) return tls->WriteAll(data, size);
   std::size_t sent = 0;
   while (sent < size) {
     long n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
@@ -82,6 +85,13 @@ long SendAll(int fd, const char* data, std::size_t size) {
 bool SetReceiveTimeoutMs(int fd, long timeout_ms) { return SetTimeout(fd, SO_RCVTIMEO, timeout_ms); }
 
 bool SetSendTimeoutMs(int fd, long timeout_ms) { return SetTimeout(fd, SO_SNDTIMEO, timeout_ms); }
+
+long ReceiveTimeoutMs(int fd) {
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  if (::getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0) return 0;
+  return static_cast<long>(tv.tv_sec) * 1000 + static_cast<long>(tv.tv_usec / 1000);
+}
 
 LineRead LineReader::Read(int fd, std::string& line, std::size_t size, long timeout_s,
                           LineEnd end, const std::function<bool()>& aborted) {
@@ -115,13 +125,16 @@ LineRead LineReader::Read(int fd, std::string& line, std::size_t size, long time
 }
 
 LineReader::Fill LineReader::FillBuffer(int fd, long timeout_s, std::size_t want) {
-  if (timeout_s > 0 && !WaitReadable(fd, timeout_s, 0)) return Fill::TimedOut;
+  const bool ready = tls_ != nullptr && tls_->Pending() > 0;
+  if (timeout_s > 0 && !ready && !WaitReadable(fd, timeout_s, 0)) return Fill::TimedOut;
   // Reading ahead takes whole blocks; peeking looks at no more than the line may still hold,
   // since whatever is peeked stays on the socket anyway.
   const bool block = ahead_ == ReadAhead::Block;
   const std::size_t ask = block ? kLineReadBlockBytes : want;
   if (buffer_.size() < ask) buffer_.resize(ask);
-  long n = RecvRetrying(fd, buffer_.data(), ask, block ? 0 : MSG_PEEK);
+  long n = tls_ == nullptr ? RecvRetrying(fd, buffer_.data(), ask, block ? 0 : MSG_PEEK)
+           : block        ? tls_->Read(buffer_.data(), ask)
+                          : tls_->Peek(buffer_.data(), ask);
   begin_ = end_ = 0;
   if (n <= 0) {
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Fill::TimedOut : Fill::Closed;
@@ -140,7 +153,8 @@ bool LineReader::Consume(int fd, std::string& line, std::size_t take) {
   // The bytes were peeked, so this read returns the same bytes at once; what was peeked past
   // them stays on the socket and is peeked again next time.
   begin_ = end_ = 0;
-  long got = RecvRetrying(fd, buffer_.data(), take, 0);
+  long got = tls_ == nullptr ? RecvRetrying(fd, buffer_.data(), take, 0)
+                             : tls_->Read(buffer_.data(), take);
   if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
   return got == static_cast<long>(take);
 }
@@ -156,11 +170,13 @@ std::size_t LineReader::TakeBuffered(char* out, std::size_t size) {
 void LineReader::Reset() {
   begin_ = end_ = 0;
   after_cr_ = false;
+  tls_ = nullptr;
 }
 
 LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeout_s, LineEnd end,
-                         bool& after_cr, const std::function<bool()>& aborted) {
+                         bool& after_cr, const std::function<bool()>& aborted, TlsStream* tls) {
   LineReader reader(ReadAhead::None);
+  reader.SetTls(tls);
   reader.SetAfterCr(after_cr);
   LineRead result = reader.Read(fd, line, size, timeout_s, end, aborted);
   after_cr = reader.AfterCr();
@@ -172,6 +188,10 @@ void DrainReceived(int fd) {
   while (BytesWaiting(fd) > 0) {
     if (RecvRetrying(fd, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
   }
+}
+
+long BytesReady(int fd, TlsStream* tls) {
+  return tls != nullptr ? static_cast<long>(tls->Pending()) : BytesWaiting(fd);
 }
 
 long BytesWaiting(int fd) {

@@ -2,6 +2,8 @@
 // deadline, whole sends that never raise SIGPIPE, time-out options, and the one line reader.
 // A line reader that reads ahead keeps what lies past the line in its own buffer: whoever
 // reads the same socket after it by other means must take Buffered() bytes from it first.
+// Once a connection has passed its STARTTLS step, every call is given its TLS session and
+// reads and writes through it, with the same time-outs and bounds as in clear text.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,8 @@
 
 namespace tarnhold {
 
+class TlsStream;
+
 // True when `fd` becomes readable (or reports an error or hang-up) within the time given.
 [[nodiscard]] bool WaitReadable(int fd, long seconds, long microseconds);
 // True when `fd` becomes writable within the time given.
@@ -18,11 +22,14 @@ namespace tarnhold {
 
 // Sends all `size` bytes, resuming after partial sends. Returns the bytes sent, which is
 // less than `size` only when the peer went away, the send time-out passed or an error came.
-[[nodiscard]] long SendAll(int fd, const char* data, std::size_t size);
+// With `tls` the bytes go through the session.
+[[nodiscard]] long SendAll(int fd, const char* data, std::size_t size, TlsStream* tls = nullptr);
 
 // SO_RCVTIMEO / SO_SNDTIMEO in milliseconds; false when the socket refused the value.
 bool SetReceiveTimeoutMs(int fd, long timeout_ms);
 bool SetSendTimeoutMs(int fd, long timeout_ms);
+// The socket's SO_RCVTIMEO in milliseconds; 0 when none is set or it cannot be read.
+[[nodiscard]] long ReceiveTimeoutMs(int fd);
 
 // Which byte sequence ends a line: LF alone (clients), or CR directly followed by LF
 // (server connections; a lone LF is then ordinary data).
@@ -59,8 +66,11 @@ class LineReader {
   std::size_t TakeBuffered(char* out, std::size_t size);
   // Forgets the buffered bytes (a socket being cleared).
   void DropBuffered() { begin_ = end_ = 0; }
-  // Forgets the buffered bytes and the CR state: a new connection.
+  // Forgets the buffered bytes, the CR state and the TLS session: a new connection.
   void Reset();
+  // Reads go through `tls` from now on (nullptr: the socket itself). The caller drops the
+  // buffered clear-text bytes first: they were never protected.
+  void SetTls(TlsStream* tls) { tls_ = tls; }
 
   // Whether the last piece handed out ended with a CR that may begin a split CR LF.
   [[nodiscard]] bool AfterCr() const { return after_cr_; }
@@ -77,18 +87,23 @@ class LineReader {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool after_cr_ = false;
+  TlsStream* tls_ = nullptr;
 };
 
 // One line read without reading ahead (ReadAhead::None), for callers that hold only the socket:
 // `after_cr` carries the CR state between calls.
 [[nodiscard]] LineRead ReceiveLineFrom(int fd, std::string& line, std::size_t size, long timeout_s,
                                        LineEnd end, bool& after_cr,
-                                       const std::function<bool()>& aborted = {});
+                                       const std::function<bool()>& aborted = {},
+                                       TlsStream* tls = nullptr);
 
 // Reads and drops whatever is waiting on the socket now, without blocking.
 void DrainReceived(int fd);
 
 // Bytes waiting to be read now (FIONREAD); 0 on error.
 [[nodiscard]] long BytesWaiting(int fd);
+// Bytes that can be read now without waiting: with `tls`, the decrypted bytes it holds (what
+// waits on the socket may be no more than part of a record).
+[[nodiscard]] long BytesReady(int fd, TlsStream* tls);
 
 }  // namespace tarnhold

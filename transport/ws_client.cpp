@@ -51,6 +51,7 @@ CUT_WSClient::CUT_WSClient() = default;
 
 CUT_WSClient::~CUT_WSClient() {
   // Only the base part runs here: close without the virtual hooks.
+  tls_.reset();
   if (socket_) ::shutdown(socket_.Get(), SHUT_RDWR);
   socket_.Reset();
   listen_socket_.Reset();
@@ -116,6 +117,7 @@ int CUT_WSClient::Connect(unsigned port, std::string_view host, long timeout_s, 
 int CUT_WSClient::FinishConnect(int code) {
   ApplyTimeouts();
   RecordPorts();
+  tls_.reset();
   reader_.Reset();
   return OnError(code);
 }
@@ -171,6 +173,7 @@ int CUT_WSClient::CreateSocket(UniqueFd& out, int family, int type, int protocol
 
 int CUT_WSClient::CloseConnection() {
   int code = kWsSuccess;
+  tls_.reset();  // its closing alert goes out before the socket closes
   if (socket_) {
     if (socket_type_ == SOCK_STREAM && ::shutdown(socket_.Get(), SHUT_RDWR) != 0 &&
         errno != ENOTCONN) {
@@ -210,6 +213,7 @@ int CUT_WSClient::WaitForAccept(long seconds) {
 }
 
 int CUT_WSClient::AcceptConnection() {
+  tls_.reset();
   socket_.Reset();
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
@@ -244,7 +248,7 @@ int CUT_WSClient::SendFile(const std::filesystem::path& path) {
 int CUT_WSClient::Send(const char* data, int length) {
   if (!socket_ || data == nullptr) return 0;
   std::size_t size = length > 0 ? static_cast<std::size_t>(length) : std::strlen(data);
-  long sent = SendAll(socket_.Get(), data, size);
+  long sent = SendAll(socket_.Get(), data, size, tls_.get());
   return sent == static_cast<long>(size) ? static_cast<int>(sent) : 0;
 }
 
@@ -273,7 +277,7 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
   long total = 0;
   for (;;) {
     const bool buffered = reader_.Buffered() > 0;
-    if (!buffered && timeout_s > 0 && !WaitReadable(socket_.Get(), timeout_s, 0)) {
+    if (!buffered && timeout_s > 0 && WaitForReceive(timeout_s, 0) != kWsSuccess) {
       return OnError(kWsReceiveTimedOut);
     }
     std::size_t want = sizeof piece;
@@ -281,8 +285,9 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
       if (total >= max_bytes) break;
       want = std::min<std::size_t>(want, static_cast<std::size_t>(max_bytes - total));
     }
-    long n = buffered ? static_cast<long>(reader_.TakeBuffered(piece, want))
-                      : ::recv(socket_.Get(), piece, want, 0);
+    long n = buffered       ? static_cast<long>(reader_.TakeBuffered(piece, want))
+             : tls_ != nullptr ? tls_->Read(piece, want)
+                               : ::recv(socket_.Get(), piece, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0) return OnError(kWsReceiveFailed);
@@ -300,11 +305,15 @@ int CUT_WSClient::Receive(char* buffer, int size, long timeout_s) {
   if (reader_.Buffered() > 0) {
     return static_cast<int>(reader_.TakeBuffered(buffer, static_cast<std::size_t>(size)));
   }
-  if (timeout_s > 0 && !WaitReadable(socket_.Get(), timeout_s, 0)) return 0;
+  if (timeout_s > 0 && WaitForReceive(timeout_s, 0) != kWsSuccess) return 0;
   long n;
-  do {
-    n = ::recv(socket_.Get(), buffer, static_cast<std::size_t>(size), 0);
-  } while (n < 0 && errno == EINTR);
+  if (tls_ != nullptr) {
+    n = tls_->Read(buffer, static_cast<std::size_t>(size));
+  } else {
+    do {
+      n = ::recv(socket_.Get(), buffer, static_cast<std::size_t>(size), 0);
+    } while (n < 0 && errno == EINTR);
+  }
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
   return static_cast<int>(n);
 }
@@ -321,8 +330,31 @@ int CUT_WSClient::ReceiveLine(std::string& line, int size, long timeout_s) {
 
 int CUT_WSClient::ClearReceiveBuffer() {
   reader_.DropBuffered();
+  if (tls_ != nullptr) {
+    // Only what the session has already decrypted: the rest of a record must not be torn.
+    char scratch[256];
+    while (tls_->Pending() > 0 && tls_->Read(scratch, sizeof scratch) > 0) {
+    }
+    return kWsSuccess;
+  }
   DrainReceived(socket_.Get());
   return kWsSuccess;
+}
+
+TlsHandshake CUT_WSClient::StartTls(std::shared_ptr<const TlsContext> context,
+                                    std::string_view host, long timeout_s) {
+  reader_.DropBuffered();
+  reader_.SetTls(nullptr);
+  tls_error_.clear();
+  tls_ = std::make_unique<TlsStream>(socket_.Get(), std::move(context));
+  const TlsHandshake result = tls_->Connect(host, timeout_s * 1000);
+  if (result != TlsHandshake::Done) {
+    tls_error_ = tls_->Error();
+    tls_.reset();
+    return result;
+  }
+  reader_.SetTls(tls_.get());
+  return result;
 }
 
 int CUT_WSClient::ReceiveFrom(char* buffer, int& length, long timeout_s) {
@@ -340,7 +372,7 @@ int CUT_WSClient::ReceiveFrom(char* buffer, int& length, long timeout_s) {
 }
 
 int CUT_WSClient::WaitForReceive(long seconds, long microseconds) {
-  if (reader_.Buffered() > 0) return kWsSuccess;
+  if (reader_.Buffered() > 0 || (tls_ != nullptr && tls_->Pending() > 0)) return kWsSuccess;
   return WaitReadable(socket_.Get(), seconds, microseconds) ? kWsSuccess : kWsError;
 }
 
@@ -365,7 +397,7 @@ int CUT_WSClient::SetBlockingMode(int mode) {
 }
 
 int CUT_WSClient::IsDataWaiting() const {
-  return reader_.Buffered() > 0 || BytesWaiting(socket_.Get()) > 0 ? 1 : 0;
+  return reader_.Buffered() > 0 || BytesReady(socket_.Get(), tls_.get()) > 0 ? 1 : 0;
 }
 
 int CUT_WSClient::GetMaxSendBuffer() const {
@@ -400,7 +432,8 @@ bool CUT_WSClient::IsIPAddress(std::string_view text) {
 
 bool CUT_WSClient::IsConnected() {
   if (!socket_) return false;
-  if (reader_.Buffered() > 0) return true;  // as if the bytes still waited on the socket
+  // As if the bytes still waited on the socket.
+  if (reader_.Buffered() > 0 || (tls_ != nullptr && tls_->Pending() > 0)) return true;
   pollfd p{socket_.Get(), POLLIN, 0};
   if (::poll(&p, 1, 0) < 0) return false;
   if (p.revents & (POLLERR | POLLNVAL)) return false;

@@ -1,7 +1,8 @@
 // Blocking socket client (TCP or UDP) with a receive and a send time-out per socket; the
 // protocol clients derive from it or own one. Every operation is synchronous on the calling
 // thread and reports failures as the result codes below, each passed through OnError so a
-// derived class sees every failure in one place. Nothing here logs. One thread at a time.
+// derived class sees every failure in one place. After StartTls every read and write of the
+// connection passes through TLS. Nothing here logs. One thread at a time.
 #pragma once
 
 #include <netinet/in.h>
@@ -15,6 +16,8 @@
 #include "message/data_source.h"
 #include "platform/unique_fd.h"
 #include "transport/socket_io.h"
+#include "transport/tls_context.h"
+#include "transport/tls_stream.h"
 
 namespace tarnhold {
 
@@ -149,6 +152,17 @@ class CUT_WSClient {
   // ReceiveToFile do).
   [[nodiscard]] std::size_t BufferedBytes() const { return reader_.Buffered(); }
 
+  // The client's STARTTLS step, once the server has said go ahead: drops anything the server
+  // sent past that reply in clear text, then runs the handshake towards `host` within
+  // `timeout_s`. Done: every later byte passes through TLS. Otherwise the connection is
+  // unusable; close it.
+  [[nodiscard]] TlsHandshake StartTls(std::shared_ptr<const TlsContext> context,
+                                      std::string_view host, long timeout_s);
+  // The session after a successful StartTls (until the connection closes), else nullptr.
+  [[nodiscard]] TlsStream* Tls() const { return tls_.get(); }
+  // Why the last StartTls failed.
+  [[nodiscard]] const std::string& TlsError() const { return tls_error_; }
+
   [[nodiscard]] unsigned RemotePort() const { return remote_port_; }
   [[nodiscard]] unsigned LocalPort() const { return local_port_; }
   [[nodiscard]] unsigned ListenPort() const { return listen_port_; }
@@ -174,6 +188,8 @@ class CUT_WSClient {
   long send_timeout_ms_ = kWsDefaultTimeoutMs;
   long receive_timeout_ms_ = kWsDefaultTimeoutMs;
   LineReader reader_;
+  std::unique_ptr<TlsStream> tls_;
+  std::string tls_error_;
 };
 
 }  // namespace tarnhold

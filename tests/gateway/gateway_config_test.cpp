@@ -357,6 +357,11 @@ CGatewayConfig EveryFieldSet(const fs::path& root) {
   c.MaxReceivedHeaders = 31;
   c.MetricsFileName = "c:\\tarnhold\\metrics.prom";
   c.MetricsInterval = 32;
+  c.TLSCertificateFile = "c:\\tarnhold\\tls\\gate.crt";
+  c.TLSKeyFile = (root / "tls/gate.key").string();
+  c.SMTPOutTLS = 0;
+  c.SMTPOutTLSVerify = 1;
+  c.POP3RequireTLS = 1;
   c.local_domains = {"example.test", "example.org"};
   c.dial_times = {"08:30", "17:45"};
   for (int n = 0; n < 3; ++n) {

@@ -58,5 +58,30 @@ TEST(DeliveryConfig, RecipientDomain) {
   }
 }
 
+// SMTPOutTLS and SMTPOutTLSVerify, and a routing-table line's own choice above both.
+TEST(DeliveryConfig, TlsUseFromSettingsAndRoute) {
+  const struct {
+    const char* keys;
+    OutboundTls want;
+  } cases[] = {
+      {"", OutboundTls::Opportunistic},
+      {"SMTPOutTLS=0\n", OutboundTls::Off},
+      {"SMTPOutTLS=0\nSMTPOutTLSVerify=1\n", OutboundTls::Off},
+      {"SMTPOutTLSVerify=1\n", OutboundTls::Verified},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    test::TempRoot root;
+    root.Write("tarnhold.dat", std::string("[Defaults]\n") + c.keys);
+    CGatewayConfig file(root.Path());
+    file.Load();
+    const OutboundTls got = DeliveryConfigFrom(file).tls;
+    EXPECT_EQ(got, c.want);
+    EXPECT_EQ(TlsForRoute(got, RouteTls::Default), got);
+    EXPECT_EQ(TlsForRoute(got, RouteTls::Verify), OutboundTls::Verified);
+    EXPECT_EQ(TlsForRoute(got, RouteTls::Clear), OutboundTls::Off);
+  }
+}
+
 }  // namespace
 }  // namespace tarnhold

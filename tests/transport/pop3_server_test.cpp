@@ -197,6 +197,7 @@ TEST(Pop3Command, Recognition) {
       {"UIDL", Pop3Command::Uidl},        {"STATUS", Pop3Command::Stat},
       {"STA", Pop3Command::Unknown},      {"", Pop3Command::Unknown},
       {"APOP x y", Pop3Command::Unknown}, {" USER", Pop3Command::Unknown},
+      {"CAPA", Pop3Command::Capa},        {"stls", Pop3Command::Stls},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -110,6 +110,22 @@ TEST(RoutingTable, FirstMatchingLineWinsAndErrorsEndTheTable) {
        "A@corp.TEST",
        Route{"relay.test", 25},
        {"routing table match: will route to relay.test on port 25"}},
+      {"fourth field asks for verified TLS",
+       "*@corp.test,relay.test,25, Verify \n",
+       "a@corp.test",
+       Route{"relay.test", 25, RouteTls::Verify},
+       {"routing table match: will route to relay.test on port 25"}},
+      {"fourth field turns TLS off",
+       "*@corp.test,relay.test,25,clear\n",
+       "a@corp.test",
+       Route{"relay.test", 25, RouteTls::Clear},
+       {"routing table match: will route to relay.test on port 25"}},
+      {"unknown fourth field: the settings apply, with a line",
+       "*@corp.test,relay.test,25,verfy\n",
+       "a@corp.test",
+       Route{"relay.test", 25},
+       {"routing table: TLS field verfy not known, the TLS settings apply",
+        "routing table match: will route to relay.test on port 25"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

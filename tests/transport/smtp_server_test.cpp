@@ -150,7 +150,7 @@ TEST(SmtpCommands, RecognisedByTheirFirstFourCharacters) {
       {"EHLO x", SmtpCommand::Ehlo}, {"mail from:<a@b>", SmtpCommand::Mail},
       {"RcPt", SmtpCommand::Rcpt},   {"DATA", SmtpCommand::Data},  {"HELP me", SmtpCommand::Help},
       {"quit", SmtpCommand::Quit},   {"NOOP", SmtpCommand::Noop},  {"RSET", SmtpCommand::Rset},
-      {"HEL", SmtpCommand::Unknown}, {"", SmtpCommand::Unknown},   {"STARTTLS", SmtpCommand::Unknown},
+      {"HEL", SmtpCommand::Unknown}, {"", SmtpCommand::Unknown},   {"starttls", SmtpCommand::StartTls},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

@@ -248,7 +248,8 @@ Handled AdminSession::MoveRuleDown(const TreeSelection& selected) {
   return Handled::Done;
 }
 
-bool AdminSession::RulePasses(const CRuleRecord& rule) {
+bool AdminSession::RulePasses(const CRuleRecord& rule,
+                              const std::vector<std::string>& keyword_lists) {
   const std::string quoted = std::string(text::kRulePrefix) + rule.Comment;
   if (rule.AllFromTo == 1) {
     if (!ListFileExists(config_, rule.From)) {
@@ -270,10 +271,10 @@ bool AdminSession::RulePasses(const CRuleRecord& rule) {
     Error(quoted + std::string(text::kAdultInDescription));
     return false;
   }
-  for (const CRuleRecord& other : config_.rules) {
-    if (!other.BlockKeywords.empty() && ContainsKeyword(rule.Comment, other.BlockKeywords)) {
+  for (const std::string& keywords : keyword_lists) {
+    if (ContainsKeyword(rule.Comment, keywords)) {
       Error(std::string(text::kKeywordInDescription) + rule.Comment +
-            std::string(text::kCannotContainWords) + other.BlockKeywords);
+            std::string(text::kCannotContainWords) + keywords);
       return false;
     }
   }
@@ -289,8 +290,19 @@ bool AdminSession::RulePasses(const CRuleRecord& rule) {
 }
 
 bool AdminSession::RulesPass() {
-  return std::all_of(config_.rules.begin(), config_.rules.end(),
-                     [this](const CRuleRecord& rule) { return RulePasses(rule); });
+  // Every rule's description is tested against every rule's keywords; rules share keyword
+  // lists often, and a list tested once per description is enough (the first in rule order
+  // is the one the message names).
+  std::vector<std::string> keyword_lists;
+  for (const CRuleRecord& rule : config_.rules) {
+    if (!rule.BlockKeywords.empty() &&
+        std::find(keyword_lists.begin(), keyword_lists.end(), rule.BlockKeywords) ==
+            keyword_lists.end())
+      keyword_lists.push_back(rule.BlockKeywords);
+  }
+  return std::all_of(config_.rules.begin(), config_.rules.end(), [&](const CRuleRecord& rule) {
+    return RulePasses(rule, keyword_lists);
+  });
 }
 
 SaveOutcome AdminSession::Ok(const SaveInputs& inputs) {
@@ -317,12 +329,13 @@ SaveOutcome AdminSession::Ok(const SaveInputs& inputs) {
       !boxes_.AskYesNo(std::string(text::kBoxTitle), std::string(text::kConfigChangedElsewhere)))
     return SaveOutcome::Stayed;
   std::string error;
-  if (WriteConfiguration(config_, loaded_text_, error) != WriteResult::Written) {
+  std::string written;
+  if (WriteConfiguration(config_, loaded_text_, written, error) != WriteResult::Written) {
     Error(std::string(text::kConfigNotWritten) + error);
     return SaveOutcome::Stayed;
   }
   loaded_stamp_ = StampOf(config_.ConfigPath());
-  loaded_text_ = ReadWhole(config_.ConfigPath());
+  loaded_text_ = std::move(written);
   WriteListFiles();
   Inform(text::kRestart);
   return SaveOutcome::Saved;

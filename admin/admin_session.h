@@ -104,7 +104,8 @@ class AdminSession {
   // The rule a command acts on: Refused (with "Please select a rule") or Done with `n` set.
   Handled SelectedRule(const TreeSelection& selected, int& n);
   [[nodiscard]] bool RulesPass();
-  [[nodiscard]] bool RulePasses(const CRuleRecord& rule);
+  [[nodiscard]] bool RulePasses(const CRuleRecord& rule,
+                                const std::vector<std::string>& keyword_lists);
 
   CGatewayConfig config_;
   MessageBoxSeam& boxes_;

@@ -46,24 +46,31 @@ struct KeptEntry {
   std::string key;
 };
 
-// Every (section, key) of `text` in file order, first occurrence only (the one a reader sees).
-std::vector<KeptEntry> EntriesOf(std::string_view text) {
+// Every (section, key) outside the record sections in file order, first occurrence only (the
+// one a reader sees), and the text of those sections for reading their values: a large file is
+// mostly rules, and they need no second reading.
+std::vector<KeptEntry> EntriesOf(std::string_view text, std::string& kept_text) {
   std::vector<KeptEntry> entries;
   std::string section;
+  bool record = false;
   while (!text.empty()) {
     std::size_t end = text.find('\n');
-    std::string_view line = Trim(text.substr(0, end));
+    std::string_view raw = text.substr(0, end);
+    std::string_view line = Trim(raw);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       std::size_t close = line.find(']');
       section = std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+      record = IsRecordSection(section);
+      if (!record) kept_text.append(raw).append(1, '\n');
       continue;
     }
     std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
+    if (record || eq == std::string_view::npos) continue;
     std::string key(Trim(line.substr(0, eq)));
     if (key.empty()) continue;
+    kept_text.append(raw).append(1, '\n');
     entries.push_back(KeptEntry{section, std::move(key)});
   }
   return entries;
@@ -75,10 +82,12 @@ std::string ConfigurationText(const CGatewayConfig& config, std::string_view ori
   ProfileFile written;
   config.WriteTo(written);
   if (original.empty()) return written.Text();
+  std::string kept_text;
+  std::vector<KeptEntry> entries = EntriesOf(original, kept_text);
   ProfileFile read;
-  read.Parse(original);
-  for (const KeptEntry& e : EntriesOf(original)) {
-    if (e.section.empty() || IsRecordSection(e.section) || written.HasKey(e.section, e.key)) continue;
+  read.Parse(kept_text);
+  for (const KeptEntry& e : entries) {
+    if (e.section.empty() || written.HasKey(e.section, e.key)) continue;
     if (EqualsNoCase(e.section, kDefaults) &&
         (IsNumbered(e.key, "LocalDomain") || IsNumbered(e.key, "DialTime")))
       continue;
@@ -88,9 +97,9 @@ std::string ConfigurationText(const CGatewayConfig& config, std::string_view ori
 }
 
 WriteResult WriteConfiguration(const CGatewayConfig& config, std::string_view original,
-                               std::string& error) {
-  if (WriteDurably(config.ConfigPath(), ConfigurationText(config, original), error) !=
-      WriteResult::Written)
+                               std::string& written, std::string& error) {
+  written = ConfigurationText(config, original);
+  if (WriteDurably(config.ConfigPath(), written, error) != WriteResult::Written)
     return WriteResult::Failed;
   for (std::size_t n = 0; n < config.local_users.size(); ++n) {
     std::error_code ec;

@@ -18,9 +18,10 @@ namespace tarnhold {
 [[nodiscard]] std::string ConfigurationText(const CGatewayConfig& config,
                                             std::string_view original);
 
-// Writes <root>/tarnhold.dat durably (DurableWrite), then makes popstore/<n> for every local
-// user. Failed: the old file is untouched; `error` says why.
+// Writes <root>/tarnhold.dat durably (WriteDurably), then makes popstore/<n> for every local
+// user; `written` receives the text. Failed: the old file is untouched; `error` says why.
 [[nodiscard]] WriteResult WriteConfiguration(const CGatewayConfig& config,
-                                             std::string_view original, std::string& error);
+                                             std::string_view original, std::string& written,
+                                             std::string& error);
 
 }  // namespace tarnhold

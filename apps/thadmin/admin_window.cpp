@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -130,12 +129,7 @@ void AdminWindow::CreatePages() {
     page->refill_all = [this] { RefillPages(); };
     page->Column()->addStretch();
     pages_[static_cast<std::size_t>(n)] = page;
-    auto* scroll = new QScrollArea(stack_);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(page);
-    stack_->addWidget(scroll);
+    stack_->addWidget(page);
   }
 }
 

@@ -81,7 +81,7 @@ QPushButton* PageForm::AddButton(const QString& text, QBoxLayout* into,
 QBoxLayout* PageForm::Row(const QString& label, QWidget* widget, QBoxLayout* into) {
   auto* row = new QHBoxLayout;
   if (!label.isEmpty()) row->addWidget(new QLabel(label, this));
-  row->addWidget(widget, 1);
+  row->addWidget(widget, widget->sizePolicy().horizontalPolicy() == QSizePolicy::Fixed ? 0 : 1);
   (into ? into : column_)->addLayout(row);
   return row;
 }
@@ -186,6 +186,8 @@ QSpinBox* PageForm::DefaultsNumber(const QString& label, int CGatewayConfig::*fi
   auto* spin = new QSpinBox(this);
   spin->setObjectName(key);
   spin->setRange(0, maximum);
+  spin->setMinimumWidth(90);
+  spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Row(label, spin, into);
   connect(spin, &QSpinBox::valueChanged, this, [this, field](int value) {
     if (!Refilling()) After(SetDefaultsNumber(session_, field, value));
@@ -202,6 +204,8 @@ QSpinBox* PageForm::DefaultsPort(const QString& label, std::uint16_t CGatewayCon
   auto* spin = new QSpinBox(this);
   spin->setObjectName(key);
   spin->setRange(0, 65535);
+  spin->setMinimumWidth(90);
+  spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Row(label, spin, into);
   connect(spin, &QSpinBox::valueChanged, this, [this, field](int value) {
     if (!Refilling()) After(SetDefaultsPort(session_, field, value));

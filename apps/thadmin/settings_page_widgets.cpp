@@ -229,6 +229,7 @@ PageForm* BuildPop3(AdminSession& s) {
   QLineEdit* preceding = edit("Preceding Text", &CPopAccountRecord::PrecedingText, "PrecedingText");
   QLineEdit* fallback = edit("If the recipient cannot be identified, send this message to",
                              &CPopAccountRecord::DefaultAddress, "DefaultAddress");
+  fields->addStretch();
   QObject::connect(numbered, &QRadioButton::toggled, f, [f, ids](bool on) {
     if (!f->Refilling()) (void)SetPopNumber(f->session_, Selected(ids), &CPopAccountRecord::RecipientDetectMode, on ? 1 : 0);
   });
@@ -423,6 +424,7 @@ PageForm* BuildVirus(AdminSession& s) {
   edit("found", &CScannerRecord::SafeNowFindText, "SafeNowFindText", GroupColumn(now));
   edit("not found", &CScannerRecord::SafeNowDontFindText, "SafeNowDontFindText", GroupColumn(now));
   QCheckBox* clean = f->NewCheck("attempt to remove any virus when found", fields);
+  fields->addStretch();
   for (auto [box, field] : {std::pair{enabled, &CScannerRecord::Enabled}, std::pair{clean, &CScannerRecord::TryClean}}) {
     QObject::connect(box, &QCheckBox::toggled, f, [f, ids, field](bool on) {
       if (!f->Refilling()) (void)SetScannerFlag(f->session_, Selected(ids), field, on);

@@ -48,8 +48,7 @@ inline constexpr std::string_view kSpamFreeChanged =
     "The SPAM information file was updated since you have opened this Admin module.  The "
     "SPAM-free list was not saved - please reload and re-apply changes";
 inline constexpr std::string_view kHelpFailed = "Tarnhold could start Word document.  Please open file ";
-inline constexpr std::string_view kHelpFailedEnd =
-    " manually or download free MS Word viewer from https://www.microsoft.com/download";
+inline constexpr std::string_view kHelpFailedEnd = " manually in any word processor";
 // Beyond the classic texts: a second window's save, and values the gateway would misread.
 inline constexpr std::string_view kConfigChangedElsewhere =
     "The configuration file was changed by another program since you have opened this Admin "

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "apps/thadmin/admin_window.h"
 #include "platform/data_root.h"
@@ -17,22 +16,24 @@ constexpr const char* kUsage = "usage: thadmin [--root DIR]\n";
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Qt takes its own options (-platform and the like) out of the arguments first.
+  QApplication app(argc, argv);
   std::string root_option;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--root" && i + 1 < argc) {
-      root_option = argv[++i];
+  const QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const std::string arg = args[i].toStdString();
+    if (arg == "--root" && i + 1 < args.size()) {
+      root_option = args[++i].toStdString();
     } else if (arg.starts_with("--root=")) {
-      root_option = std::string(arg.substr(7));
+      root_option = arg.substr(7);
     } else if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (arg != "-platform" && !arg.starts_with("-")) {
-      std::fprintf(stderr, "thadmin: unexpected argument '%s'\n%s", argv[i], kUsage);
+    } else {
+      std::fprintf(stderr, "thadmin: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
-  QApplication app(argc, argv);
   tarnhold::SetUpProgram(app, "Tarnhold Administrator", QColor(40, 90, 160));
   tarnhold::QtMessageBox boxes;
   tarnhold::DetachedLauncher launcher;

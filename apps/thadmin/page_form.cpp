@@ -15,6 +15,11 @@
 namespace tarnhold {
 
 std::string Text(const QString& s) { return s.toStdString(); }
+int Selected(const QListWidget* list) { return list->currentRow(); }
+std::string SelectedText(const QListWidget* list) {
+  return list->currentItem() ? Text(list->currentItem()->text()) : std::string();
+}
+QBoxLayout* GroupColumn(QGroupBox* group) { return static_cast<QBoxLayout*>(group->layout()); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 void ShowText(QLineEdit* edit, const std::string& text) {

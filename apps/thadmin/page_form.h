@@ -78,6 +78,11 @@ class PageForm : public QWidget {
 void ShowText(QLineEdit* edit, const std::string& text);
 // Replaces a list widget's entries, keeping the selection on the same text when present.
 void ShowList(QListWidget* list, const std::vector<std::string>& entries);
+// The selected row of a list (-1 when none) and its text ("" when none).
+[[nodiscard]] int Selected(const QListWidget* list);
+[[nodiscard]] std::string SelectedText(const QListWidget* list);
+// The column of a group box made by AddGroup.
+[[nodiscard]] QBoxLayout* GroupColumn(QGroupBox* group);
 [[nodiscard]] std::string Text(const QString& s);
 [[nodiscard]] QString Q(const std::string& s);
 

@@ -14,8 +14,10 @@ namespace tarnhold {
 void AddListFileRow(PageForm& form, QLineEdit* edit, bool with_edit_button,
                     QBoxLayout* row);
 
-// The rule pages and the settings pages.
+// The rule pages, the settings pages, and the pages of numbered records; nullptr for a page
+// that is not theirs.
 [[nodiscard]] PageForm* BuildRulePage(PageId page, AdminSession& session);
 [[nodiscard]] PageForm* BuildSettingsPage(PageId page, AdminSession& session);
+[[nodiscard]] PageForm* BuildRecordPage(PageId page, AdminSession& session);
 
 }  // namespace tarnhold

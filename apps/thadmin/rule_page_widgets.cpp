@@ -19,7 +19,6 @@ namespace {
 
 using R = CRuleRecord;
 
-QBoxLayout* GroupColumn(QGroupBox* group) { return static_cast<QBoxLayout*>(group->layout()); }
 
 // A check box and the edit box that goes with it on one line.
 QBoxLayout* CheckedEdit(PageForm& f, const QString& text, int R::*flag, std::string R::*value,

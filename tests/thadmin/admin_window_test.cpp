@@ -130,6 +130,20 @@ TEST(AdminWindow, EditARuleAndSaveWhatTheGatewayReads) {
   EXPECT_EQ(read.OutboundGatewayType, 1);
 }
 
+TEST(AdminWindow, AdultKeywordsShowOnlyAfterTheConsent) {
+  WindowFixture f;
+  f.Select("General Settings");
+  QLineEdit* keywords = f.Edit("AdultKeywords");
+  f.boxes.QueueAnswer(BoxAnswer::Cancel);
+  f.Click(f.Push("Edit"));
+  EXPECT_EQ(f.boxes.LastText(), text::kConsent);
+  EXPECT_FALSE(keywords->isVisible());
+  f.Click(f.Push("Edit"));
+  EXPECT_TRUE(keywords->isVisible());
+  QTest::keyClicks(keywords, "badword");
+  EXPECT_EQ(f.window->Session().Config().AdultKeywords, "badword");
+}
+
 TEST(AdminWindow, OkStaysOpenOnAFailedCheckAndCancelWritesNothing) {
   WindowFixture f;
   f.Select("Routing Domains");

@@ -153,10 +153,26 @@ void AdminSession::LoadConfiguration() {
   loaded_text_ = ReadWhole(config_.ConfigPath());
 }
 
+// A list read only in part (too long, or there but unreadable) must never be written back: its
+// other entries would be lost.
+static bool ReadWholeList(const fs::path& path, std::vector<std::string>& entries) {
+  switch (ReadListFile(path, entries)) {
+    case ListFileResult::Read:
+      return true;
+    case ListFileResult::Truncated:
+      return false;
+    case ListFileResult::Unreadable: {
+      std::error_code ec;
+      return !fs::exists(path, ec) && !ec;
+    }
+  }
+  return false;
+}
+
 void AdminSession::ReadListFiles() {
   spam_free_.TakeStamp();
-  (void)ReadListFile(Layout().SpamFreeFile(), friends_);
-  (void)ReadListFile(Layout().AliasesFile(), redirections_);
+  friends_whole_ = ReadWholeList(Layout().SpamFreeFile(), friends_);
+  redirections_whole_ = ReadWholeList(Layout().AliasesFile(), redirections_);
   SortLikeListBox(friends_);
   SortLikeListBox(redirections_);
 }
@@ -343,9 +359,16 @@ SaveOutcome AdminSession::Ok(const SaveInputs& inputs) {
 
 void AdminSession::WriteListFiles() {
   std::string error;
-  if (WriteDurably(Layout().AliasesFile(), ListFileText(redirections_), error) !=
-      WriteResult::Written)
+  if (!redirections_whole_) {
+    Error(std::string(text::kListReadInPart) + Layout().AliasesFile().string());
+  } else if (WriteDurably(Layout().AliasesFile(), ListFileText(redirections_), error) !=
+             WriteResult::Written) {
     Error(text::kAliasesNotOpened);
+  }
+  if (!friends_whole_) {
+    Error(std::string(text::kListReadInPart) + Layout().SpamFreeFile().string());
+    return;
+  }
   switch (spam_free_.Write(friends_, error)) {
     case GuardedWrite::Written:
       break;

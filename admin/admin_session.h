@@ -118,6 +118,8 @@ class AdminSession {
   int current_rule_ = -1;
   std::vector<std::string> friends_;
   std::vector<std::string> redirections_;
+  bool friends_whole_ = true;  // false: spamfree.dat was read only in part; never written
+  bool redirections_whole_ = true;
   std::vector<std::string> dial_entries_;
   std::vector<std::string> modems_;
 };

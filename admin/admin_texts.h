@@ -56,6 +56,8 @@ inline constexpr std::string_view kConfigChangedElsewhere =
 inline constexpr std::string_view kConfigNotWritten = "The configuration file could not be saved: ";
 inline constexpr std::string_view kValueHasLineBreak = "The value cannot contain line breaks";
 inline constexpr std::string_view kValueTooLong = "The value cannot be longer than 254 characters";
+inline constexpr std::string_view kListReadInPart =
+    "The list could only be read in part (too long or unreadable), so it is not saved: ";
 inline constexpr std::string_view kListEntryIsComment =
     "An entry cannot begin with ';': the gateway would read it as a comment";
 

@@ -214,6 +214,17 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
   EXPECT_NE(TempRoot::Read(f.root / "spamfree.dat").find("late@d.test"), std::string::npos);
 }
 
+TEST(AdminSpamLists, AListReadOnlyInPartIsNeverWrittenBack) {
+  AdminFixture f(test::kOneRule);
+  std::string big;
+  for (int i = 0; big.size() <= kMaxListFileBytes; ++i) big += "sender" + std::to_string(i) + "@x.test\n";
+  f.root.Write("spamfree.dat", big);
+  f.S().Select({"Logs", ""});
+  EXPECT_EQ(AddSpamEntry(f.S(), SpamList::Friends, "new@x.test"), Handled::Done);
+  EXPECT_EQ(f.boxes.LastText(), std::string(text::kListReadInPart) + (f.root / "spamfree.dat").string());
+  EXPECT_EQ(TempRoot::Read(f.root / "spamfree.dat"), big);
+}
+
 TEST(AdminValues, TextsTheGatewayWouldMisreadAreRefused) {
   AdminFixture f(test::kOneRule);
   struct Case {

@@ -107,8 +107,8 @@ AdminSession::AdminSession(fs::path root, MessageBoxSeam& boxes, ProgramLauncher
 
 void AdminSession::LogStep(std::string_view line) const {
   // The step log shows how far a start got; failures to write it are ignored.
-  UniqueFd fd(::open(Layout().AdminLoadLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                     0644));
+  UniqueFd fd(
+      ::open(Layout().AdminLoadLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd) return;
   std::string out(line);
   out += '\n';
@@ -199,8 +199,8 @@ void AdminSession::Inform(std::string_view t) {
   boxes_.Inform(std::string(text::kBoxTitle), std::string(t));
 }
 void AdminSession::Warn(std::string_view t) {
-  (void)boxes_.Show(BoxRequest{std::string(text::kBoxTitle), std::string(t), BoxIcon::Warning,
-                               BoxButtons::Ok});
+  (void)boxes_.Show(
+      BoxRequest{std::string(text::kBoxTitle), std::string(t), BoxIcon::Warning, BoxButtons::Ok});
 }
 
 Handled AdminSession::CheckValue(std::string_view value) {
@@ -249,7 +249,8 @@ Handled AdminSession::MoveRuleUp(const TreeSelection& selected) {
   int n = 0;
   if (SelectedRule(selected, n) == Handled::Refused) return Handled::Refused;
   if (n == 0) return Handled::Done;
-  std::swap(config_.rules[static_cast<std::size_t>(n)], config_.rules[static_cast<std::size_t>(n - 1)]);
+  std::swap(config_.rules[static_cast<std::size_t>(n)],
+            config_.rules[static_cast<std::size_t>(n - 1)]);
   RebuildTree();
   return Handled::Done;
 }
@@ -259,7 +260,8 @@ Handled AdminSession::MoveRuleDown(const TreeSelection& selected) {
   int n = 0;
   if (SelectedRule(selected, n) == Handled::Refused) return Handled::Refused;
   if (n + 1 >= static_cast<int>(config_.rules.size())) return Handled::Done;
-  std::swap(config_.rules[static_cast<std::size_t>(n)], config_.rules[static_cast<std::size_t>(n + 1)]);
+  std::swap(config_.rules[static_cast<std::size_t>(n)],
+            config_.rules[static_cast<std::size_t>(n + 1)]);
   RebuildTree();
   return Handled::Done;
 }
@@ -311,14 +313,12 @@ bool AdminSession::RulesPass() {
   // is the one the message names).
   std::vector<std::string> keyword_lists;
   for (const CRuleRecord& rule : config_.rules) {
-    if (!rule.BlockKeywords.empty() &&
-        std::find(keyword_lists.begin(), keyword_lists.end(), rule.BlockKeywords) ==
-            keyword_lists.end())
+    if (!rule.BlockKeywords.empty() && std::find(keyword_lists.begin(), keyword_lists.end(),
+                                                 rule.BlockKeywords) == keyword_lists.end())
       keyword_lists.push_back(rule.BlockKeywords);
   }
-  return std::all_of(config_.rules.begin(), config_.rules.end(), [&](const CRuleRecord& rule) {
-    return RulePasses(rule, keyword_lists);
-  });
+  return std::all_of(config_.rules.begin(), config_.rules.end(),
+                     [&](const CRuleRecord& rule) { return RulePasses(rule, keyword_lists); });
 }
 
 SaveOutcome AdminSession::Ok(const SaveInputs& inputs) {

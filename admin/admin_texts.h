@@ -47,7 +47,8 @@ inline constexpr std::string_view kSpamFreeNotOpened = "could not open SPAMFREE.
 inline constexpr std::string_view kSpamFreeChanged =
     "The SPAM information file was updated since you have opened this Admin module.  The "
     "SPAM-free list was not saved - please reload and re-apply changes";
-inline constexpr std::string_view kHelpFailed = "Tarnhold could start Word document.  Please open file ";
+inline constexpr std::string_view kHelpFailed =
+    "Tarnhold could start Word document.  Please open file ";
 inline constexpr std::string_view kHelpFailedEnd = " manually in any word processor";
 // Beyond the classic texts: a second window's save, and values the gateway would misread.
 inline constexpr std::string_view kConfigChangedElsewhere =
@@ -69,12 +70,14 @@ inline constexpr std::string_view kLookupRefused =
 inline constexpr std::string_view kCannotViewLists =
     "Cannot view the Tarnhold lists folder.  You have to open it manually in the file manager";
 inline constexpr std::string_view kSelectFile = "Please select a file";
-inline constexpr std::string_view kNoApplication = "There is no application associated with this file type";
+inline constexpr std::string_view kNoApplication =
+    "There is no application associated with this file type";
 inline constexpr std::string_view kNoApplicationOpen =
     "There is no application associated with this file type.  Open file ";
 inline constexpr std::string_view kInAnyWordprocessor = " in any wordprocessor";
 inline constexpr std::string_view kCriticalAreaStart = "CRITICAL ERROR: the quarantine area '";
-inline constexpr std::string_view kCriticalAreaEnd = "' does not exist.  Specify a valid quarantine area";
+inline constexpr std::string_view kCriticalAreaEnd =
+    "' does not exist.  Specify a valid quarantine area";
 inline constexpr std::string_view kAreaSpaces = "The quarantine area name cannot contain spaces";
 inline constexpr std::string_view kAreaNotAName =
     "The quarantine area name must be one folder name, without '/' or '..'";
@@ -82,7 +85,8 @@ inline constexpr std::string_view kAreaExistsStart = "Quarantine area '";
 inline constexpr std::string_view kAreaExistsEnd =
     "' already exists.  To create a new quarantine area, type a new unique name and select the "
     "New option again";
-inline constexpr std::string_view kAreaCreateFailed = "Failed to create the specified quarantine folder";
+inline constexpr std::string_view kAreaCreateFailed =
+    "Failed to create the specified quarantine folder";
 inline constexpr std::string_view kAreaNotEmpty =
     "Cannot remove this quarantine area because it still contains items.  Empty the quarantine "
     "area and try again";

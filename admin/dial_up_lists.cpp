@@ -1,8 +1,8 @@
 #include "admin/dial_up_lists.h"
 
 #include <algorithm>
-#include <cctype>
 #include <array>
+#include <cctype>
 #include <string_view>
 #include <system_error>
 

@@ -17,10 +17,9 @@ namespace tarnhold {
 namespace {
 
 FileStamp FromStat(const struct stat& st) {
-  return FileStamp{true, static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size),
-                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 +
-                       st.st_mtim.tv_nsec};
+  return FileStamp{
+      true, static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 bool WriteAll(int fd, std::string_view text) {

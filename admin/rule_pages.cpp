@@ -72,7 +72,8 @@ Handled SetRuleFlag(AdminSession& session, int CRuleRecord::*field, bool on) {
     session.Error(text::kDirectionRefused);
     return Handled::Refused;
   }
-  if (on && field == &CRuleRecord::AllFromTo && (rule->AllIncoming == 1 || rule->AllOutgoing == 1)) {
+  if (on && field == &CRuleRecord::AllFromTo &&
+      (rule->AllIncoming == 1 || rule->AllOutgoing == 1)) {
     session.Error(text::kLookupRefused);
     return Handled::Refused;
   }

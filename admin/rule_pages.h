@@ -30,8 +30,7 @@ Handled SetRuleFlag(AdminSession& session, int CRuleRecord::*field, bool on);
 // Number boxes (sizes, lengths, the compression percentage).
 Handled SetRuleNumber(AdminSession& session, int CRuleRecord::*field, int value);
 // Edit boxes and combo selections; a value the gateway would misread is refused.
-Handled SetRuleText(AdminSession& session, std::string CRuleRecord::*field,
-                    std::string_view value);
+Handled SetRuleText(AdminSession& session, std::string CRuleRecord::*field, std::string_view value);
 // The final action's radio buttons.
 Handled SetRuleAction(AdminSession& session, int action);
 

@@ -1,9 +1,10 @@
 #include "admin/settings_pages.h"
 
-#include <algorithm>
 #include <fcntl.h>
-#include <system_error>
 #include <unistd.h>
+
+#include <algorithm>
+#include <system_error>
 
 #include "admin/admin_texts.h"
 #include "platform/text_case.h"

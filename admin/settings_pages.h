@@ -13,7 +13,7 @@ namespace tarnhold {
 
 // What enables and hides what on the settings pages after a refill.
 struct SettingsView {
-  bool outbound_host_enabled = true;  // off while delivering by MX
+  bool outbound_host_enabled = true;    // off while delivering by MX
   bool inbound_gateway_enabled = true;  // off while the POP3 server serves local mail
   bool local_users_enabled = false;     // the Local POP3 Users controls
   bool local_users_note_visible = true;

@@ -26,17 +26,17 @@ std::vector<TreeItem> BuildSettingsTree(const CGatewayConfig& config) {
   std::vector<TreeItem> items = SettingsItems();
   items.reserve(items.size() + config.rules.size());
   for (std::size_t n = 0; n < config.rules.size(); ++n) {
-    items.push_back(TreeItem{RuleItemText(static_cast<int>(n), config.rules[n].Comment),
-                             PageId::Range,
-                             TreeIcon::Rule,
-                             {
-                                 {"Content Security", PageId::Content, TreeIcon::Content, {}},
-                                 {"Attachment Restrictions", PageId::Size, TreeIcon::Size, {}},
-                                 {"Transmission Security", PageId::Transmission,
-                                  TreeIcon::Transmission, {}},
-                                 {"Tasks", PageId::Processing, TreeIcon::Tasks, {}},
-                                 {"Final Action", PageId::Actions, TreeIcon::Action, {}},
-                             }});
+    items.push_back(
+        TreeItem{RuleItemText(static_cast<int>(n), config.rules[n].Comment),
+                 PageId::Range,
+                 TreeIcon::Rule,
+                 {
+                     {"Content Security", PageId::Content, TreeIcon::Content, {}},
+                     {"Attachment Restrictions", PageId::Size, TreeIcon::Size, {}},
+                     {"Transmission Security", PageId::Transmission, TreeIcon::Transmission, {}},
+                     {"Tasks", PageId::Processing, TreeIcon::Tasks, {}},
+                     {"Final Action", PageId::Actions, TreeIcon::Action, {}},
+                 }});
   }
   return items;
 }

@@ -82,6 +82,7 @@ int main() {
       return 1;
     }
   }
-  std::printf("save (checks, tarnhold.dat, list files): %.2f ms\n", MillisecondsSince(start, kRounds));
+  std::printf("save (checks, tarnhold.dat, list files): %.2f ms\n",
+              MillisecondsSince(start, kRounds));
   return shown == 0 ? 1 : 0;
 }

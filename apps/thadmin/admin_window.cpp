@@ -25,11 +25,11 @@ QIcon TreeIconImage(TreeIcon icon) {
     char letter;
   };
   static const Look kLooks[] = {
-      {QColor(70, 110, 170), 'G'}, {QColor(40, 140, 120), 'R'}, {QColor(120, 90, 160), 'L'},
-      {QColor(30, 120, 180), 'P'}, {QColor(60, 150, 60), 'U'},  {QColor(190, 50, 50), 'V'},
+      {QColor(70, 110, 170), 'G'}, {QColor(40, 140, 120), 'R'},  {QColor(120, 90, 160), 'L'},
+      {QColor(30, 120, 180), 'P'}, {QColor(60, 150, 60), 'U'},   {QColor(190, 50, 50), 'V'},
       {QColor(200, 130, 20), 'S'}, {QColor(110, 110, 110), 'D'}, {QColor(140, 110, 60), 'L'},
-      {QColor(20, 70, 140), 'R'},  {QColor(170, 60, 120), 'C'}, {QColor(90, 120, 40), 'A'},
-      {QColor(40, 110, 150), 'T'}, {QColor(150, 100, 30), 'T'}, {QColor(160, 40, 40), 'F'},
+      {QColor(20, 70, 140), 'R'},  {QColor(170, 60, 120), 'C'},  {QColor(90, 120, 40), 'A'},
+      {QColor(40, 110, 150), 'T'}, {QColor(150, 100, 30), 'T'},  {QColor(160, 40, 40), 'F'},
   };
   const Look& look = kLooks[static_cast<int>(icon)];
   QPixmap pixmap(16, 16);

@@ -133,9 +133,8 @@ QLineEdit* PageForm::RuleEdit(const QString& label, std::string CRuleRecord::*fi
   // Longer texts would be cut by every reader of the file: refused where they are typed.
   edit->setMaxLength(static_cast<int>(kMaxConfigValueLength));
   Row(label, edit, into);
-  connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
-    After(SetRuleText(session_, field, Text(text)));
-  });
+  connect(edit, &QLineEdit::textEdited, this,
+          [this, field](const QString& text) { After(SetRuleText(session_, field, Text(text))); });
   OnRefill([this, edit, field] {
     if (const CRuleRecord* rule = session_.Rule()) ShowText(edit, rule->*field);
   });

@@ -32,7 +32,7 @@ class PageForm : public QWidget {
   // Called after a refused change; the window refills every page.
   std::function<void()> refill_all;
 
- // The builders of the pages use the binding helpers below.
+  // The builders of the pages use the binding helpers below.
   // The column the controls go into.
   [[nodiscard]] QBoxLayout* Column() const { return column_; }
   void OnRefill(std::function<void()> refill) { refills_.push_back(std::move(refill)); }
@@ -56,8 +56,8 @@ class PageForm : public QWidget {
   // [Defaults] keys.
   QCheckBox* DefaultsCheck(const QString& text, int CGatewayConfig::*field,
                            QBoxLayout* into = nullptr);
-  QLineEdit* DefaultsEdit(const QString& label, std::string CGatewayConfig::*field,
-                          const char* key, QBoxLayout* into = nullptr);
+  QLineEdit* DefaultsEdit(const QString& label, std::string CGatewayConfig::*field, const char* key,
+                          QBoxLayout* into = nullptr);
   QSpinBox* DefaultsNumber(const QString& label, int CGatewayConfig::*field, const char* key,
                            QBoxLayout* into = nullptr, int maximum = 1'000'000);
   QSpinBox* DefaultsPort(const QString& label, std::uint16_t CGatewayConfig::*field,

@@ -11,8 +11,7 @@ namespace tarnhold {
 [[nodiscard]] PageForm* BuildPage(PageId page, AdminSession& session);
 
 // Pieces the pages share: a file box's "Browse" (file dialog starting in `start`) and "Edit".
-void AddListFileRow(PageForm& form, QLineEdit* edit, bool with_edit_button,
-                    QBoxLayout* row);
+void AddListFileRow(PageForm& form, QLineEdit* edit, bool with_edit_button, QBoxLayout* row);
 
 // The rule pages, the settings pages, and the pages of numbered records; nullptr for a page
 // that is not theirs.

@@ -51,7 +51,9 @@ PageForm* BuildPop3(AdminSession& s) {
   QLineEdit* password = edit("Password", &CPopAccountRecord::Password, "password");
   password->setEchoMode(QLineEdit::Password);
   auto* automatic = new QRadioButton(
-      "Automatically, by finding the first address (after the Preceding Text) that matches one of the local domains", f);
+      "Automatically, by finding the first address (after the Preceding Text) that matches one of "
+      "the local domains",
+      f);
   auto* numbered = new QRadioButton("In  the", f);
   auto* number = new QSpinBox(f);
   number->setObjectName("RecipientHeaderNumber");
@@ -68,10 +70,13 @@ PageForm* BuildPop3(AdminSession& s) {
                              &CPopAccountRecord::DefaultAddress, "DefaultAddress");
   fields->addStretch();
   QObject::connect(numbered, &QRadioButton::toggled, f, [f, ids](bool on) {
-    if (!f->Refilling()) (void)SetPopNumber(f->session_, Selected(ids), &CPopAccountRecord::RecipientDetectMode, on ? 1 : 0);
+    if (!f->Refilling())
+      (void)SetPopNumber(f->session_, Selected(ids), &CPopAccountRecord::RecipientDetectMode,
+                         on ? 1 : 0);
   });
   QObject::connect(number, &QSpinBox::valueChanged, f, [f, ids](int v) {
-    if (!f->Refilling()) (void)SetPopNumber(f->session_, Selected(ids), &CPopAccountRecord::RecipientHeaderNumber, v);
+    if (!f->Refilling())
+      (void)SetPopNumber(f->session_, Selected(ids), &CPopAccountRecord::RecipientHeaderNumber, v);
   });
   auto* buttons = new QHBoxLayout;
   left->addLayout(buttons);
@@ -84,12 +89,14 @@ PageForm* BuildPop3(AdminSession& s) {
     (void)DeletePopAccount(f->session_, Selected(ids));
     f->Refill();
   });
-  auto show_account = [f, ids, account, host, password, automatic, numbered, number, preceding, fallback] {
+  auto show_account = [f, ids, account, host, password, automatic, numbered, number, preceding,
+                       fallback] {
     const auto& pops = f->session_.Config().pop_accounts;
     int n = Selected(ids);
     bool has = n >= 0 && n < static_cast<int>(pops.size());
     CPopAccountRecord pop = has ? pops[static_cast<std::size_t>(n)] : CPopAccountRecord{};
-    for (QWidget* w : std::initializer_list<QWidget*>{account, host, password, automatic, numbered, number, preceding, fallback})
+    for (QWidget* w : std::initializer_list<QWidget*>{account, host, password, automatic, numbered,
+                                                      number, preceding, fallback})
       w->setEnabled(has);
     ShowText(account, pop.Account);
     ShowText(host, pop.Host);
@@ -100,10 +107,12 @@ PageForm* BuildPop3(AdminSession& s) {
     (pop.RecipientDetectMode == 1 ? numbered : automatic)->setChecked(true);
     number->setValue(pop.RecipientHeaderNumber);
   };
-  QObject::connect(ids, &QListWidget::currentRowChanged, f, [show_account](int) { show_account(); });
+  QObject::connect(ids, &QListWidget::currentRowChanged, f,
+                   [show_account](int) { show_account(); });
   f->OnRefill([f, ids, show_account] {
     std::vector<std::string> numbers;
-    for (std::size_t n = 0; n < f->session_.Config().pop_accounts.size(); ++n) numbers.push_back(std::to_string(n));
+    for (std::size_t n = 0; n < f->session_.Config().pop_accounts.size(); ++n)
+      numbers.push_back(std::to_string(n));
     int keep = Selected(ids);
     {
       QSignalBlocker block(ids);
@@ -118,7 +127,8 @@ PageForm* BuildPop3(AdminSession& s) {
 
 PageForm* BuildPop3Users(AdminSession& s) {
   auto* f = new PageForm(s, "Local POP3 Users");
-  QLabel* note = f->AddNote("To use POP3 Accounts, enable POP3 Server in the Routing Domains section");
+  QLabel* note =
+      f->AddNote("To use POP3 Accounts, enable POP3 Server in the Routing Domains section");
   auto* content = new QWidget(f);
   auto* body = new QHBoxLayout(content);
   f->Column()->addWidget(content);
@@ -170,16 +180,19 @@ PageForm* BuildPop3Users(AdminSession& s) {
     ShowList(addresses, UserAddresses(f->session_, n));
   };
   f->AddButton("Add", buttons, [f, name, auto_box] {
-    if (AddLocalUser(f->session_, Text(name->text()), auto_box->isChecked()) == Handled::Done) name->clear();
+    if (AddLocalUser(f->session_, Text(name->text()), auto_box->isChecked()) == Handled::Done)
+      name->clear();
     f->Refill();
   });
   f->AddButton("Remove", buttons, [f, accounts] {
     (void)RemoveLocalUser(f->session_, Selected(accounts));
     f->Refill();
   });
-  f->AddButton("Set as Default", buttons, [f, accounts] { (void)SetDefaultLocalUser(f->session_, Selected(accounts)); });
+  f->AddButton("Set as Default", buttons,
+               [f, accounts] { (void)SetDefaultLocalUser(f->session_, Selected(accounts)); });
   f->AddButton("Add", address_buttons, [f, accounts, address] {
-    if (AddUserAddress(f->session_, Selected(accounts), Text(address->text())) == Handled::Done) address->clear();
+    if (AddUserAddress(f->session_, Selected(accounts), Text(address->text())) == Handled::Done)
+      address->clear();
     f->Refill();
   });
   f->AddButton("Remove", address_buttons, [f, accounts, addresses] {
@@ -225,7 +238,8 @@ PageForm* BuildVirus(AdminSession& s) {
   auto* fields = new QVBoxLayout;
   body->addLayout(fields, 1);
   std::vector<std::pair<QLineEdit*, std::string CScannerRecord::*>> edits;
-  auto edit = [&](const QString& label, std::string CScannerRecord::*field, const char* key, QBoxLayout* into) {
+  auto edit = [&](const QString& label, std::string CScannerRecord::*field, const char* key,
+                  QBoxLayout* into) {
     auto* e = new QLineEdit(f);
     e->setObjectName(key);
     e->setMaxLength(static_cast<int>(kMaxConfigValueLength));
@@ -248,17 +262,22 @@ PageForm* BuildVirus(AdminSession& s) {
     f->Refill();
   });
   edit("Command params", &CScannerRecord::Params, "Params", fields);
-  QGroupBox* pass = f->AddGroup("Message file attachments are OK to pass when the following text is", fields);
+  QGroupBox* pass =
+      f->AddGroup("Message file attachments are OK to pass when the following text is", fields);
   edit("found", &CScannerRecord::SafeStartFindText, "SafeStartFindText", GroupColumn(pass));
-  edit("not found", &CScannerRecord::SafeStartDontFindText, "SafeStartDontFindText", GroupColumn(pass));
+  edit("not found", &CScannerRecord::SafeStartDontFindText, "SafeStartDontFindText",
+       GroupColumn(pass));
   GroupColumn(pass)->addWidget(new QLabel("in the report file", f));
   QGroupBox* now = f->AddGroup(
-      "If a virus removal was attempted, file attachments are OK to reinsert when the following text is", fields);
+      "If a virus removal was attempted, file attachments are OK to reinsert when the following "
+      "text is",
+      fields);
   edit("found", &CScannerRecord::SafeNowFindText, "SafeNowFindText", GroupColumn(now));
   edit("not found", &CScannerRecord::SafeNowDontFindText, "SafeNowDontFindText", GroupColumn(now));
   QCheckBox* clean = f->NewCheck("attempt to remove any virus when found", fields);
   fields->addStretch();
-  for (auto [box, field] : {std::pair{enabled, &CScannerRecord::Enabled}, std::pair{clean, &CScannerRecord::TryClean}}) {
+  for (auto [box, field] : {std::pair{enabled, &CScannerRecord::Enabled},
+                            std::pair{clean, &CScannerRecord::TryClean}}) {
     QObject::connect(box, &QCheckBox::toggled, f, [f, ids, field](bool on) {
       if (!f->Refilling()) (void)SetScannerFlag(f->session_, Selected(ids), field, on);
     });
@@ -287,10 +306,12 @@ PageForm* BuildVirus(AdminSession& s) {
     (void)DeleteScanner(f->session_, Selected(ids));
     f->Refill();
   });
-  QObject::connect(ids, &QListWidget::currentRowChanged, f, [show_scanner](int) { show_scanner(); });
+  QObject::connect(ids, &QListWidget::currentRowChanged, f,
+                   [show_scanner](int) { show_scanner(); });
   f->OnRefill([f, ids, show_scanner] {
     std::vector<std::string> numbers;
-    for (std::size_t n = 0; n < f->session_.Config().scanners.size(); ++n) numbers.push_back(std::to_string(n));
+    for (std::size_t n = 0; n < f->session_.Config().scanners.size(); ++n)
+      numbers.push_back(std::to_string(n));
     int keep = Selected(ids);
     {
       QSignalBlocker block(ids);

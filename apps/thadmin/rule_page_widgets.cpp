@@ -19,7 +19,6 @@ namespace {
 
 using R = CRuleRecord;
 
-
 // A check box and the edit box that goes with it on one line.
 QBoxLayout* CheckedEdit(PageForm& f, const QString& text, int R::*flag, std::string R::*value,
                         const char* key, QBoxLayout* into = nullptr) {
@@ -39,8 +38,8 @@ void FileEdit(PageForm& f, const QString& label, std::string R::*field, const ch
 }
 
 // A check box and a number in kilobytes (or another unit) on one line.
-void CheckedNumber(PageForm& f, const QString& text, int R::*flag, int R::*number,
-                   const char* key, const QString& unit, QBoxLayout* into) {
+void CheckedNumber(PageForm& f, const QString& text, int R::*flag, int R::*number, const char* key,
+                   const QString& unit, QBoxLayout* into) {
   auto* row = new QHBoxLayout;
   into->addLayout(row);
   f.RuleCheck(text, flag, row);
@@ -62,14 +61,16 @@ void TextFileRow(PageForm& f, const QString& text, int R::*flag, std::string R::
   QObject::connect(combo, &QComboBox::activated, &f, [&f, combo, file](int) {
     (void)SetRuleText(f.session_, file, Text(combo->currentText()));
   });
-  f.AddButton("Edit", row, [&f, combo] { (void)EditTextFile(f.session_, Text(combo->currentText())); });
+  f.AddButton("Edit", row,
+              [&f, combo] { (void)EditTextFile(f.session_, Text(combo->currentText())); });
   f.OnRefill([&f, combo, file] {
     RulePagesView view;
     view.text_files = ListTextFiles(f.session_.Layout());
     QSignalBlocker block(combo);
     combo->clear();
     for (const std::string& name : view.text_files) combo->addItem(Q(name));
-    if (const CRuleRecord* rule = f.session_.Rule()) combo->setCurrentIndex(combo->findText(Q(rule->*file)));
+    if (const CRuleRecord* rule = f.session_.Rule())
+      combo->setCurrentIndex(combo->findText(Q(rule->*file)));
   });
 }
 
@@ -78,14 +79,16 @@ PageForm* BuildRange(AdminSession& s) {
   f->RuleCheck("Enable this rule for messages:", &R::Enabled);
   f->RuleCheck("Incoming", &R::AllIncoming);
   f->RuleCheck("Outgoing", &R::AllOutgoing);
-  f->RuleCheck("Perform a dynamic list lookup in file containing a list of addresses", &R::AllFromTo);
+  f->RuleCheck("Perform a dynamic list lookup in file containing a list of addresses",
+               &R::AllFromTo);
   FileEdit(*f, "if sender is matched in list", &R::From, "From");
   FileEdit(*f, "if recipient is matched in list", &R::To, "To");
   QBoxLayout* sender = CheckedEdit(*f, "use sender exception list", &R::EnableSenderExceptionList,
                                    &R::SenderExceptionList, "SenderExceptionList");
   AddListFileRow(*f, f->findChild<QLineEdit*>("SenderExceptionList"), false, sender);
-  QBoxLayout* recipient = CheckedEdit(*f, "use recipient exception list", &R::EnableRecipientExceptionList,
-                                      &R::RecipientExceptionList, "RecipientExceptionList");
+  QBoxLayout* recipient =
+      CheckedEdit(*f, "use recipient exception list", &R::EnableRecipientExceptionList,
+                  &R::RecipientExceptionList, "RecipientExceptionList");
   AddListFileRow(*f, f->findChild<QLineEdit*>("RecipientExceptionList"), false, recipient);
   f->RuleEdit("General description of this rule", &R::Comment, "Comment");
   f->RuleCheck(
@@ -101,12 +104,17 @@ PageForm* BuildRange(AdminSession& s) {
 
 PageForm* BuildContent(AdminSession& s) {
   auto* f = new PageForm(s, "Content Security criteria are not met when the inspected message ...");
-  f->RuleCheck("... carries a virus on one of the file attachments - INTERACTIVE detection", &R::VirusScan);
-  f->RuleCheck("... carries a virus on one of the file attachments - PASSIVE detection", &R::PassiveVirusScan);
-  f->RuleCheck("... contains password protected (encrypted) ZIP file attachments", &R::BlockPasswordZIPs);
-  f->RuleCheck("... appears to be a junk e-mail (SPAM), as defined in Spam Protection", &R::StopSPAM);
+  f->RuleCheck("... carries a virus on one of the file attachments - INTERACTIVE detection",
+               &R::VirusScan);
+  f->RuleCheck("... carries a virus on one of the file attachments - PASSIVE detection",
+               &R::PassiveVirusScan);
+  f->RuleCheck("... contains password protected (encrypted) ZIP file attachments",
+               &R::BlockPasswordZIPs);
+  f->RuleCheck("... appears to be a junk e-mail (SPAM), as defined in Spam Protection",
+               &R::StopSPAM);
   f->RuleCheck("... contains foul language or offensive content", &R::BlockAdult);
-  f->RuleEdit("... contains any of these keywords (separate with a comma)", &R::BlockKeywords, "BlockKeywords");
+  f->RuleEdit("... contains any of these keywords (separate with a comma)", &R::BlockKeywords,
+              "BlockKeywords");
   CheckedEdit(*f, "... contains this text as a Content-Type MIME descriptor for any attachment",
               &R::BlockMIMEContentType, &R::MIMEContentTypeKeyword, "MIMEContentTypeKeyword");
   QGroupBox* lexical = f->AddGroup("lexical analysis");
@@ -123,8 +131,10 @@ PageForm* BuildContent(AdminSession& s) {
 PageForm* BuildSize(AdminSession& s) {
   auto* f = new PageForm(s, "A message will fail to meet the bandwidth criteria if ...");
   f->RuleCheck("... it contains any attachments", &R::BlockAllAttachments);
-  f->RuleEdit("... it contain files of these types, regardless of how big they are", &R::BlockFileTypes, "BlockFileTypes");
-  QGroupBox* group = f->AddGroup("File-specific restrictions (do not list file types already listed above)");
+  f->RuleEdit("... it contain files of these types, regardless of how big they are",
+              &R::BlockFileTypes, "BlockFileTypes");
+  QGroupBox* group =
+      f->AddGroup("File-specific restrictions (do not list file types already listed above)");
   QBoxLayout* col = GroupColumn(group);
   f->RuleEdit("if it contains files of these types", &R::SizeLimitExtList, "SizeLimitExtList", col);
   CheckedNumber(*f, "if the above files are in a ZIP archive, and the message is bigger than",
@@ -133,7 +143,8 @@ PageForm* BuildSize(AdminSession& s) {
   CheckedNumber(*f, "if the above files are not in a ZIP archive, and the message is bigger than",
                 &R::EnableMaxSizeExtList, &R::MaxSizeExtList, "MaxSizeExtList", "KB", col);
   CheckedNumber(*f, "if the message, regardless of compression and file types, is bigger than",
-                &R::EnableMaxSizeAnyTotal, &R::MaxSizeAnyTotal, "MaxSizeAnyTotal", "KB", f->Column());
+                &R::EnableMaxSizeAnyTotal, &R::MaxSizeAnyTotal, "MaxSizeAnyTotal", "KB",
+                f->Column());
   CheckedNumber(*f, "if the length of the attachment filename is greater than",
                 &R::EnableCheckAnyFileNameLength, &R::MaxAnyFileNameLength, "MaxAnyFileNameLength",
                 "characters", f->Column());
@@ -142,21 +153,25 @@ PageForm* BuildSize(AdminSession& s) {
 }
 
 PageForm* BuildTransmission(AdminSession& s) {
-  auto* f = new PageForm(s, "Transmission Security criteria are not met when the inspected message ...");
-  QBoxLayout* in = CheckedEdit(*f, "... has been received from IP address in list", &R::BlockIPInList,
-                               &R::IPInList, "IPInList");
+  auto* f =
+      new PageForm(s, "Transmission Security criteria are not met when the inspected message ...");
+  QBoxLayout* in = CheckedEdit(*f, "... has been received from IP address in list",
+                               &R::BlockIPInList, &R::IPInList, "IPInList");
   AddListFileRow(*f, f->findChild<QLineEdit*>("IPInList"), false, in);
   QBoxLayout* out = CheckedEdit(*f, "... has been received from  IP address NOT in list",
                                 &R::BlockIPNotInList, &R::IPNotInList, "IPNotInList");
   AddListFileRow(*f, f->findChild<QLineEdit*>("IPNotInList"), false, out);
-  f->AddNote("when the above option is enabled, the list must include Tarnhold's own IP addres such as 127.0.0.1");
+  f->AddNote(
+      "when the above option is enabled, the list must include Tarnhold's own IP addres such as "
+      "127.0.0.1");
   return f;
 }
 
 PageForm* BuildProcessing(AdminSession& s) {
   auto* f = new PageForm(s, "Execute these directives and proceed to the Final Action preferences");
   auto* only = new QRadioButton(
-      "only when the message does not satisfy Content Security or Attachment Restrictions criteria", f);
+      "only when the message does not satisfy Content Security or Attachment Restrictions criteria",
+      f);
   auto* always = new QRadioButton("always", f);
   f->Column()->addWidget(only);
   f->Column()->addWidget(always);
@@ -181,9 +196,10 @@ PageForm* BuildProcessing(AdminSession& s) {
     f->After(SetRuleText(f->session_, &R::ArchivePath, Text(folder)));
     f->Refill();
   });
-  CheckedEdit(*f, "Forward a copy of the message to", &R::EnableForwardCopyTo, &R::ForwardCopyTo, "ForwardCopyTo");
-  TextFileRow(*f, "Send a reply to the sender with the message body taken from file", &R::ReplyOnAction,
-              &R::ReplyFile, "ReplyFile");
+  CheckedEdit(*f, "Forward a copy of the message to", &R::EnableForwardCopyTo, &R::ForwardCopyTo,
+              "ForwardCopyTo");
+  TextFileRow(*f, "Send a reply to the sender with the message body taken from file",
+              &R::ReplyOnAction, &R::ReplyFile, "ReplyFile");
   TextFileRow(*f, "Send a notification to the recipient with the message body taken from file",
               &R::NotifyRecipientOnAction, &R::NotifyRecipientFile, "NotifyRecipientFile");
   TextFileRow(*f, "Add plain text if message is sent in plain text", &R::AddTextDisclaimer,
@@ -194,10 +210,11 @@ PageForm* BuildProcessing(AdminSession& s) {
 }
 
 PageForm* BuildActions(AdminSession& s) {
-  auto* f = new PageForm(s,
-                         "Final action, invoked from the Tasks section.  If no action is triggered, "
-                         "the message will be passed onto next rule and eventually released for "
-                         "delivery after the last rule");
+  auto* f =
+      new PageForm(s,
+                   "Final action, invoked from the Tasks section.  If no action is triggered, "
+                   "the message will be passed onto next rule and eventually released for "
+                   "delivery after the last rule");
   auto* group = new QButtonGroup(f);
   auto radio = [&](int action, const QString& text, QBoxLayout* into) {
     auto* button = new QRadioButton(text, f);
@@ -208,7 +225,10 @@ PageForm* BuildActions(AdminSession& s) {
     into->addLayout(row);
     return row;
   };
-  radio(0, "Continue checking further rules and let send the message through if all other criteria are satisfied", f->Column());
+  radio(0,
+        "Continue checking further rules and let send the message through if all other criteria "
+        "are satisfied",
+        f->Column());
   QBoxLayout* quarantine = radio(1, "Move the message to quarantine area", f->Column());
   auto* areas = new QComboBox(f);
   areas->setObjectName("QuarantineArea");
@@ -227,15 +247,19 @@ PageForm* BuildActions(AdminSession& s) {
     if (!f->Refilling()) f->After(SetRuleText(f->session_, &R::QuarantineArea, Text(text)));
   });
   radio(2, "Delete the message", f->Column());
-  radio(3, "If no other checks fail, delay delivery until off-peak time, then allow it through", f->Column());
+  radio(3, "If no other checks fail, delay delivery until off-peak time, then allow it through",
+        f->Column());
   QGroupBox* eraze = f->AddGroup("ERAZE actions");
   QBoxLayout* col = GroupColumn(eraze);
-  f->AddNote("ERAZE actions rebuild the entire message and re-submit it through Tarnhold rule system", col);
+  f->AddNote(
+      "ERAZE actions rebuild the entire message and re-submit it through Tarnhold rule system",
+      col);
   radio(4, "Remove ONLY these file attachments if present", col);
   radio(5, "Remove ALL BUT these file attachments if present", col);
   radio(6, "Remove ALL file attachments", col);
   radio(7, "Do NOT remove any file attachments (just remove HTML content)", col);
-  QBoxLayout* compress = radio(8, "Encode all attachments into a ZIP archive if new size would be <", col);
+  QBoxLayout* compress =
+      radio(8, "Encode all attachments into a ZIP archive if new size would be <", col);
   f->RuleNumber(&R::CompressionTreshold, "CompressionTreshold", compress, 100);
   compress->addWidget(new QLabel("%", f));
   compress->addStretch();
@@ -252,7 +276,8 @@ PageForm* BuildActions(AdminSession& s) {
     (button ? button : group->button(0))->setChecked(true);
     QSignalBlocker block(areas);
     areas->clear();
-    for (const std::string& area : ListQuarantineAreas(f->session_.Layout())) areas->addItem(Q(area));
+    for (const std::string& area : ListQuarantineAreas(f->session_.Layout()))
+      areas->addItem(Q(area));
     areas->setCurrentText(Q(rule->QuarantineArea));
   });
   return f;

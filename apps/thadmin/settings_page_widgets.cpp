@@ -18,7 +18,6 @@ namespace {
 
 using C = CGatewayConfig;
 
-
 // An edit box with "Add", a list and "Remove" on one line.
 struct EditableList {
   QLineEdit* edit;
@@ -26,7 +25,8 @@ struct EditableList {
   QPushButton* add;
   QPushButton* remove;
 };
-EditableList AddEditableList(PageForm& f, const QString& title, const char* name, QBoxLayout* into) {
+EditableList AddEditableList(PageForm& f, const QString& title, const char* name,
+                             QBoxLayout* into) {
   QGroupBox* group = f.AddGroup(title, into);
   QBoxLayout* col = GroupColumn(group);
   auto* row = new QHBoxLayout;
@@ -47,7 +47,8 @@ EditableList AddEditableList(PageForm& f, const QString& title, const char* name
   return l;
 }
 
-void FileBox(PageForm& f, const QString& label, std::string C::*field, const char* key, QBoxLayout* into) {
+void FileBox(PageForm& f, const QString& label, std::string C::*field, const char* key,
+             QBoxLayout* into) {
   auto* row = new QHBoxLayout;
   (into ? into : f.Column())->addLayout(row);
   QLineEdit* edit = f.DefaultsEdit(label, field, key, row);
@@ -69,10 +70,15 @@ PageForm* BuildGeneral(AdminSession& s) {
   f->DefaultsEdit("Network administrator's  e-mail address", &C::AdminEmail, "AdminEmail");
   auto* row = new QHBoxLayout;
   f->Column()->addLayout(row);
-  f->AddNote("The presence of certain keywords in a message strongly indicates that it contains illicit/adult/offensive content", row);
+  f->AddNote(
+      "The presence of certain keywords in a message strongly indicates that it contains "
+      "illicit/adult/offensive content",
+      row);
   QPushButton* edit_button = f->AddButton("Edit", row, [] {});
   QLineEdit* keywords = f->DefaultsEdit("", &C::AdultKeywords, "AdultKeywords");
-  QLabel* note = f->AddNote("Note: Tarnhold scans for any presence of the search keyword in the words or phrases of the message subject,body and attachments.");
+  QLabel* note = f->AddNote(
+      "Note: Tarnhold scans for any presence of the search keyword in the words or phrases of the "
+      "message subject,body and attachments.");
   keywords->setVisible(false);
   note->setVisible(false);
   QObject::connect(edit_button, &QPushButton::clicked, f, [f, keywords, note] {
@@ -100,7 +106,8 @@ PageForm* BuildRouting(AdminSession& s) {
   auto* f = new PageForm(s, "Routing Domains");
   EditableList domains = AddEditableList(*f, "Local domains", "LocalDomain", f->Column());
   QObject::connect(domains.add, &QPushButton::clicked, f, [f, domains] {
-    if (AddLocalDomain(f->session_, Text(domains.edit->text())) == Handled::Done) domains.edit->clear();
+    if (AddLocalDomain(f->session_, Text(domains.edit->text())) == Handled::Done)
+      domains.edit->clear();
     f->Refill();
     domains.edit->setFocus();
   });
@@ -109,18 +116,23 @@ PageForm* BuildRouting(AdminSession& s) {
     f->Refill();
   });
   f->OnRefill([f, domains] { ShowList(domains.list, f->session_.Config().local_domains); });
-  f->AddNote("If the recipient's domain is found in the local domain list, the message is treated as inbound, otherwise outbound");
+  f->AddNote(
+      "If the recipient's domain is found in the local domain list, the message is treated as "
+      "inbound, otherwise outbound");
   auto* ports = new QHBoxLayout;
   f->Column()->addLayout(ports);
   f->DefaultsPort("Tarnhold SMTP listening port", &C::SMTPInPort, "SMTPInPort", ports);
   f->DefaultsNumber("Max incoming connections", &C::SMTPMaxIn, "SMTPMaxIn", ports);
-  QGroupBox* inbound = f->AddGroup("Inbound delivery (to local Exchange,Lotus or any SMTP-compatible local server)");
+  QGroupBox* inbound =
+      f->AddGroup("Inbound delivery (to local Exchange,Lotus or any SMTP-compatible local server)");
   auto* in_row = new QHBoxLayout;
   GroupColumn(inbound)->addLayout(in_row);
-  QLineEdit* in_host = f->DefaultsEdit("inbound gateway IP", &C::InboundGatewayAddress, "InboundGatewayAddress", in_row);
+  QLineEdit* in_host = f->DefaultsEdit("inbound gateway IP", &C::InboundGatewayAddress,
+                                       "InboundGatewayAddress", in_row);
   QSpinBox* in_port = f->DefaultsPort("Port", &C::InboundPort, "InboundPort", in_row);
   QCheckBox* pop3 = f->NewCheck(
-      "Enable POP3 server for local users (use Tarnhold as local mail server, on a stand-alone desktop or notebook)",
+      "Enable POP3 server for local users (use Tarnhold as local mail server, on a stand-alone "
+      "desktop or notebook)",
       GroupColumn(inbound));
   QObject::connect(pop3, &QCheckBox::toggled, f, [f](bool on) {
     if (f->Refilling()) return;
@@ -130,7 +142,8 @@ PageForm* BuildRouting(AdminSession& s) {
   QGroupBox* outbound = f->AddGroup("Outbound delivery");
   auto* out_row = new QHBoxLayout;
   GroupColumn(outbound)->addLayout(out_row);
-  QLineEdit* out_host = f->DefaultsEdit("outbound SMTP Host", &C::OutboundGatewayAddress, "OutboundGatewayAddress", out_row);
+  QLineEdit* out_host = f->DefaultsEdit("outbound SMTP Host", &C::OutboundGatewayAddress,
+                                        "OutboundGatewayAddress", out_row);
   QSpinBox* out_port = f->DefaultsPort("Port", &C::OutboundPort, "OutboundPort", out_row);
   auto* mx_row = new QHBoxLayout;
   GroupColumn(outbound)->addLayout(mx_row);
@@ -141,7 +154,8 @@ PageForm* BuildRouting(AdminSession& s) {
     f->Refill();
   });
   FileBox(*f, "", &C::DNSLookupFileName, "DNSLookupFileName", mx_row);
-  FileBox(*f, "optional SMTP routing lookup", &C::SMTPRoutingFileName, "SMTPRoutingFileName", GroupColumn(outbound));
+  FileBox(*f, "optional SMTP routing lookup", &C::SMTPRoutingFileName, "SMTPRoutingFileName",
+          GroupColumn(outbound));
   QGroupBox* general = f->AddGroup("General delivery options");
   auto* g_row = new QHBoxLayout;
   GroupColumn(general)->addLayout(g_row);
@@ -167,7 +181,8 @@ PageForm* BuildRouting(AdminSession& s) {
 
 PageForm* BuildClustering(AdminSession& s) {
   auto* f = new PageForm(s, "Load Distribution");
-  f->DefaultsCheck("Distrubute messages for processing/routing to other Tarnhold hosts", &C::EnableClustering);
+  f->DefaultsCheck("Distrubute messages for processing/routing to other Tarnhold hosts",
+                   &C::EnableClustering);
   FileBox(*f, "", &C::ClusterFileName, "ClusterFileName", nullptr);
   f->AddNote("use UNC or mapped network tarnhold shares");
   f->Column()->addStretch();
@@ -176,8 +191,9 @@ PageForm* BuildClustering(AdminSession& s) {
 
 PageForm* BuildSpam(AdminSession& s) {
   auto* f = new PageForm(s, "SPAM Protection");
-  for (auto [title, name, list] : {std::tuple{"Friends list", "Friends", SpamList::Friends},
-                                   std::tuple{"Accept redirections", "Redirections", SpamList::Redirections}}) {
+  for (auto [title, name, list] :
+       {std::tuple{"Friends list", "Friends", SpamList::Friends},
+        std::tuple{"Accept redirections", "Redirections", SpamList::Redirections}}) {
     EditableList l = AddEditableList(*f, title, name, f->Column());
     l.list->setSortingEnabled(false);
     QObject::connect(l.add, &QPushButton::clicked, f, [f, l, list = list] {
@@ -189,7 +205,8 @@ PageForm* BuildSpam(AdminSession& s) {
       f->Refill();
     });
     f->OnRefill([f, l, list = list] {
-      ShowList(l.list, list == SpamList::Friends ? f->session_.Friends() : f->session_.Redirections());
+      ShowList(l.list,
+               list == SpamList::Friends ? f->session_.Friends() : f->session_.Redirections());
     });
   }
   f->DefaultsEdit("When replying to messages identified as SPAM, use the following email address",
@@ -200,7 +217,8 @@ PageForm* BuildSpam(AdminSession& s) {
 PageForm* BuildRas(AdminSession& s) {
   auto* f = new PageForm(s, "Dialling");
   f->DefaultsCheck("automatically dial up remote network to send and recieve mail", &C::EnableRas);
-  auto combo = [&](const QString& label, std::string C::*field, const char* key, const std::vector<std::string>& entries) {
+  auto combo = [&](const QString& label, std::string C::*field, const char* key,
+                   const std::vector<std::string>& entries) {
     auto* c = new QComboBox(f);
     c->setObjectName(key);
     for (const std::string& e : entries) c->addItem(Q(e));
@@ -222,8 +240,10 @@ PageForm* BuildRas(AdminSession& s) {
   auto* creds = new QHBoxLayout;
   f->Column()->addLayout(creds);
   f->DefaultsEdit("User name", &C::DialUserName, "DialUserName", creds);
-  f->DefaultsEdit("Password", &C::DialPassword, "DialPassword", creds)->setEchoMode(QLineEdit::Password);
-  EditableList times = AddEditableList(*f, "Regular dial times (use HH:MM format)", "DialTime", f->Column());
+  f->DefaultsEdit("Password", &C::DialPassword, "DialPassword", creds)
+      ->setEchoMode(QLineEdit::Password);
+  EditableList times =
+      AddEditableList(*f, "Regular dial times (use HH:MM format)", "DialTime", f->Column());
   QObject::connect(times.add, &QPushButton::clicked, f, [f, times] {
     if (AddDialTime(f->session_, Text(times.edit->text())) == Handled::Done) times.edit->clear();
     f->Refill();
@@ -237,9 +257,9 @@ PageForm* BuildRas(AdminSession& s) {
   auto* day_row = new QHBoxLayout;
   GroupColumn(days)->addLayout(day_row);
   for (auto [text, field] : {std::pair{"Monday", &C::DialMON}, std::pair{"Tuesday", &C::DialTUE},
-                             std::pair{"Wednesday", &C::DialWED}, std::pair{"Thursday", &C::DialTHU},
-                             std::pair{"Friday", &C::DialFRI}, std::pair{"Saturday", &C::DialSAT},
-                             std::pair{"Sunday", &C::DialSUN}})
+                             std::pair{"Wednesday", &C::DialWED},
+                             std::pair{"Thursday", &C::DialTHU}, std::pair{"Friday", &C::DialFRI},
+                             std::pair{"Saturday", &C::DialSAT}, std::pair{"Sunday", &C::DialSUN}})
     f->DefaultsCheck(text, field, day_row);
   f->DefaultsCheck("Always dial as soon as there is a message to send", &C::DialASAP);
   return f;
@@ -266,7 +286,8 @@ PageForm* BuildLogs(AdminSession& s) {
 void AddListFileRow(PageForm& form, QLineEdit* edit, bool with_edit_button, QBoxLayout* row) {
   PageForm* f = &form;
   f->AddButton("Browse", row, [f, edit] {
-    QString chosen = QFileDialog::getOpenFileName(f, "Browse", Q(f->session_.Layout().Lists().string()));
+    QString chosen =
+        QFileDialog::getOpenFileName(f, "Browse", Q(f->session_.Layout().Lists().string()));
     if (chosen.isEmpty()) return;
     edit->setText(chosen);
     emit edit->textEdited(chosen);

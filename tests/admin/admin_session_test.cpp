@@ -68,22 +68,46 @@ TEST(AdminTree, SelectionNamesTheRuleThroughTheItemText) {
 }
 
 TEST(AdminRuleCommands, DeleteUpDownAndTheirRefusals) {
-  const std::string three = "[Rule0]\nEnabled=1\nComment=a\n[Rule1]\nEnabled=1\nComment=b\n"
-                            "[Rule2]\nEnabled=1\nComment=c\n";
+  const std::string three =
+      "[Rule0]\nEnabled=1\nComment=a\n[Rule1]\nEnabled=1\nComment=b\n"
+      "[Rule2]\nEnabled=1\nComment=c\n";
   struct Case {
     const char* name;
     std::function<Handled(AdminSession&)> command;
     std::string want_order;
     std::string want_message;
   } cases[] = {
-      {"up first", [](AdminSession& s) { return s.MoveRuleUp({"Rule 0 - a", ""}); }, "abc", ""},
-      {"down last", [](AdminSession& s) { return s.MoveRuleDown({"Tasks", "Rule 2 - c"}); }, "abc", ""},
-      {"up second", [](AdminSession& s) { return s.MoveRuleUp({"Tasks", "Rule 1 - b"}); }, "bac", ""},
-      {"down first", [](AdminSession& s) { return s.MoveRuleDown({"Rule 0 - a", ""}); }, "bac", ""},
-      {"delete middle", [](AdminSession& s) { return s.DeleteRule({"Rule 1 - b", ""}); }, "ac", ""},
+      {"up first",
+       [](AdminSession& s) {
+         return s.MoveRuleUp({"Rule 0 - a", ""});
+       },
+       "abc", ""},
+      {"down last",
+       [](AdminSession& s) {
+         return s.MoveRuleDown({"Tasks", "Rule 2 - c"});
+       },
+       "abc", ""},
+      {"up second",
+       [](AdminSession& s) {
+         return s.MoveRuleUp({"Tasks", "Rule 1 - b"});
+       },
+       "bac", ""},
+      {"down first",
+       [](AdminSession& s) {
+         return s.MoveRuleDown({"Rule 0 - a", ""});
+       },
+       "bac", ""},
+      {"delete middle",
+       [](AdminSession& s) {
+         return s.DeleteRule({"Rule 1 - b", ""});
+       },
+       "ac", ""},
       {"delete nothing", [](AdminSession& s) { return s.DeleteRule({}); }, "abc", ""},
-      {"delete settings", [](AdminSession& s) { return s.DeleteRule({"Logs", ""}); }, "abc",
-       std::string(text::kSelectRule)},
+      {"delete settings",
+       [](AdminSession& s) {
+         return s.DeleteRule({"Logs", ""});
+       },
+       "abc", std::string(text::kSelectRule)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -109,30 +133,44 @@ TEST(AdminSave, EachCheckStopsTheSaveWithItsMessage) {
     std::string routing_box;
     std::string want;
   } cases[] = {
-      {"pop without default", [](CGatewayConfig& c) {
+      {"pop without default",
+       [](CGatewayConfig& c) {
          c.local_domains = {"corp.test"};
          c.pop_accounts.push_back({1, "", "for", 0, 1, "acct", "host", "pw"});
-       }, "", "Every POP3 account download must have a default address, for example postmaster@corp.test"},
+       },
+       "",
+       "Every POP3 account download must have a default address, for example postmaster@corp.test"},
       {"routing box", [](CGatewayConfig&) {}, "typed.test", std::string(text::kRoutingBoxNotAdded)},
       {"from list", [](CGatewayConfig& c) { c.rules[0].AllFromTo = 1; }, "",
-       "The rule 'first' has lookup enabled but the FROM list does not exist.  Please either specify a valid list file or turn off the dynamic lookup"},
-      {"to list", [](CGatewayConfig& c) {
+       "The rule 'first' has lookup enabled but the FROM list does not exist.  Please either "
+       "specify a valid list file or turn off the dynamic lookup"},
+      {"to list",
+       [](CGatewayConfig& c) {
          c.rules[0].AllFromTo = 1;
          c.rules[0].From = "c:\\tarnhold\\lists\\from.txt";
-       }, "", "The rule 'first' has lookup enabled but the TO list does not exist.  Please either specify a valid list file or turn off the dynamic lookup"},
+       },
+       "",
+       "The rule 'first' has lookup enabled but the TO list does not exist.  Please either specify "
+       "a valid list file or turn off the dynamic lookup"},
       {"exception list", [](CGatewayConfig& c) { c.rules[0].EnableRecipientExceptionList = 1; }, "",
-       "The rule 'first' has the exception list enabled but the required file does not exist.  Please either specify a valid list file or turn off the exception list lookup"},
+       "The rule 'first' has the exception list enabled but the required file does not exist.  "
+       "Please either specify a valid list file or turn off the exception list lookup"},
       {"adult word", [](CGatewayConfig& c) { c.AdultKeywords = "xx,IRS"; }, "",
-       "The rule 'first' cannot contain words in it's description that are the same as words that define adult content"},
-      {"keyword of another rule", [](CGatewayConfig& c) {
+       "The rule 'first' cannot contain words in it's description that are the same as words that "
+       "define adult content"},
+      {"keyword of another rule",
+       [](CGatewayConfig& c) {
          c.rules.push_back(c.rules[0]);
          c.rules[1].Comment = "second";
          c.rules[1].BlockKeywords = "zzz,FIR";
-       }, "", "The description of rule 'first' cannot contain words: zzz,FIR"},
+       },
+       "", "The description of rule 'first' cannot contain words: zzz,FIR"},
       {"missing area", [](CGatewayConfig& c) { c.rules[0].QuarantineArea = "nowhere"; }, "",
-       "The rule 'first' specifies an invalid quarantine area.  Click on the NEW button to create a new quarantine area or select an existing one from the list"},
+       "The rule 'first' specifies an invalid quarantine area.  Click on the NEW button to create "
+       "a new quarantine area or select an existing one from the list"},
       {"area outside quaran", [](CGatewayConfig& c) { c.rules[0].QuarantineArea = "../logs"; }, "",
-       "The rule 'first' specifies an invalid quarantine area.  Click on the NEW button to create a new quarantine area or select an existing one from the list"},
+       "The rule 'first' specifies an invalid quarantine area.  Click on the NEW button to create "
+       "a new quarantine area or select an existing one from the list"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,7 +194,8 @@ TEST(AdminSave, ScannerWarningDoesNotStopTheSave) {
             "Warning: Virus-scanner Scan has been enabled but the EXE path is invalid, this may "
             "lead the virus sweeper module to stop responding.  Please correct the EXE path or "
             "disable the scanner");
-  EXPECT_EQ(f.boxes.Shown()[1].text, "You need to restart Tarnhold for the new settins to take effect");
+  EXPECT_EQ(f.boxes.Shown()[1].text,
+            "You need to restart Tarnhold for the new settins to take effect");
   EXPECT_EQ(f.boxes.Shown()[1].icon, BoxIcon::Information);
 }
 
@@ -195,7 +234,8 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
   EXPECT_EQ(TempRoot::Read(f.root / "aliases.dat"), "*@corp.test\n");
 
   std::string error;
-  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "queued@b.test", error), WriteResult::Written);
+  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "queued@b.test", error),
+            WriteResult::Written);
   EXPECT_EQ(AddSpamEntry(f.S(), SpamList::Friends, "second@c.test"), Handled::Done);
   EXPECT_EQ(f.boxes.LastText(), text::kSpamFreeChanged);
   EXPECT_EQ(TempRoot::Read(f.root / "spamfree.dat"), "friend@a.test\nqueued@b.test\n");
@@ -205,7 +245,8 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
             "friend@a.test\nqueued@b.test\nsecond@c.test\n");
 
   // At save: tarnhold.dat and aliases.dat are written, spamfree.dat is not.
-  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "late@d.test", error), WriteResult::Written);
+  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "late@d.test", error),
+            WriteResult::Written);
   f.S().MutableRedirections().push_back("x@corp.test");
   f.S().Config().SMTPInPort = 2626;
   ASSERT_EQ(f.S().Ok({}), SaveOutcome::Saved);
@@ -217,11 +258,13 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
 TEST(AdminSpamLists, AListReadOnlyInPartIsNeverWrittenBack) {
   AdminFixture f(test::kOneRule);
   std::string big;
-  for (int i = 0; big.size() <= kMaxListFileBytes; ++i) big += "sender" + std::to_string(i) + "@x.test\n";
+  for (int i = 0; big.size() <= kMaxListFileBytes; ++i)
+    big += "sender" + std::to_string(i) + "@x.test\n";
   f.root.Write("spamfree.dat", big);
   f.S().Select({"Logs", ""});
   EXPECT_EQ(AddSpamEntry(f.S(), SpamList::Friends, "new@x.test"), Handled::Done);
-  EXPECT_EQ(f.boxes.LastText(), std::string(text::kListReadInPart) + (f.root / "spamfree.dat").string());
+  EXPECT_EQ(f.boxes.LastText(),
+            std::string(text::kListReadInPart) + (f.root / "spamfree.dat").string());
   EXPECT_EQ(TempRoot::Read(f.root / "spamfree.dat"), big);
 }
 
@@ -232,13 +275,16 @@ TEST(AdminValues, TextsTheGatewayWouldMisreadAreRefused) {
     std::function<Handled(AdminSession&)> set;
     std::string_view want;
   } cases[] = {
-      {"line feed", [](AdminSession& s) { return SetDefaultsText(s, &CGatewayConfig::AdminEmail, "a\nb"); },
+      {"line feed",
+       [](AdminSession& s) { return SetDefaultsText(s, &CGatewayConfig::AdminEmail, "a\nb"); },
        text::kValueHasLineBreak},
       {"carriage return", [](AdminSession& s) { return AddLocalDomain(s, "a\rb.test"); },
        text::kValueHasLineBreak},
-      {"255 characters", [](AdminSession& s) {
+      {"255 characters",
+       [](AdminSession& s) {
          return SetDefaultsText(s, &CGatewayConfig::AdultKeywords, std::string(255, 'k'));
-       }, text::kValueTooLong},
+       },
+       text::kValueTooLong},
       {"comment entry", [](AdminSession& s) { return AddSpamEntry(s, SpamList::Friends, ";x"); },
        text::kListEntryIsComment},
   };
@@ -249,7 +295,8 @@ TEST(AdminValues, TextsTheGatewayWouldMisreadAreRefused) {
     EXPECT_EQ(f.boxes.LastText(), c.want);
     EXPECT_EQ(f.S().Config(), before);
   }
-  EXPECT_EQ(SetDefaultsText(f.S(), &CGatewayConfig::AdultKeywords, std::string(254, 'k')), Handled::Done);
+  EXPECT_EQ(SetDefaultsText(f.S(), &CGatewayConfig::AdultKeywords, std::string(254, 'k')),
+            Handled::Done);
   EXPECT_FALSE(fs::exists(f.root / "spamfree.dat"));
 }
 

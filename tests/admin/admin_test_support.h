@@ -18,8 +18,8 @@ struct AdminFixture {
   // Writes tarnhold.dat (when `config_text` is not empty) and starts a session on the root.
   explicit AdminFixture(const std::string& config_text = "") {
     if (!config_text.empty()) root.Write("tarnhold.dat", config_text);
-    session = std::make_unique<AdminSession>(
-        root.Path(), boxes, launcher, DialUpSources{root / "peers", root / "dev"});
+    session = std::make_unique<AdminSession>(root.Path(), boxes, launcher,
+                                             DialUpSources{root / "peers", root / "dev"});
     session->StartUp();
   }
   // A second window on the same root.
@@ -30,9 +30,12 @@ struct AdminFixture {
   }
   AdminSession& S() { return *session; }
   // Selects rule n's item, as a click on it does.
-  void SelectRule(int n) { session->Select(TreeSelection{"Rule " + std::to_string(n) + " - x", ""}); }
+  void SelectRule(int n) {
+    session->Select(TreeSelection{"Rule " + std::to_string(n) + " - x", ""});
+  }
 };
 
-inline constexpr const char* kOneRule = "[Defaults]\nSMTPInPort=2525\n\n[Rule0]\nEnabled=1\nComment=first\n";
+inline constexpr const char* kOneRule =
+    "[Defaults]\nSMTPInPort=2525\n\n[Rule0]\nEnabled=1\nComment=first\n";
 
 }  // namespace tarnhold::test

@@ -24,8 +24,10 @@ CRuleRecord DistinctRule(int seed) {
   int n = seed * 100;
   for (const RuleKey& k : RuleKeys()) {
     ++n;
-    if (k.number) rule.*k.number = k.key == "Enabled" ? 1 : n;
-    else rule.*k.text = std::string(k.key) + "-" + std::to_string(n);
+    if (k.number)
+      rule.*k.number = k.key == "Enabled" ? 1 : n;
+    else
+      rule.*k.text = std::string(k.key) + "-" + std::to_string(n);
   }
   return rule;
 }

@@ -78,8 +78,9 @@ TEST(RulePages, QuarantineAreasNewAndDelete) {
   f.S().Rule()->Action = kActionQuarantine;
   f.S().Rule()->QuarantineArea = "gone";
   RulePagesView view = RefillRulePages(f.S());
-  EXPECT_EQ(f.boxes.LastText(), "CRITICAL ERROR: the quarantine area 'gone' does not exist.  "
-                                "Specify a valid quarantine area");
+  EXPECT_EQ(f.boxes.LastText(),
+            "CRITICAL ERROR: the quarantine area 'gone' does not exist.  "
+            "Specify a valid quarantine area");
   EXPECT_NE(std::find(view.areas.begin(), view.areas.end(), "junk"), view.areas.end());
 }
 
@@ -178,7 +179,8 @@ TEST(DialUpLists, PeersFilesAndSerialDevices) {
     root.Write(std::string("dev/") + d, "");
   EXPECT_EQ(ListDialEntries(root / "peers"), std::vector<std::string>{"provider"});
   std::vector<std::string> want;
-  for (const char* d : {"ttyS2", "ttyS10", "ttyACM1", "ttyUSB0"}) want.push_back((root / "dev" / d).string());
+  for (const char* d : {"ttyS2", "ttyS10", "ttyACM1", "ttyUSB0"})
+    want.push_back((root / "dev" / d).string());
   EXPECT_EQ(ListModems(root / "dev"), want);
   EXPECT_TRUE(ListModems(root / "missing").empty());
 }

@@ -1,21 +1,22 @@
 // The real thadmin window, driven as an operator drives it: select, tick, type, press; the
 // messages read through the recording seam, the result read back with the gateway's reader.
+#include "apps/thadmin/admin_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
-#include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
 
 #include "admin/admin_texts.h"
-#include "apps/thadmin/admin_window.h"
 #include "tests/support/temp_root.h"
 
 namespace tarnhold {
@@ -25,7 +26,8 @@ namespace text = admin_text;
 using test::TempRoot;
 
 constexpr const char* kConfig =
-    "[Defaults]\nSMTPInPort=2525\nLocalDomain0=demo.test\n\n[Rule0]\nEnabled=1\nComment=first\nAllIncoming=1\n";
+    "[Defaults]\nSMTPInPort=2525\nLocalDomain0=demo.test\n\n[Rule0]\nEnabled=1\nComment="
+    "first\nAllIncoming=1\n";
 
 struct WindowFixture {
   TempRoot root;
@@ -68,10 +70,13 @@ struct WindowFixture {
     EXPECT_NE(edit, nullptr) << name;
     return edit;
   }
-  void Click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(4, b->height() / 2)); }
+  void Click(QAbstractButton* b) {
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(4, b->height() / 2));
+  }
   void Screenshot(const std::string& page) {
     QDir().mkpath(TH_SCREENSHOT_DIR);
-    window->grab().save(QString::fromStdString(std::string(TH_SCREENSHOT_DIR) + "/thadmin_" + page + ".png"));
+    window->grab().save(
+        QString::fromStdString(std::string(TH_SCREENSHOT_DIR) + "/thadmin_" + page + ".png"));
   }
 };
 
@@ -83,7 +88,8 @@ TEST(AdminWindow, EditARuleAndSaveWhatTheGatewayReads) {
 
   f.Select("Rule 0 - first");
   ASSERT_EQ(f.window->ShownPage(), PageId::Range);
-  QAbstractButton* lookup = f.Button("Perform a dynamic list lookup in file containing a list of addresses");
+  QAbstractButton* lookup =
+      f.Button("Perform a dynamic list lookup in file containing a list of addresses");
   f.Click(lookup);
   EXPECT_EQ(f.boxes.LastText(), text::kLookupRefused);
   EXPECT_FALSE(lookup->isChecked());
@@ -177,7 +183,8 @@ TEST(AdminWindow, ARuleMadeInTheWindowActsInTheGateway) {
   f.Click(f.Push("OK"));
   ASSERT_EQ(f.boxes.LastText(), text::kRestart);
 
-  f.root.Write("m.eml", "From: a@example.com\r\nTo: user@demo.test\r\nSubject: Casino offers\r\n\r\nhi\r\n");
+  f.root.Write("m.eml",
+               "From: a@example.com\r\nTo: user@demo.test\r\nSubject: Casino offers\r\n\r\nhi\r\n");
   QProcess gate;
   gate.start(QString(TH_BIN_DIR) + "/thgate",
              {"--root", QString::fromStdString(f.root.Path().string()), "--test-rules", "--raw",
@@ -185,26 +192,33 @@ TEST(AdminWindow, ARuleMadeInTheWindowActsInTheGateway) {
               "--to", "user@demo.test", "--ip", "192.0.2.1"});
   ASSERT_TRUE(gate.waitForFinished(60000));
   QByteArray out = gate.readAllStandardOutput();
-  EXPECT_TRUE(out.contains("decision: rule=1 action=1 destination=quaran/junk")) << out.toStdString();
+  EXPECT_TRUE(out.contains("decision: rule=1 action=1 destination=quaran/junk"))
+      << out.toStdString();
 }
 
 TEST(AdminWindow, ScreenshotOfEveryPage) {
   WindowFixture f;
   f.Screenshot("front");
-  const std::pair<QString, std::string> settings[] = {
-      {"General Settings", "general"}, {"Routing Domains", "routing"},
-      {"Load Distribution", "clustering"}, {"POP3 Download", "pop3"},
-      {"Local POP3 Users", "pop3users"}, {"Interactive Virus Scan", "virus"},
-      {"SPAM Protection", "spam"}, {"Dialling", "dialling"}, {"Logs", "logs"}};
+  const std::pair<QString, std::string> settings[] = {{"General Settings", "general"},
+                                                      {"Routing Domains", "routing"},
+                                                      {"Load Distribution", "clustering"},
+                                                      {"POP3 Download", "pop3"},
+                                                      {"Local POP3 Users", "pop3users"},
+                                                      {"Interactive Virus Scan", "virus"},
+                                                      {"SPAM Protection", "spam"},
+                                                      {"Dialling", "dialling"},
+                                                      {"Logs", "logs"}};
   for (const auto& [item, name] : settings) {
     f.Select(item);
     f.Screenshot(name);
   }
   f.Select("Rule 0 - first");
   f.Screenshot("rule");
-  const std::pair<QString, std::string> children[] = {
-      {"Content Security", "content"}, {"Attachment Restrictions", "attachments"},
-      {"Transmission Security", "transmission"}, {"Tasks", "tasks"}, {"Final Action", "final_action"}};
+  const std::pair<QString, std::string> children[] = {{"Content Security", "content"},
+                                                      {"Attachment Restrictions", "attachments"},
+                                                      {"Transmission Security", "transmission"},
+                                                      {"Tasks", "tasks"},
+                                                      {"Final Action", "final_action"}};
   for (const auto& [child, name] : children) {
     f.Select("Rule 0 - first", child);
     f.Screenshot(name);

@@ -385,7 +385,7 @@ void AdminSession::WriteListFiles() {
 }
 
 void AdminSession::Help() {
-  fs::path document = Layout().Root() / "setup.doc";
+  fs::path document = Layout().HelpDocument();
   std::string error;
   if (OpenWithDesktop(launcher_, document, error) != LaunchResult::Started)
     Error(std::string(text::kHelpFailed) + document.string() + std::string(text::kHelpFailedEnd));

@@ -64,11 +64,9 @@ void TextFileRow(PageForm& f, const QString& text, int R::*flag, std::string R::
   f.AddButton("Edit", row,
               [&f, combo] { (void)EditTextFile(f.session_, Text(combo->currentText())); });
   f.OnRefill([&f, combo, file] {
-    RulePagesView view;
-    view.text_files = ListTextFiles(f.session_.Layout());
     QSignalBlocker block(combo);
     combo->clear();
-    for (const std::string& name : view.text_files) combo->addItem(Q(name));
+    for (const std::string& name : ListTextFiles(f.session_.Layout())) combo->addItem(Q(name));
     if (const CRuleRecord* rule = f.session_.Rule())
       combo->setCurrentIndex(combo->findText(Q(rule->*file)));
   });

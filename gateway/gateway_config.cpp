@@ -249,6 +249,19 @@ ConfigLoadReport CGatewayConfig::Load(MakeFolders make) {
 
 bool CGatewayConfig::Save(std::string& error) const {
   ProfileFile profile;
+  WriteTo(profile);
+  if (!profile.Save(ConfigPath())) {
+    error = "cannot write " + ConfigPath().string();
+    return false;
+  }
+  for (std::size_t n = 0; n < local_users.size(); ++n) {
+    std::error_code ec;
+    fs::create_directories(Layout().Mailbox(static_cast<int>(n)), ec);
+  }
+  return true;
+}
+
+void CGatewayConfig::WriteTo(ProfileFile& profile) const {
   profile.AppendSection(kDefaultsSection);
   WriteDefaults(profile, kKeysBeforeLists, *this);
   WriteNumbered(profile, kLocalDomainKey, local_domains);
@@ -294,16 +307,6 @@ bool CGatewayConfig::Save(std::string& error) const {
     profile.AddBlankLines(2);
     scanner.Write(profile, written++);
   }
-
-  if (!profile.Save(ConfigPath())) {
-    error = "cannot write " + ConfigPath().string();
-    return false;
-  }
-  for (std::size_t n = 0; n < local_users.size(); ++n) {
-    std::error_code ec;
-    fs::create_directories(Layout().Mailbox(static_cast<int>(n)), ec);
-  }
-  return true;
 }
 
 }  // namespace tarnhold

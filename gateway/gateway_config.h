@@ -42,6 +42,8 @@ class CGatewayConfig {
   // empty) under a temporary name and renames it into place, then creates popstore/<n> for
   // each local user. False when the file could not be written; `error` says why.
   [[nodiscard]] bool Save(std::string& error) const;
+  // The text Save writes, laid out into `profile` (for writers that add to it before saving).
+  void WriteTo(ProfileFile& profile) const;
 
   [[nodiscard]] const std::filesystem::path& Root() const { return root_; }
   // The spool layout on this configuration's data root.

@@ -53,6 +53,7 @@ fs::path SpoolLayout::ScannerReport() const { return root_ / "report.txt"; }
 fs::path SpoolLayout::ScannerReportCopy() const { return root_ / "copyrep.txt"; }
 fs::path SpoolLayout::RewriteFile() const { return root_ / "rewrite.tmp"; }
 fs::path SpoolLayout::CompressionZip() const { return root_ / "attachments.zip"; }
+fs::path SpoolLayout::HelpDocument() const { return root_ / "setup.doc"; }
 fs::path SpoolLayout::DownloadHeader() const { return Download() / "tmpheader.dat"; }
 fs::path SpoolLayout::DownloadFile(std::uint32_t number) const {
   return Download() / std::to_string(number);

@@ -60,6 +60,7 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path ScannerReportCopy() const;  // copyrep.txt
   [[nodiscard]] std::filesystem::path RewriteFile() const;        // rewrite.tmp
   [[nodiscard]] std::filesystem::path CompressionZip() const;     // attachments.zip
+  [[nodiscard]] std::filesystem::path HelpDocument() const;       // setup.doc: thadmin's help
   [[nodiscard]] std::filesystem::path DownloadHeader() const;     // pop/tmpheader.dat
   // A message collected from a remote box, by its number there: pop/<number>.
   [[nodiscard]] std::filesystem::path DownloadFile(std::uint32_t number) const;

@@ -8,6 +8,7 @@ import re
 import shutil
 import signal
 import smtplib
+import subprocess
 import unittest
 from unittest import mock
 
@@ -134,6 +135,47 @@ class Window(unittest.TestCase):
         # runs the exit routine.
         gate.send_signal(signal.SIGHUP)
         self.assertTrue(wait_until(lambda: "configuration reloaded" in sweep_log(root), 15))
+        self.assertEqual(gate.stop(), 1)
+
+
+class RealDisplay(unittest.TestCase):
+    """A real X server (Xvfb) offers no system tray: the window is shown at start and the
+    gateway works as with a tray."""
+
+    def start_xvfb(self):
+        if shutil.which("Xvfb") is None:
+            self.skipTest("Xvfb is not installed")
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+                                 "-screen", "0", "800x600x24"], pass_fds=(write_end,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        self.addCleanup(lambda: (xvfb.terminate(), xvfb.wait(10)))
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()  # written once the server accepts clients
+        self.assertTrue(number.isdigit(), "Xvfb did not start")
+        return ":" + number
+
+    def test_window_without_a_system_tray(self):
+        display = self.start_xvfb()
+        root = DataRoot(self, prefix="thwindow.")
+        port = free_port()
+        root.write_config(SMTPInPort=port)
+        picture = os.path.join(SCREENSHOTS, "thgate_window_xvfb.png")
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        if os.path.exists(picture):
+            os.remove(picture)
+        with display_env(DISPLAY=display, THGATE_WINDOW_GRAB=picture,
+                         THGATE_WINDOW_GRAB_LINES="5"):
+            gate = Gate(self, root.path, headless=False).start(wait_ready=False)
+        self.assertTrue(wait_until(lambda: b"no system tray" in gate.stderr, 20), gate.stderr)
+        self.assertTrue(any("XcbQpa" in lib for lib in qt_libraries(gate.proc.pid)),
+                        qt_libraries(gate.proc.pid))
+        self.assertTrue(wait_until(lambda: load_log_done(root), 15), gate.stderr)
+        with smtplib.SMTP("127.0.0.1", port, timeout=10) as client:
+            client.sendmail("anna@x.test", ["bob@y.test"], MESSAGE % 0)
+        self.assertTrue(wait_until(lambda: os.path.exists(picture)
+                                   and os.path.getsize(picture) > 0, 15), "no picture")
         self.assertEqual(gate.stop(), 1)
 
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gateway/activity_log.h"
@@ -70,13 +71,17 @@ class LogCapture {
 };
 
 // A receiver on a fresh data root, listening on 127.0.0.1 on a free port.
-struct Receiver {
+template <class Server = CSmtpServer>
+struct BasicReceiver {
   TempRoot root;
   LogCapture log;
   CServerSettings settings{root.Path()};
-  CSmtpServer server;
+  Server server;
 
-  explicit Receiver(bool make_folders = true) {
+  // `server_args` go to the server's constructor.
+  template <class... Args>
+  explicit BasicReceiver(bool make_folders = true, Args&&... server_args)
+      : server(std::forward<Args>(server_args)...) {
     if (make_folders) {
       fs::create_directories(root / "queproc");
       fs::create_directories(root / "stat");
@@ -100,6 +105,7 @@ struct Receiver {
     return {header, text};
   }
 };
+using Receiver = BasicReceiver<>;
 
 // The client side: sends command lines and reads replies line by line.
 class Client {
@@ -754,25 +760,17 @@ TEST(RelayGuard, RemoteClientsRelayOnlyFromListedNetworks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.recipient + std::string(c.allow_relay ? " allowed" : ""));
-    TempRoot root;
-    fs::create_directories(root / "queproc");
-    fs::create_directories(root / "stat");
-    LogCapture log;
-    CServerSettings settings{root.Path()};
-    RemoteClientServer server(c.client);
+    BasicReceiver<RemoteClientServer> r(true, c.client);
     auto policy = std::make_shared<ReceiverPolicy>();
     policy->relay.allow_relay = c.allow_relay;
     policy->relay.local_domains = {"local.example"};
     policy->relay.networks = {{0xc6336400, 0xffffff00}};
-    server.SetPolicy(policy);
-    server.SetSettings(&settings);
-    server.SetServerNameSource([] { return std::string(kServerName); });
-    ASSERT_EQ(server.Start(0, "127.0.0.1"), 0);
-    Client client(server.Port());
+    r.server.SetPolicy(policy);
+    Client client(r.server.Port());
     RunScript(client, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                        "C: RCPT TO:<" + std::string(c.recipient) + ">", "S: " + std::string(c.reply)});
     const bool denied = std::string_view(c.reply).starts_with("550");
-    EXPECT_EQ(log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
+    EXPECT_EQ(r.log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
               denied ? 1 : 0);
     // A refused recipient does not break the sequence.
     RunScript(client, {"C: RCPT TO:<p@local.example>", "S: 250 OK  p@local.example "});

@@ -71,49 +71,29 @@ TEST(AdminRuleCommands, DeleteUpDownAndTheirRefusals) {
   const std::string three =
       "[Rule0]\nEnabled=1\nComment=a\n[Rule1]\nEnabled=1\nComment=b\n"
       "[Rule2]\nEnabled=1\nComment=c\n";
+  using Command = Handled (AdminSession::*)(const TreeSelection&);
+  const Command up = &AdminSession::MoveRuleUp, down = &AdminSession::MoveRuleDown,
+                del = &AdminSession::DeleteRule;
   struct Case {
     const char* name;
-    std::function<Handled(AdminSession&)> command;
+    Command command;
+    TreeSelection selection;
     std::string want_order;
     std::string want_message;
   } cases[] = {
-      {"up first",
-       [](AdminSession& s) {
-         return s.MoveRuleUp({"Rule 0 - a", ""});
-       },
-       "abc", ""},
-      {"down last",
-       [](AdminSession& s) {
-         return s.MoveRuleDown({"Tasks", "Rule 2 - c"});
-       },
-       "abc", ""},
-      {"up second",
-       [](AdminSession& s) {
-         return s.MoveRuleUp({"Tasks", "Rule 1 - b"});
-       },
-       "bac", ""},
-      {"down first",
-       [](AdminSession& s) {
-         return s.MoveRuleDown({"Rule 0 - a", ""});
-       },
-       "bac", ""},
-      {"delete middle",
-       [](AdminSession& s) {
-         return s.DeleteRule({"Rule 1 - b", ""});
-       },
-       "ac", ""},
-      {"delete nothing", [](AdminSession& s) { return s.DeleteRule({}); }, "abc", ""},
-      {"delete settings",
-       [](AdminSession& s) {
-         return s.DeleteRule({"Logs", ""});
-       },
-       "abc", std::string(text::kSelectRule)},
+      {"up first", up, {"Rule 0 - a", ""}, "abc", ""},
+      {"down last", down, {"Tasks", "Rule 2 - c"}, "abc", ""},
+      {"up second", up, {"Tasks", "Rule 1 - b"}, "bac", ""},
+      {"down first", down, {"Rule 0 - a", ""}, "bac", ""},
+      {"delete middle", del, {"Rule 1 - b", ""}, "ac", ""},
+      {"delete nothing", del, {}, "abc", ""},
+      {"delete settings", del, {"Logs", ""}, "abc", std::string(text::kSelectRule)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     AdminFixture f(three);
     f.SelectRule(1);
-    (void)c.command(f.S());
+    (void)(f.S().*c.command)(c.selection);
     std::string order;
     for (const CRuleRecord& r : f.S().Config().rules) order += r.Comment;
     EXPECT_EQ(order, c.want_order);

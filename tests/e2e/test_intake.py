@@ -1,7 +1,7 @@
 """What a running thgate takes in and from whom: the EHLO dialogue with a real client and the
 configured size limit, the relay guard seen from a host that is not loopback (a network namespace of its own),
 and the smuggling pattern (a bare-LF "." line inside the data) sent through the gateway to a
-real server, which must see one message."""
+server that keeps its bytes, which must see one message."""
 import os
 import shutil
 import socket
@@ -10,7 +10,6 @@ import threading
 import unittest
 import uuid
 
-from delivery_peers import SmtpSink
 from thtest import DataRoot, start_gate, wait_until
 
 SERVER_NAME = "gate.example"
@@ -95,7 +94,8 @@ SMUGGLING_DATA = (b"Subject: smuggling\r\n\r\nfirst\n.\nMAIL FROM:<evil@x.test>\
 
 class SmugglingThroughTheGateway(unittest.TestCase):
     """A bare-LF "." line inside the data ends nothing: the server behind the gateway gets the
-    one message, the would-be second transaction as its text."""
+    one message, the would-be second transaction as its text. The receiving server keeps the
+    bytes, so the test sees what a lenient server would make of them."""
 
     def relay(self, address, port):
         """Sends the smuggling pattern through a gateway that delivers to `address`:`port`."""
@@ -114,16 +114,6 @@ class SmugglingThroughTheGateway(unittest.TestCase):
         self.assertEqual(read_reply(sock), b"221 Goodbye\r\n")
         gate.wait_for_line(r"^SMTP Agent: \S+ Mail sent$", 30)
 
-    def test_smtp_sink_sees_one_message(self):
-        sink = SmtpSink(self, DataRoot(self, prefix="thsink.").join("dumps"))
-        self.relay(sink.address, sink.port)
-        dumps = sink.wait_for_dumps(1)
-        self.assertEqual(len(sink.dump_files()), 1, dumps)
-        self.assertIn("X-Rcpt-Args: <b@y.test>", dumps[0])
-        for text in ("MAIL FROM:<evil@x.test>", "RCPT TO:<victim@y.test>", "smuggled text",
-                     "second try", "last"):
-            self.assertIn(text, dumps[0])
-
     def test_no_line_the_gateway_sends_can_end_the_data_early(self):
         sink = RawSink(self)
         self.relay("127.0.0.1", sink.port)
@@ -134,7 +124,10 @@ class SmugglingThroughTheGateway(unittest.TestCase):
         self.assertNotRegex(data, rb"[^\r]\n|\r[^\n]")
         lines = data.split(b"\r\n")
         self.assertEqual(lines.index(b"."), len(lines) - 2, data)
-        self.assertIn(b"\r\nfirst\r\n..\r\nMAIL FROM:<evil@x.test>\r\n", data)
+        # The would-be second transaction and the rest arrive as the one message's text.
+        for text in (b"\r\nfirst\r\n..\r\nMAIL FROM:<evil@x.test>\r\nRCPT TO:<victim@y.test>\r\n",
+                     b"\r\nsmuggled text\r\n..\r\n", b"\r\nsecond try\r\n..\r\nlast\r\n.\r\n"):
+            self.assertIn(text, data)
 
 
 def _run(*args):

@@ -2,12 +2,9 @@
 #include "transport/message_smtp_client.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "tests/support/recording_smtp_sink.h"
+#include "tests/support/temp_root.h"
 
 namespace tarnhold {
 namespace {
@@ -85,18 +82,11 @@ TEST(MessageSmtpClient, ResultCodes) {
   EXPECT_EQ(client.Connect("127.0.0.1", "thmon.invalid"), kMsgAborted);
 }
 
-}  // namespace
-}  // namespace tarnhold
-
-namespace tarnhold {
-namespace {
-
 TEST(MessageSmtpClient, AttachedFilesGoAsPartsOfTheMessage) {
-  test::RecordingSmtpSink sink;
+  RecordingSmtpSink sink;
   ASSERT_TRUE(sink.Listening());
-  const auto folder = std::filesystem::temp_directory_path();
-  const auto file = folder / ("thmon-attachment-" + std::to_string(::getpid()) + ".txt");
-  { std::ofstream(file) << "queue listing\n"; }
+  test::TempRoot folder;
+  const auto file = folder.Write("thmon-attachment.txt", "queue listing\n");
   CMessageSmtpClient client;
   client.SetPort(static_cast<unsigned>(sink.Port()));
   ASSERT_EQ(client.Connect("127.0.0.1", "thmon.invalid"), kMsgConnected);
@@ -104,13 +94,12 @@ TEST(MessageSmtpClient, AttachedFilesGoAsPartsOfTheMessage) {
                         {folder / "no-such-file.txt"}),
             kMsgAttachmentFailed);
   EXPECT_EQ(client.Send("a@x.test", "f@x.test", "s", "see the file\r\n", {}, {}, {file}), kMsgSent);
-  std::filesystem::remove(file);
   client.Close();
   ASSERT_TRUE(sink.WaitForMessages(1));
   const std::string data = sink.Messages().at(0).data;
   EXPECT_NE(data.find("Content-Type: Multipart/Mixed; boundary="), std::string::npos) << data;
   EXPECT_NE(data.find("c2VlIHRoZSBmaWxl"), std::string::npos) << data;  // the body, in base64
-  EXPECT_NE(data.find(std::filesystem::path(file).filename().string()), std::string::npos) << data;
+  EXPECT_NE(data.find("thmon-attachment.txt"), std::string::npos) << data;
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gateway/activity_log.h"
@@ -70,13 +72,17 @@ class LogCapture {
 };
 
 // A receiver on a fresh data root, listening on 127.0.0.1 on a free port.
-struct Receiver {
+template <class Server = CSmtpServer>
+struct BasicReceiver {
   TempRoot root;
   LogCapture log;
   CServerSettings settings{root.Path()};
-  CSmtpServer server;
+  Server server;
 
-  explicit Receiver(bool make_folders = true) {
+  // `server_args` go to the server's constructor.
+  template <class... Args>
+  explicit BasicReceiver(bool make_folders = true, Args&&... server_args)
+      : server(std::forward<Args>(server_args)...) {
     if (make_folders) {
       fs::create_directories(root / "queproc");
       fs::create_directories(root / "stat");
@@ -100,6 +106,7 @@ struct Receiver {
     return {header, text};
   }
 };
+using Receiver = BasicReceiver<>;
 
 // The client side: sends command lines and reads replies line by line.
 class Client {
@@ -125,21 +132,31 @@ class Client {
   std::string pending_;
 };
 
-// Runs a dialogue written as "C: command" and "S: reply" lines (CR LF added to both).
+// Runs a dialogue written as "C: command" and "S: reply" lines (CR LF added to both); one
+// entry may hold several lines, split at LF.
 void RunScript(Client& client, const std::vector<std::string>& script) {
-  for (const std::string& step : script) {
-    SCOPED_TRACE(step);
-    ASSERT_GE(step.size(), 3u);
-    std::string text = step.substr(3);
-    if (step.rfind("C: ", 0) == 0) {
-      client.Line(text);
-    } else {
-      EXPECT_EQ(client.Reply(), text + "\r\n");
+  for (const std::string& entry : script) {
+    std::istringstream lines(entry);
+    for (std::string step; std::getline(lines, step);) {
+      SCOPED_TRACE(step);
+      ASSERT_GE(step.size(), 3u);
+      std::string text = step.substr(3);
+      if (step.rfind("C: ", 0) == 0) {
+        client.Line(text);
+      } else {
+        EXPECT_EQ(client.Reply(), text + "\r\n");
+      }
     }
   }
 }
 
 constexpr const char* kGreeting = "S: 220 mx.example Service Ready";
+
+// The reply to EHLO that announces a limit of `size` bytes (0: none).
+std::string EhloReply(std::int64_t size = 52428800) {
+  return "S: 250-mx.example\nS: 250-SIZE " + std::to_string(size) +
+         "\nS: 250-8BITMIME\nS: 250 PIPELINING";
+}
 
 TEST(SmtpCommands, RecognisedByTheirFirstFourCharacters) {
   struct Case {
@@ -259,8 +276,7 @@ TEST(SmtpDialogue, GreetingHeloAndSimpleCommands) {
                 "C: helo client.example", "S: 250 mx.example client.example",
                 "C: HeLo", "S: 250 mx.example ",
                 "C: HELOX other", "S: 250 mx.example other",
-                "C: EHLO client.example", "S: 250-mx.example", "S: 250-SIZE 52428800",
-                "S: 250-8BITMIME", "S: 250 PIPELINING",
+                "C: EHLO client.example", EhloReply(),
                 "C: NOOP", "S: 250 Requested mail action ok, completed",
                 "C: RSET", "S: 250 Ok",
                 "C: ", "S: 502 Command not implemented",
@@ -560,14 +576,12 @@ TEST(SmtpExtended, EhloAnnouncesTheLimitAndEndsTheTransaction) {
   Client c(r.server.Port());
   RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                 "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ",
-                "C: ehlo client.example", "S: 250-mx.example", "S: 250-SIZE 1000",
-                "S: 250-8BITMIME", "S: 250 PIPELINING",
+                "C: ehlo client.example", EhloReply(1000),
                 "C: RCPT TO:<b@y.example>", "S: 503 Bad Sequence Of Commands.",
                 "C: DATA", "S: 503 Bad Sequence Of Commands."});
   r.server.SetPolicy(PolicyWith(0));  // no limit: SIZE 0 (for sessions from now on)
   Client d(r.server.Port());
-  RunScript(d, {kGreeting, "C: EHLO", "S: 250-mx.example", "S: 250-SIZE 0", "S: 250-8BITMIME",
-                "S: 250 PIPELINING"});
+  RunScript(d, {kGreeting, "C: EHLO", EhloReply(0)});
 }
 
 TEST(SmtpExtended, MailParameters) {
@@ -605,8 +619,7 @@ TEST(SmtpExtended, ParametersAfterEhloAndNotAfterHelo) {
   Receiver r;
   r.server.SetPolicy(PolicyWith(5000));
   Client c(r.server.Port());
-  RunScript(c, {kGreeting, "C: EHLO c", "S: 250-mx.example", "S: 250-SIZE 5000",
-                "S: 250-8BITMIME", "S: 250 PIPELINING",
+  RunScript(c, {kGreeting, "C: EHLO c", EhloReply(5000),
                 "C: MAIL FROM:<a@x.example> SIZE=5001", "S: 552 5.3.4 Message size exceeds fixed maximum message size",
                 "C: MAIL FROM:<a@x.example> FOO=1", "S: 555 MAIL FROM/RCPT TO parameters not recognized or not implemented",
                 "C: MAIL FROM:<a@x.example> BODY=9BIT", "S: 501 Syntax Error In Parameters Or Arguments.",
@@ -625,8 +638,7 @@ TEST(SmtpExtended, ParametersAfterEhloAndNotAfterHelo) {
 TEST(SmtpExtended, NullSenderIsAccepted) {
   Receiver r;
   Client c(r.server.Port());
-  RunScript(c, {kGreeting, "C: EHLO c", "S: 250-mx.example", "S: 250-SIZE 52428800",
-                "S: 250-8BITMIME", "S: 250 PIPELINING",
+  RunScript(c, {kGreeting, "C: EHLO c", EhloReply(),
                 "C: MAIL FROM:<> SIZE=10", "S: 250 OK <>",
                 "C: RCPT TO:<>", "S: 501 Syntax Error In Parameters Or Arguments.",
                 "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA", kStartData,
@@ -664,8 +676,7 @@ TEST(SmtpExtended, PipelinedCommandsInOnePacket) {
   RunScript(c, {kGreeting});
   c.Send("EHLO c\r\nMAIL FROM:<a@x.example> SIZE=40\r\nRCPT TO:<b@y.example>\r\n"
          "RCPT TO:<c@y.example> X=1\r\nRCPT TO:<d@y.example>\r\nDATA\r\n");
-  RunScript(c, {"S: 250-mx.example", "S: 250-SIZE 52428800", "S: 250-8BITMIME",
-                "S: 250 PIPELINING", "S: 250 OK a@x.example", "S: 250 OK  b@y.example ",
+  RunScript(c, {EhloReply(), "S: 250 OK a@x.example", "S: 250 OK  b@y.example ",
                 "S: 555 MAIL FROM/RCPT TO parameters not recognized or not implemented",
                 "S: 250 OK  d@y.example ", kStartData});
   c.Send("Subject: p\r\n\r\nbody\r\n.\r\nQUIT\r\n");
@@ -754,25 +765,17 @@ TEST(RelayGuard, RemoteClientsRelayOnlyFromListedNetworks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.recipient + std::string(c.allow_relay ? " allowed" : ""));
-    TempRoot root;
-    fs::create_directories(root / "queproc");
-    fs::create_directories(root / "stat");
-    LogCapture log;
-    CServerSettings settings{root.Path()};
-    RemoteClientServer server(c.client);
+    BasicReceiver<RemoteClientServer> r(true, c.client);
     auto policy = std::make_shared<ReceiverPolicy>();
     policy->relay.allow_relay = c.allow_relay;
     policy->relay.local_domains = {"local.example"};
     policy->relay.networks = {{0xc6336400, 0xffffff00}};
-    server.SetPolicy(policy);
-    server.SetSettings(&settings);
-    server.SetServerNameSource([] { return std::string(kServerName); });
-    ASSERT_EQ(server.Start(0, "127.0.0.1"), 0);
-    Client client(server.Port());
+    r.server.SetPolicy(policy);
+    Client client(r.server.Port());
     RunScript(client, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                        "C: RCPT TO:<" + std::string(c.recipient) + ">", "S: " + std::string(c.reply)});
     const bool denied = std::string_view(c.reply).starts_with("550");
-    EXPECT_EQ(log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
+    EXPECT_EQ(r.log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
               denied ? 1 : 0);
     // A refused recipient does not break the sequence.
     RunScript(client, {"C: RCPT TO:<p@local.example>", "S: 250 OK  p@local.example "});

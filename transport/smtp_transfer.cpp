@@ -28,7 +28,20 @@ bool DataLineTracker::Add(std::string_view read, bool complete, std::string& out
     out += read;
     return true;
   }
-  for (char c : read) Byte(c, out);
+  std::size_t i = 0;
+  while (i < read.size()) {
+    // Inside a line, past the bytes the Message-Id test looks at, every byte up to the next
+    // CR or LF is stored as it came: copied as one run instead of byte by byte.
+    if (!pending_cr_ && head_.size() >= kMessageIdField.size()) {
+      std::size_t end = read.find_first_of("\r\n", i);
+      if (end == std::string_view::npos) end = read.size();
+      out.append(read.substr(i, end - i));
+      line_length_ += end - i;
+      i = end;
+      if (i == read.size()) break;
+    }
+    Byte(read[i++], out);
+  }
   return false;
 }
 

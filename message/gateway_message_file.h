@@ -27,8 +27,8 @@ enum class ItemFormat { QueueItem, PlainMessage };
 
 class CGatewayMessageFile {
  public:
-  // `temp_root` is <root>/temp; each Read makes its own folder in it (the root is made when
-  // missing).
+  // `temp_root` is <root>/temp; each Read of a message with parts to save makes its own
+  // folder in it (the root is made when missing). TempFolder() is empty when nothing was saved.
   explicit CGatewayMessageFile(std::filesystem::path temp_root);
   ~CGatewayMessageFile();
   CGatewayMessageFile(const CGatewayMessageFile&) = delete;
@@ -105,7 +105,8 @@ class CGatewayMessageFile {
  private:
   void Clear();
   void Log(const std::string& line) const;
-  [[nodiscard]] bool MakeTempFolder();
+  // Makes the temporary root when missing and, when `needed`, this item's folder in it.
+  [[nodiscard]] bool MakeTempFolder(bool needed);
   void TakeHeaderValues(CMailMessage& message);
   // Saves the parts of `message` into the folders `prefix` + k; `depth` counts the
   // messages around it (0 at the top).

@@ -107,15 +107,22 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
     reported_locked_.erase(item);
   }
   const SpoolLayout layout = config.Layout();
-  const fs::path work_zip = layout.CompressionZip();
+  const fs::path temp_root = worker_ ? layout.SweepWorkerTemp(*worker_) : layout.Temp();
+  const fs::path work_zip = worker_ ? layout.SweepWorkerZip(*worker_) : layout.CompressionZip();
   std::error_code ec;
   fs::remove(work_zip, ec);
-  RemoveTempLeftovers(layout.Temp());
+  if (worker_) fs::create_directories(temp_root, ec);
+  RemoveTempLeftovers(temp_root);
   ProcessSetup setup;
-  setup.temp_root = layout.Temp();
+  setup.temp_root = temp_root;
   setup.work_zip = work_zip;
   setup.stat_file = layout.SourceInfo(item.filename().string());
-  setup.log = [](std::string_view line) { SweepLogLine(line); };
+  std::vector<std::string> lines;
+  if (worker_) {
+    setup.log = [&lines](std::string_view line) { lines.emplace_back(line); };
+  } else {
+    setup.log = [](std::string_view line) { SweepLogLine(line); };
+  }
   setup.virus_check = virus_check_;
   WakeEvent* wake = send_wake_;
   EffectsFactory live = [&config, wake](const fs::path& path, const MessageFacts&,
@@ -127,6 +134,7 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
   // The source information goes with its item; while the item stays, so does its IP.
   if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
   fs::remove(work_zip, ec);
+  SweepLogLines(lines);
 }
 
 }  // namespace tarnhold

@@ -50,9 +50,14 @@ class QueueItemProcessor {
   void ProcessQueueItem(const std::filesystem::path& item, const CGatewayConfig& config);
   void SetSendQueueWake(WakeEvent* wake) { send_wake_ = wake; }
   void SetVirusCheck(VirusCheck check) { virus_check_ = std::move(check); }
+  // Makes this processor sweeper worker `worker` of several: its work files go to the worker's
+  // own folder (SpoolLayout::SweepWorkerTemp), and each item's lines reach the sweeper log as
+  // one block, so the items of parallel workers do not mix there.
+  void SetWorker(int worker) { worker_ = worker; }
 
  private:
   WakeEvent* send_wake_;
+  std::optional<int> worker_;
   VirusCheck virus_check_;
   std::uint32_t send_queue_hint_ = 0;
   std::set<std::filesystem::path> reported_locked_;

@@ -208,28 +208,39 @@ TEST(ProcessQueueItem, FailedResubmissionKeepsTheMessage) {
   EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
 }
 
+// The same as the sweeper's only processor and as one of several workers, whose archive lies
+// in its own folder under temp and whose lines reach the log as one block.
 TEST(ProcessQueueItem, CompressedResend) {
-  Gateway g;
-  auto& r = g.Rule(kActionCompress);
-  r.BlockEverything = 1;
-  r.CompressionTreshold = 50;
-  g.Queue("compressible.eml");
-  g.Process();
-  Lines lines = g.log.Lines();
-  EXPECT_NE(
-      std::find_if(lines.begin(), lines.end(),
-                   [](const std::string& l) {
-                     return l.starts_with("> zip compression successful, compressed size is ");
-                   }),
-      lines.end());
-  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
-            (Lines{"> resending with a ZIP attachment", "> sent OK"}));
-  auto resent = g.Received(1);
-  ASSERT_EQ(resent.size(), 1u);
-  EXPECT_NE(resent[0].text.find("begin 660 attachments.zip"), std::string::npos);
-  EXPECT_EQ(resent[0].text.find("row 1 of the quarterly figures"), std::string::npos);
-  EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
-  EXPECT_FALSE(fs::exists(g.root / "attachments.zip"));
+  for (int worker : {-1, 1}) {
+    SCOPED_TRACE(worker);
+    Gateway g;
+    if (worker >= 0) g.processor.SetWorker(worker);
+    auto& r = g.Rule(kActionCompress);
+    r.BlockEverything = 1;
+    r.CompressionTreshold = 50;
+    g.Queue("compressible.eml");
+    g.Process();
+    Lines lines = g.log.Lines();
+    EXPECT_EQ(lines.front(), "> Reading queue item 1 ...");
+    EXPECT_NE(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& l) {
+                       return l.starts_with("> zip compression successful, compressed size is ");
+                     }),
+        lines.end());
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+              (Lines{"> resending with a ZIP attachment", "> sent OK"}));
+    auto resent = g.Received(1);
+    ASSERT_EQ(resent.size(), 1u);
+    EXPECT_NE(resent[0].text.find("begin 660 attachments.zip"), std::string::npos);
+    EXPECT_EQ(resent[0].text.find("row 1 of the quarterly figures"), std::string::npos);
+    EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
+    EXPECT_FALSE(fs::exists(g.root / "attachments.zip"));
+    if (worker >= 0) {
+      EXPECT_TRUE(fs::is_empty(g.root / "temp" / std::to_string(worker)));
+      EXPECT_EQ(std::distance(fs::directory_iterator(g.root / "temp"), {}), 1);
+    }
+  }
 }
 
 TEST(ProcessQueueItem, ExtractedArchiveMembersAreResent) {

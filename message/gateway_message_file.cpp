@@ -168,7 +168,8 @@ int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
       !message.Decoding() && message.GetUnfoldedField(kFieldCustom, 0, "Content-Type:");
   // A message with nothing to save (plain text, most mail) gets no folder: its making and
   // removal would be the larger part of the file system work of reading it.
-  if (!MakeTempFolder(message.AttachmentCount() > 0 || unparsed)) return -2;
+  const bool save = unparsed || (parts_ == PartFiles::Save && message.AttachmentCount() > 0);
+  if (!MakeTempFolder(save)) return -2;
   if (temp_folder_.empty()) return 0;
   if (!SaveParts(message, (temp_folder_ / "").string(), 0)) return -2;
   if (unparsed) SaveUnparsedParts(text);

@@ -24,6 +24,10 @@ inline constexpr const char* kHtmlBodyName = "th_HTML_body.htm";
 
 // What Read expects at the start of the file.
 enum class ItemFormat { QueueItem, PlainMessage };
+// Whether Read saves the parts as files. Skip leaves the attachment list, the content types
+// and the ZIP flags empty (for readers that look at none of them); a message whose parts only
+// the saved copy shows (no MIME-Version) is saved all the same, as its body text comes from it.
+enum class PartFiles { Save, Skip };
 
 class CGatewayMessageFile {
  public:
@@ -38,6 +42,8 @@ class CGatewayMessageFile {
   void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
   // The bounds each Read starts with (zip_archive.h gives the defaults; tests lower them).
   void SetUnpackLimits(const UnpackBudget& limits) { limits_ = limits; }
+  // Save by default.
+  void SetPartFiles(PartFiles parts) { parts_ = parts; }
 
   // Reads `path` after clearing (and releasing) the previous item. 0 success; -1 the item
   // cannot be opened with its lock (its writer still holds it, or it is gone); 64 it cannot
@@ -153,6 +159,7 @@ class CGatewayMessageFile {
   bool zip_with_paths_ = false;
   bool attachment_vanished_ = false;
   UnpackBudget limits_;
+  PartFiles parts_ = PartFiles::Save;
   UnpackBudget budget_;
 };
 

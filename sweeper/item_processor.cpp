@@ -48,6 +48,27 @@ ItemOutcome MoveToErrors(const CGatewayConfig& config, const ProcessSetup& setup
 
 }  // namespace
 
+bool RulesReadParts(const CGatewayConfig& config) {
+  for (const CRuleRecord& r : config.rules) {
+    if (r.Enabled != 1) continue;
+    switch (r.Action) {
+      case kActionContinue:
+      case kActionQuarantine:
+      case kActionDelete:
+      case kActionOffPeak:
+        break;
+      default:
+        return true;
+    }
+    if (r.VirusScan == 1 || r.PassiveVirusScan == 1 || r.ScanAttachments == 1 ||
+        !r.BlockFileTypes.empty() || r.BlockAllAttachments == 1 || !r.SizeLimitExtList.empty() ||
+        r.EnableCheckAnyFileNameLength == 1 || r.BlockPasswordZIPs == 1 ||
+        r.BlockMIMEContentType == 1)
+      return true;
+  }
+  return false;
+}
+
 ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
                         const ProcessSetup& setup, const EffectsFactory& make_effects,
                         std::uint32_t& send_queue_hint) {
@@ -55,6 +76,7 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
   setup.log("creating from file " + item.string());
   CGatewayMessageFile message(setup.temp_root);
   message.SetLog([&setup](const std::string& line) { setup.log(line); });
+  message.SetPartFiles(RulesReadParts(config) ? PartFiles::Save : PartFiles::Skip);
   const int read = message.Read(item);
   if (read == -1) {
     setup.log("... item locked by server");

@@ -29,6 +29,12 @@ struct ProcessSetup {
   VirusCheck virus_check;
 };
 
+// Whether some enabled rule of `config` looks at the saved parts: their names, sizes, contents
+// or content types, the archives among them (checks and virus scans), or rebuilds the message
+// from them (every final action but continue, quarantine, delete and off-peak). Without
+// such a rule an item's parts are not saved as files.
+[[nodiscard]] bool RulesReadParts(const CGatewayConfig& config);
+
 // Makes the effects for an item once it has been read (or could not be).
 using EffectsFactory = std::function<std::unique_ptr<ItemEffects>(
     const std::filesystem::path& item, const MessageFacts& facts, CGatewayMessageFile& message)>;

@@ -241,6 +241,15 @@ void Engine::StartSweeper() {
   sweeper_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
   item_processor_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
   item_processor_.SetVirusCheck(CheckForViruses);
+  for (int k = 0; k < kSweepWorkers; ++k) {
+    QueueItemProcessor& worker = sweep_workers_[static_cast<std::size_t>(k)];
+    worker.SetWorker(k);
+    worker.SetSendQueueWake(&send_scheduler_.SendQueueWake());
+  }
+  sweeper_.SetWorkers(kSweepWorkers, [this](int k, const std::filesystem::path& item,
+                                            const CGatewayConfig& config) {
+    sweep_workers_[static_cast<std::size_t>(k)].ProcessQueueItem(item, config);
+  });
   sweeper_.Start();
 }
 

@@ -5,6 +5,7 @@
 // Start-up steps for components that do not exist yet are left out of the step table.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -109,6 +110,8 @@ class Engine {
 
   // Engine components, in construction order (destroyed in reverse).
   QueueItemProcessor item_processor_;
+  // The sweeper's workers, for configurations that allow parallel processing.
+  std::array<QueueItemProcessor, kSweepWorkers> sweep_workers_;
   CQueueSweeper sweeper_;
   CPopCollector pop_collector_;
   CServerSettings settings_;

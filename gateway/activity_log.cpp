@@ -129,6 +129,13 @@ void CUH_Control::AddStampedLine(std::string_view text, bool to_file) {
   AddLineLocked(StampLocked(text, LocalTime(now)), to_file);
 }
 
+void CUH_Control::AddStampedLines(const std::vector<std::string>& texts, bool to_file) {
+  std::scoped_lock guard(lock_);
+  std::time_t now = clock_ ? clock_() : std::time(nullptr);
+  const std::tm when = LocalTime(now);
+  for (const std::string& text : texts) AddLineLocked(StampLocked(text, when), to_file);
+}
+
 void CUH_Control::AddLine(std::string_view text, bool to_file) {
   std::scoped_lock guard(lock_);
   AddLineLocked(text, to_file);

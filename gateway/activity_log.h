@@ -103,6 +103,8 @@ class CUH_Control : public LogHistory {
 
   // Adds the local time in the time-stamp format, a blank and `text`.
   void AddStampedLine(std::string_view text, bool to_file);
+  // Adds each of `texts` as AddStampedLine does, as one block: no other line comes between.
+  void AddStampedLines(const std::vector<std::string>& texts, bool to_file);
   // Adds `text` unchanged: to the file when `to_file` and file output are on, to the sink, and
   // to the line list when a view is attached.
   void AddLine(std::string_view text, bool to_file);
@@ -188,6 +190,8 @@ void InstallActivityLogs(const ActivityLogs& logs);
 void Pop3LogLine(std::string_view text);
 void SmtpInLogLine(std::string_view text);
 void SweepLogLine(std::string_view text);  // the line reads "<time> > <text>"
+// The lines of one swept item as SweepLogLine writes them, kept together as one block.
+void SweepLogLines(const std::vector<std::string>& texts);
 void SmtpOutLogLine(std::string_view text);
 void BandwidthLogLine(std::string_view text);
 

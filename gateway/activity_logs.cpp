@@ -44,6 +44,15 @@ void SweepLogLine(std::string_view text) {
   AddTo(g_sweep, line);
 }
 
+void SweepLogLines(const std::vector<std::string>& texts) {
+  CUH_Control* log = g_sweep.load(std::memory_order_acquire);
+  if (!log || texts.empty()) return;
+  std::vector<std::string> lines;
+  lines.reserve(texts.size());
+  for (const std::string& text : texts) lines.push_back("> " + text);
+  log->AddStampedLines(lines, true);
+}
+
 std::string BandwidthRecord(std::string_view date, std::string_view message_id,
                             std::string_view sender, std::string_view recipient,
                             std::int64_t size) {

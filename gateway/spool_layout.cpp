@@ -19,6 +19,9 @@ fs::path SpoolLayout::Quarantine(std::string_view area) const {
 fs::path SpoolLayout::Errors() const { return Quarantine("errors"); }
 fs::path SpoolLayout::Archive() const { return root_ / "archive"; }
 fs::path SpoolLayout::Temp() const { return root_ / "temp"; }
+fs::path SpoolLayout::SweepWorkerTemp(int worker) const {
+  return Temp() / std::to_string(worker);
+}
 fs::path SpoolLayout::Download() const { return root_ / "pop"; }
 fs::path SpoolLayout::MailboxStore() const { return root_ / "popstore"; }
 fs::path SpoolLayout::Mailbox(int number) const {
@@ -54,6 +57,9 @@ fs::path SpoolLayout::ScannerReportCopy() const { return root_ / "copyrep.txt"; 
 fs::path SpoolLayout::RewriteFile() const { return root_ / "rewrite.tmp"; }
 fs::path SpoolLayout::CompressionZip() const { return root_ / "attachments.zip"; }
 fs::path SpoolLayout::HelpDocument() const { return root_ / "setup.doc"; }
+fs::path SpoolLayout::SweepWorkerZip(int worker) const {
+  return SweepWorkerTemp(worker) / "attachments.zip";
+}
 fs::path SpoolLayout::DownloadHeader() const { return Download() / "tmpheader.dat"; }
 fs::path SpoolLayout::DownloadFile(std::uint32_t number) const {
   return Download() / std::to_string(number);

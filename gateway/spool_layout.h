@@ -28,6 +28,9 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path Errors() const;      // quaran/errors
   [[nodiscard]] std::filesystem::path Archive() const;     // archive
   [[nodiscard]] std::filesystem::path Temp() const;        // temp: the sweeper's work folders
+  // temp/<worker>: the work folder of one of several sweeper workers, holding its items'
+  // folders and its own compression archive.
+  [[nodiscard]] std::filesystem::path SweepWorkerTemp(int worker) const;
   [[nodiscard]] std::filesystem::path Download() const;    // pop: POP3 collection work files
   [[nodiscard]] std::filesystem::path MailboxStore() const;  // popstore
   [[nodiscard]] std::filesystem::path Mailbox(int number) const;  // popstore/<number>
@@ -61,6 +64,8 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path RewriteFile() const;        // rewrite.tmp
   [[nodiscard]] std::filesystem::path CompressionZip() const;     // attachments.zip
   [[nodiscard]] std::filesystem::path HelpDocument() const;       // setup.doc: thadmin's help
+  // temp/<worker>/attachments.zip: the archive of one of several sweeper workers.
+  [[nodiscard]] std::filesystem::path SweepWorkerZip(int worker) const;
   [[nodiscard]] std::filesystem::path DownloadHeader() const;     // pop/tmpheader.dat
   // A message collected from a remote box, by its number there: pop/<number>.
   [[nodiscard]] std::filesystem::path DownloadFile(std::uint32_t number) const;

@@ -164,10 +164,15 @@ int CGatewayMessageFile::Read(const fs::path& path, ItemFormat format) {
   FindRecipients("for: ");
   TakeHeaderValues(message);
   TakeBodyText(message);
-  if (!MakeTempFolder() || !SaveParts(message, (temp_folder_ / "").string(), 0)) return -2;
-  if (!message.Decoding() && message.GetUnfoldedField(kFieldCustom, 0, "Content-Type:")) {
-    SaveUnparsedParts(text);
-  }
+  const bool unparsed =
+      !message.Decoding() && message.GetUnfoldedField(kFieldCustom, 0, "Content-Type:");
+  // A message with nothing to save (plain text, most mail) gets no folder: its making and
+  // removal would be the larger part of the file system work of reading it.
+  const bool save = unparsed || (parts_ == PartFiles::Save && message.AttachmentCount() > 0);
+  if (!MakeTempFolder(save)) return -2;
+  if (temp_folder_.empty()) return 0;
+  if (!SaveParts(message, (temp_folder_ / "").string(), 0)) return -2;
+  if (unparsed) SaveUnparsedParts(text);
   return 0;
 }
 
@@ -220,9 +225,10 @@ void CGatewayMessageFile::TakeBodyText(CMailMessage& message) {
   body_text_ = std::move(text);
 }
 
-bool CGatewayMessageFile::MakeTempFolder() {
+bool CGatewayMessageFile::MakeTempFolder(bool needed) {
   std::error_code ec;
   fs::create_directories(temp_root_, ec);
+  if (!needed) return true;
   std::string name = (temp_root_ / "tmpXXXXXX").string();
   if (::mkdtemp(name.data()) == nullptr) return false;
   temp_folder_ = name;

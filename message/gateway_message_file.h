@@ -24,11 +24,15 @@ inline constexpr const char* kHtmlBodyName = "th_HTML_body.htm";
 
 // What Read expects at the start of the file.
 enum class ItemFormat { QueueItem, PlainMessage };
+// Whether Read saves the parts as files. Skip leaves the attachment list, the content types
+// and the ZIP flags empty (for readers that look at none of them); a message whose parts only
+// the saved copy shows (no MIME-Version) is saved all the same, as its body text comes from it.
+enum class PartFiles { Save, Skip };
 
 class CGatewayMessageFile {
  public:
-  // `temp_root` is <root>/temp; each Read makes its own folder in it (the root is made when
-  // missing).
+  // `temp_root` is <root>/temp; each Read of a message with parts to save makes its own
+  // folder in it (the root is made when missing). TempFolder() is empty when nothing was saved.
   explicit CGatewayMessageFile(std::filesystem::path temp_root);
   ~CGatewayMessageFile();
   CGatewayMessageFile(const CGatewayMessageFile&) = delete;
@@ -38,6 +42,8 @@ class CGatewayMessageFile {
   void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
   // The bounds each Read starts with (zip_archive.h gives the defaults; tests lower them).
   void SetUnpackLimits(const UnpackBudget& limits) { limits_ = limits; }
+  // Save by default.
+  void SetPartFiles(PartFiles parts) { parts_ = parts; }
 
   // Reads `path` after clearing (and releasing) the previous item. 0 success; -1 the item
   // cannot be opened with its lock (its writer still holds it, or it is gone); 64 it cannot
@@ -105,7 +111,8 @@ class CGatewayMessageFile {
  private:
   void Clear();
   void Log(const std::string& line) const;
-  [[nodiscard]] bool MakeTempFolder();
+  // Makes the temporary root when missing and, when `needed`, this item's folder in it.
+  [[nodiscard]] bool MakeTempFolder(bool needed);
   void TakeHeaderValues(CMailMessage& message);
   // Saves the parts of `message` into the folders `prefix` + k; `depth` counts the
   // messages around it (0 at the top).
@@ -152,6 +159,7 @@ class CGatewayMessageFile {
   bool zip_with_paths_ = false;
   bool attachment_vanished_ = false;
   UnpackBudget limits_;
+  PartFiles parts_ = PartFiles::Save;
   UnpackBudget budget_;
 };
 

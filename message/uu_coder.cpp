@@ -1,6 +1,8 @@
 #include "message/uu_coder.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 #include "message/part_encoders.h"
 #include "message/result_codes.h"
@@ -56,14 +58,38 @@ int CUuCoder::AddAttachment(CDataSource& source, const std::string& name, const 
 
 bool CUuCoder::Recognise() {
   if (!parsed_ || parsed_->Seek(0, kSeekStart) != 0) return false;
-  std::string line;
-  while (parsed_->ReadLine(line, 100) > 0) {
-    if (line.compare(0, 6, "begin ") != 0) continue;
-    int mode = 0;
-    std::string name;
-    return ParseBeginLine(line, mode, name, 10) && mode / 100 == 6;
+  // The text is looked at in the pieces a line reader of 100 characters gives: each line, a
+  // longer one in pieces of 99. It is read in large blocks, as the whole text is looked at
+  // when there is no block at all (most mail).
+  constexpr std::size_t kPiece = 99;
+  constexpr std::size_t kBlock = 64 * 1024;
+  std::string text;
+  std::size_t at = 0;  // where the next piece starts in `text`
+  bool at_end = false;
+  for (;;) {
+    if (!at_end && text.size() - at < kPiece) {
+      text.erase(0, at);
+      at = 0;
+      const std::size_t held = text.size();
+      text.resize(held + kBlock);
+      const long n = parsed_->Read(text.data() + held, kBlock);
+      text.resize(held + static_cast<std::size_t>(std::max(0L, n)));
+      at_end = n <= 0;
+      continue;
+    }
+    if (at >= text.size()) return false;
+    const std::size_t available = std::min(kPiece, text.size() - at);
+    const char* piece = text.data() + at;
+    const void* lf = std::memchr(piece, '\n', available);
+    const std::size_t length =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - piece) + 1 : available;
+    if (std::string_view(piece, length).starts_with("begin ")) {
+      int mode = 0;
+      std::string name;
+      return ParseBeginLine(std::string_view(piece, length), mode, name, 10) && mode / 100 == 6;
+    }
+    at += length;
   }
-  return false;
 }
 
 int CUuCoder::Parse(CDataSource& source) {

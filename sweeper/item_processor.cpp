@@ -88,6 +88,27 @@ void RecordSweep(const fs::path& item, const ItemOutcome& outcome, const CGatewa
 
 }  // namespace
 
+bool RulesReadParts(const CGatewayConfig& config) {
+  for (const CRuleRecord& r : config.rules) {
+    if (r.Enabled != 1) continue;
+    switch (r.Action) {
+      case kActionContinue:
+      case kActionQuarantine:
+      case kActionDelete:
+      case kActionOffPeak:
+        break;
+      default:
+        return true;
+    }
+    if (r.VirusScan == 1 || r.PassiveVirusScan == 1 || r.ScanAttachments == 1 ||
+        !r.BlockFileTypes.empty() || r.BlockAllAttachments == 1 || !r.SizeLimitExtList.empty() ||
+        r.EnableCheckAnyFileNameLength == 1 || r.BlockPasswordZIPs == 1 ||
+        r.BlockMIMEContentType == 1)
+      return true;
+  }
+  return false;
+}
+
 ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
                         const ProcessSetup& setup, const EffectsFactory& make_effects,
                         std::uint32_t& send_queue_hint) {
@@ -95,6 +116,7 @@ ItemOutcome ProcessItem(const fs::path& item, const CGatewayConfig& config,
   setup.log("creating from file " + item.string());
   CGatewayMessageFile message(setup.temp_root);
   message.SetLog([&setup](const std::string& line) { setup.log(line); });
+  message.SetPartFiles(RulesReadParts(config) ? PartFiles::Save : PartFiles::Skip);
   const int read = message.Read(item);
   if (read == -1) {
     setup.log("... item locked by server");
@@ -153,15 +175,22 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
     reported_locked_.erase(item);
   }
   const SpoolLayout layout = config.Layout();
-  const fs::path work_zip = layout.CompressionZip();
+  const fs::path temp_root = worker_ ? layout.SweepWorkerTemp(*worker_) : layout.Temp();
+  const fs::path work_zip = worker_ ? layout.SweepWorkerZip(*worker_) : layout.CompressionZip();
   std::error_code ec;
   fs::remove(work_zip, ec);
-  RemoveTempLeftovers(layout.Temp());
+  if (worker_) fs::create_directories(temp_root, ec);
+  RemoveTempLeftovers(temp_root);
   ProcessSetup setup;
-  setup.temp_root = layout.Temp();
+  setup.temp_root = temp_root;
   setup.work_zip = work_zip;
   setup.stat_file = layout.SourceInfo(item.filename().string());
-  setup.log = [](std::string_view line) { SweepLogLine(line); };
+  std::vector<std::string> lines;
+  if (worker_) {
+    setup.log = [&lines](std::string_view line) { lines.emplace_back(line); };
+  } else {
+    setup.log = [](std::string_view line) { SweepLogLine(line); };
+  }
   setup.virus_check = virus_check_;
   WakeEvent* wake = send_wake_;
   EffectsFactory live = [&config, wake](const fs::path& path, const MessageFacts&,
@@ -175,6 +204,7 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
   // The source information goes with its item; while the item stays, so does its IP.
   if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
   fs::remove(work_zip, ec);
+  SweepLogLines(lines);
 }
 
 }  // namespace tarnhold

@@ -29,6 +29,12 @@ struct ProcessSetup {
   VirusCheck virus_check;
 };
 
+// Whether some enabled rule of `config` looks at the saved parts: their names, sizes, contents
+// or content types, the archives among them (checks and virus scans), or rebuilds the message
+// from them (every final action but continue, quarantine, delete and off-peak). Without
+// such a rule an item's parts are not saved as files.
+[[nodiscard]] bool RulesReadParts(const CGatewayConfig& config);
+
 // Makes the effects for an item once it has been read (or could not be).
 using EffectsFactory = std::function<std::unique_ptr<ItemEffects>(
     const std::filesystem::path& item, const MessageFacts& facts, CGatewayMessageFile& message)>;
@@ -50,9 +56,14 @@ class QueueItemProcessor {
   void ProcessQueueItem(const std::filesystem::path& item, const CGatewayConfig& config);
   void SetSendQueueWake(WakeEvent* wake) { send_wake_ = wake; }
   void SetVirusCheck(VirusCheck check) { virus_check_ = std::move(check); }
+  // Makes this processor sweeper worker `worker` of several: its work files go to the worker's
+  // own folder (SpoolLayout::SweepWorkerTemp), and each item's lines reach the sweeper log as
+  // one block, so the items of parallel workers do not mix there.
+  void SetWorker(int worker) { worker_ = worker; }
 
  private:
   WakeEvent* send_wake_;
+  std::optional<int> worker_;
   VirusCheck virus_check_;
   std::uint32_t send_queue_hint_ = 0;
   std::set<std::filesystem::path> reported_locked_;

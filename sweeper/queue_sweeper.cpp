@@ -1,13 +1,25 @@
 #include "sweeper/queue_sweeper.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "gateway/spool_layout.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
 #include "sweeper/off_peak.h"
+#include "sweeper/temp_cleanup.h"
 
 namespace fs = std::filesystem;
 
 namespace tarnhold {
+
+bool AllowsParallelSweep(const CGatewayConfig& config) {
+  if (config.EnableClustering == 1) return false;
+  for (const CRuleRecord& rule : config.rules) {
+    if (rule.Enabled == 1 && rule.VirusScan == 1) return false;
+  }
+  return true;
+}
 
 CQueueSweeper::CQueueSweeper(fs::path root, ConfigSource config, ItemHandler handler)
     : root_(std::move(root)),
@@ -16,6 +28,11 @@ CQueueSweeper::CQueueSweeper(fs::path root, ConfigSource config, ItemHandler han
       distributor_(root_, [](std::string_view line) { SweeperLine(line); }) {}
 
 CQueueSweeper::~CQueueSweeper() { Stop(); }
+
+void CQueueSweeper::SetWorkers(int count, WorkerHandler handler) {
+  workers_ = std::max(1, count);
+  worker_handler_ = std::move(handler);
+}
 
 void CQueueSweeper::Start() {
   if (thread_.joinable()) return;
@@ -58,7 +75,14 @@ void CQueueSweeper::RunPass() {
 
 void CQueueSweeper::SweepQueue() {
   const fs::path queproc = SpoolLayout(root_).Processing();
-  for (std::uint32_t number : ListItemNumbers(queproc)) {
+  const std::vector<std::uint32_t> numbers = ListItemNumbers(queproc);
+  if (numbers.empty()) return;
+  if (workers_ > 1 && worker_handler_) {
+    TakeConfig();
+    if (!config_) return;
+    if (AllowsParallelSweep(*config_)) return SweepInParallel(queproc, numbers);
+  }
+  for (std::uint32_t number : numbers) {
     TakeConfig();
     if (!config_) return;
     const fs::path item = queproc / std::to_string(number);
@@ -74,6 +98,36 @@ void CQueueSweeper::SweepQueue() {
       distributor_.ResetHostIndex();
     }
   }
+}
+
+void CQueueSweeper::SweepInParallel(const fs::path& queproc,
+                                    const std::vector<std::uint32_t>& numbers) {
+  // An item always goes to the same worker, so a worker that has reported an item held by its
+  // writer is the one that sees it again.
+  std::vector<std::vector<fs::path>> shares(static_cast<std::size_t>(workers_));
+  for (std::uint32_t number : numbers) {
+    shares[number % static_cast<std::uint32_t>(workers_)].push_back(queproc /
+                                                                    std::to_string(number));
+  }
+  // No worker runs now: leftovers of a run that ended abruptly may go, worker folders too.
+  RemoveTempLeftovers(SpoolLayout(root_).Temp());
+  auto sweep_share = [this, &shares](int worker) {
+    for (const fs::path& item : shares[static_cast<std::size_t>(worker)]) {
+      // A reload that turns on clustering or a virus scan leaves the rest to the next pass.
+      auto config = config_source_();
+      if (!config || !AllowsParallelSweep(*config)) return;
+      std::error_code ec;
+      if (!fs::is_regular_file(item, ec)) continue;  // gone since the listing
+      worker_handler_(worker, item, *config);
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (int k = 1; k < workers_; ++k) {
+      if (!shares[static_cast<std::size_t>(k)].empty()) helpers.emplace_back(sweep_share, k);
+    }
+    sweep_share(0);
+  }  // the pass ends when every worker has finished its share
 }
 
 bool CQueueSweeper::OffPeakNow(const CGatewayConfig& c) const {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,7 +29,20 @@ bool DataLineTracker::Add(std::string_view read, bool complete, std::string& out
     out += read;
     return true;
   }
-  for (char c : read) Byte(c, out);
+  std::size_t i = 0;
+  while (i < read.size()) {
+    // The bytes up to the next CR or LF are taken as one run instead of byte by byte.
+    if (!pending_cr_) {
+      std::size_t end = i;
+      while (end < read.size() && read[end] != '\r' && read[end] != '\n') ++end;
+      if (end > i) {
+        Text(read.substr(i, end - i), out);
+        i = end;
+        continue;
+      }
+    }
+    Byte(read[i++], out);
+  }
   return false;
 }
 
@@ -43,11 +57,16 @@ void DataLineTracker::Byte(char c, std::string& out) {
     return;
   }
   if (c == '\n') return LineBreak(true, out);
+  Text(std::string_view(&c, 1), out);
+}
+
+void DataLineTracker::Text(std::string_view run, std::string& out) {
   // A line begun by a bare line end was never dot-stuffed by the client.
-  if (line_length_ == 0 && c == '.' && bare_start_) out += '.';
-  out += c;
-  ++line_length_;
-  if (head_.size() < kMessageIdField.size()) head_ += c;
+  if (line_length_ == 0 && run.front() == '.' && bare_start_) out += '.';
+  out.append(run);
+  line_length_ += run.size();
+  if (head_.size() < kMessageIdField.size())
+    head_.append(run.substr(0, std::min(run.size(), kMessageIdField.size() - head_.size())));
 }
 
 void DataLineTracker::LineBreak(bool bare, std::string& out) {

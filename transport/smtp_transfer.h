@@ -38,6 +38,8 @@ class DataLineTracker {
 
  private:
   void Byte(char c, std::string& out);
+  // Bytes of the current line with no CR or LF among them (at least one).
+  void Text(std::string_view run, std::string& out);
   void LineBreak(bool bare, std::string& out);
 
   std::function<std::string()> message_id_line_;

@@ -239,6 +239,9 @@ TEST(GatewayMessageFile, PlainMessagesAndUuencodedBlocks) {
   EXPECT_FALSE(fs::exists(first));
   EXPECT_EQ(f.file.Body(), "hello\r\n.\r\n");
   EXPECT_TRUE(f.file.Attachments().empty());
+  // Nothing to save: no folder is made for it.
+  EXPECT_TRUE(f.file.TempFolder().empty());
+  EXPECT_TRUE(fs::is_empty(f.root / "temp"));
 }
 
 // `levels` attached messages, one inside the other, around a message with a program part.

@@ -19,10 +19,17 @@ int ParseText(CUuCoder& coder, MemoryBuffer& source) {
 }
 
 TEST(UuCoder, ModeDecidesRecognition) {
+  const std::string x98(98, 'x');
+  std::string lines;  // more than one block of the reader
+  for (int i = 0; i < 12000; ++i) lines += "line\r\n";
   struct Case {
-    const char* text;
+    std::string text;
     int want;
   } cases[] = {
+      // A long line is looked at in pieces of 99 characters: a begin line can start a piece.
+      {"S: x\r\n\r\n" + x98 + "xbegin 644 a\r\n#0V%T\r\nend\r\n", 0},
+      {"S: x\r\n\r\n" + x98 + "begin 644 a\r\n#0V%T\r\nend\r\n", 1},
+      {"S: x\r\n\r\n" + lines + "begin 644 a\r\n#0V%T\r\nend\r\n", 0},
       {"S: x\r\n\r\nbegin 644 a.txt\r\n#0V%T\r\nend\r\n", 0},
       {"S: x\r\n\r\nbegin 0600 a.txt\r\n#0V%T\r\nend\r\n", 0},
       {"S: x\r\n\r\nbegin 755 a.txt\r\n#0V%T\r\nend\r\n", 1},
@@ -32,7 +39,7 @@ TEST(UuCoder, ModeDecidesRecognition) {
       {"S: x\r\n\r\nbegin 644 a\r\n#0V%T\r\n", 1},     // no "end"
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(c.text.substr(0, 120));
     MemoryBuffer source(c.text);
     CUuCoder coder;
     EXPECT_EQ(ParseText(coder, source), c.want);

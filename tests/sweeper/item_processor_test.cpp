@@ -15,6 +15,7 @@
 #include "gateway/server_settings.h"
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
+#include "sweeper/dry_run_effects.h"
 #include "tests/support/temp_root.h"
 #include "tests/sweeper/log_capture.h"
 #include "transport/smtp_server.h"
@@ -208,28 +209,92 @@ TEST(ProcessQueueItem, FailedResubmissionKeepsTheMessage) {
   EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
 }
 
+// An item's parts become files only when some enabled rule looks at them or may rebuild the
+// message from them.
+TEST(ProcessItem, PartsAreSavedOnlyForRulesThatReadThem) {
+  struct Case {
+    const char* name;
+    std::function<void(CRuleRecord&)> tweak;
+    bool saved;
+  } cases[] = {
+      {"keywords in subject and body", [](CRuleRecord&) {}, false},
+      {"keywords in attachments", [](CRuleRecord& r) { r.ScanAttachments = 1; }, true},
+      {"file types", [](CRuleRecord& r) { r.BlockFileTypes = "exe"; }, true},
+      {"size by type", [](CRuleRecord& r) { r.SizeLimitExtList = "exe"; }, true},
+      {"virus scan", [](CRuleRecord& r) { r.VirusScan = 1; }, true},
+      {"passive virus scan", [](CRuleRecord& r) { r.PassiveVirusScan = 1; }, true},
+      {"encrypted archives", [](CRuleRecord& r) { r.BlockPasswordZIPs = 1; }, true},
+      {"content type", [](CRuleRecord& r) { r.BlockMIMEContentType = 1; }, true},
+      {"strip action", [](CRuleRecord& r) { r.Action = kActionRemoveAllAttachments; }, true},
+      {"compress action", [](CRuleRecord& r) { r.Action = kActionCompress; }, true},
+      {"disabled virus rule",
+       [](CRuleRecord& r) {
+         r.Enabled = 0;
+         r.VirusScan = 1;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Gateway g;
+    auto& r = g.Rule(kActionQuarantine);
+    r.BlockKeywords = "never-present";
+    r.ScanSubject = r.ScanBody = 1;
+    c.tweak(r);
+    EXPECT_EQ(RulesReadParts(g.config), c.saved);
+    const fs::path item = g.Queue("exe-and-text.eml");
+    ProcessSetup setup;
+    setup.temp_root = g.root / "temp";
+    setup.source_ip = "192.0.2.1";
+    setup.log = [](std::string_view) {};
+    std::size_t attachments = 0;
+    bool folder = false;
+    EffectsFactory effects = [&](const fs::path&, const MessageFacts& facts,
+                                 CGatewayMessageFile& message) {
+      attachments = facts.attachments.size();
+      folder = !message.TempFolder().empty();
+      return std::make_unique<DryRunEffects>(facts.item_size);
+    };
+    std::uint32_t hint = 0;
+    (void)ProcessItem(item, g.config, setup, effects, hint);
+    EXPECT_EQ(attachments > 0, c.saved);
+    EXPECT_EQ(folder, c.saved);
+  }
+}
+
+// The same as the sweeper's only processor and as one of several workers, whose archive lies
+// in its own folder under temp and whose lines reach the log as one block.
 TEST(ProcessQueueItem, CompressedResend) {
-  Gateway g;
-  auto& r = g.Rule(kActionCompress);
-  r.BlockEverything = 1;
-  r.CompressionTreshold = 50;
-  g.Queue("compressible.eml");
-  g.Process();
-  Lines lines = g.log.Lines();
-  EXPECT_NE(
-      std::find_if(lines.begin(), lines.end(),
-                   [](const std::string& l) {
-                     return l.starts_with("> zip compression successful, compressed size is ");
-                   }),
-      lines.end());
-  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
-            (Lines{"> resending with a ZIP attachment", "> sent OK"}));
-  auto resent = g.Received(1);
-  ASSERT_EQ(resent.size(), 1u);
-  EXPECT_NE(resent[0].text.find("begin 660 attachments.zip"), std::string::npos);
-  EXPECT_EQ(resent[0].text.find("row 1 of the quarterly figures"), std::string::npos);
-  EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
-  EXPECT_FALSE(fs::exists(g.root / "attachments.zip"));
+  for (int worker : {-1, 1}) {
+    SCOPED_TRACE(worker);
+    Gateway g;
+    if (worker >= 0) g.processor.SetWorker(worker);
+    auto& r = g.Rule(kActionCompress);
+    r.BlockEverything = 1;
+    r.CompressionTreshold = 50;
+    g.Queue("compressible.eml");
+    g.Process();
+    Lines lines = g.log.Lines();
+    EXPECT_EQ(lines.front(), "> Reading queue item 1 ...");
+    EXPECT_NE(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& l) {
+                       return l.starts_with("> zip compression successful, compressed size is ");
+                     }),
+        lines.end());
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+              (Lines{"> resending with a ZIP attachment", "> sent OK"}));
+    auto resent = g.Received(1);
+    ASSERT_EQ(resent.size(), 1u);
+    EXPECT_NE(resent[0].text.find("begin 660 attachments.zip"), std::string::npos);
+    EXPECT_EQ(resent[0].text.find("row 1 of the quarterly figures"), std::string::npos);
+    EXPECT_FALSE(fs::exists(g.root / "queproc/1"));
+    EXPECT_FALSE(fs::exists(g.root / "attachments.zip"));
+    if (worker >= 0) {
+      EXPECT_TRUE(fs::is_empty(g.root / "temp" / std::to_string(worker)));
+      EXPECT_EQ(std::distance(fs::directory_iterator(g.root / "temp"), {}), 1);
+    }
+  }
 }
 
 TEST(ProcessQueueItem, ExtractedArchiveMembersAreResent) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <map>
+#include <set>
+#include <thread>
 
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
@@ -59,6 +62,64 @@ TEST(QueueSweeper, ProcessesItemsInNumberOrder) {
   rig.sweeper->RunPass();
   EXPECT_EQ(rig.processed, (Lines{"1", "2", "10"}));
   EXPECT_TRUE(rig.log.Lines().empty());
+}
+
+// With workers, an item goes to worker number % count exactly once, worker 0 on the
+// sweeper's thread; clustering and virus scanning keep every item on the sweeper's thread.
+TEST(QueueSweeper, WorkersShareAPassByItemNumber) {
+  struct Case {
+    const char* name;
+    std::function<void(SweeperRig&)> setup;
+    bool parallel;
+  } cases[] = {
+      {"plain rules", [](SweeperRig&) {}, true},
+      {"virus scan",
+       [](SweeperRig& rig) {
+         CRuleRecord rule;
+         rule.Enabled = 1;
+         rule.VirusScan = 1;
+         rig.config->rules.push_back(rule);
+       },
+       false},
+      {"disabled virus rule",
+       [](SweeperRig& rig) {
+         CRuleRecord rule;
+         rule.VirusScan = 1;
+         rig.config->rules.push_back(rule);
+       },
+       true},
+      {"clustering", [](SweeperRig& rig) { rig.Cluster({}); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SweeperRig rig;
+    c.setup(rig);
+    std::map<std::string, int> worker_of;
+    std::set<std::thread::id> threads;
+    const std::thread::id test_thread = std::this_thread::get_id();
+    rig.sweeper->SetWorkers(
+        2, [&](int worker, const std::filesystem::path& item, const CGatewayConfig&) {
+          std::scoped_lock lock(rig.mutex);
+          EXPECT_TRUE(worker_of.emplace(item.filename().string(), worker).second);
+          if (worker == 0) {
+            EXPECT_EQ(std::this_thread::get_id(), test_thread);
+          }
+          threads.insert(std::this_thread::get_id());
+          std::filesystem::remove(item);
+        });
+    for (int n = 1; n <= 5; ++n) rig.Item(n);
+    rig.sweeper->RunPass();  // returns when every worker is done
+    EXPECT_TRUE(ListItemNumbers(rig.root / "queproc").empty());
+    if (c.parallel) {
+      EXPECT_EQ(worker_of,
+                (std::map<std::string, int>{{"1", 1}, {"2", 0}, {"3", 1}, {"4", 0}, {"5", 1}}));
+      EXPECT_EQ(threads.size(), 2u);
+      EXPECT_TRUE(rig.processed.empty());
+    } else {
+      EXPECT_TRUE(worker_of.empty());
+      EXPECT_EQ(rig.processed, (Lines{"1", "2", "3", "4", "5"}));
+    }
+  }
 }
 
 TEST(QueueSweeper, EmptyClusterListProcessesLocally) {

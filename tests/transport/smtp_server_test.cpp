@@ -254,6 +254,10 @@ TEST(DataLines, BareLineEndsAreStoredAsWholeLines) {
       {"a\r.\r\n", "a\r\n..\r\n"},
       {"..\r\n", "..\r\n"},                        // stuffed by the client: as it came
       {"x\n.x\r\n", "x\r\n..x\r\n"},
+      // Bare ends after the first bytes of a long line, where the line is copied in runs.
+      {"Subject-like text\n.next long line\r.x\r\n",
+       "Subject-like text\r\n..next long line\r\n..x\r\n"},
+      {"a line longer than the head.\r\n", "a line longer than the head.\r\n"},
       {"\n\r\n", "Message-ID: <new>\r\n\r\n\r\n"},  // a bare empty line ends the header
   };
   for (const Case& c : cases) {

@@ -1,4 +1,4 @@
-#include "admin/durable_file.h"
+#include "gateway/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

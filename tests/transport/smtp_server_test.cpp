@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/queue_item.h"
 #include "gateway/server_settings.h"
 #include "platform/locked_file.h"
@@ -769,11 +770,13 @@ TEST(RelayGuard, RemoteClientsRelayOnlyFromListedNetworks) {
     server.SetServerNameSource([] { return std::string(kServerName); });
     ASSERT_EQ(server.Start(0, "127.0.0.1"), 0);
     Client client(server.Port());
+    const std::uint64_t refused_before = Metrics().Value(Counter::RelayRefused);
     RunScript(client, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                        "C: RCPT TO:<" + std::string(c.recipient) + ">", "S: " + std::string(c.reply)});
     const bool denied = std::string_view(c.reply).starts_with("550");
     EXPECT_EQ(log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
               denied ? 1 : 0);
+    EXPECT_EQ(Metrics().Value(Counter::RelayRefused) - refused_before, denied ? 1u : 0u);
     // A refused recipient does not break the sequence.
     RunScript(client, {"C: RCPT TO:<p@local.example>", "S: 250 OK  p@local.example "});
   }

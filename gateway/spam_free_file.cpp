@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "gateway/address_lists.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -32,16 +33,6 @@ Take LockBefore(int fd, std::chrono::steady_clock::time_point deadline) {
     std::this_thread::sleep_for(kLockPoll);
   }
   return Take::Locked;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // Whether the file of `fd` is empty or ends with a line feed.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "message/mime_header.h"
 #include "message/uu_file_list.h"
 #include "platform/temp_files.h"
 #include "platform/unique_fd.h"
@@ -48,15 +49,6 @@ long ReadSome(int fd, char* data, std::size_t size) {
     n = ::read(fd, data, size);
   } while (n < 0 && errno == EINTR);
   return n;
-}
-
-// A header value on one line: a CR, LF or NUL inside it would start a header of its own.
-std::string OneLine(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  }
-  return out;
 }
 
 bool IsBlank(std::string_view text) {

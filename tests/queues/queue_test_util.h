@@ -7,26 +7,14 @@
 #include <string>
 #include <string_view>
 
-namespace tarnhold::test {
+#include "platform/item_header.h"
 
-inline void PutU32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
-}
+namespace tarnhold::test {
 
 inline std::string ItemBytes(std::string_view recipient, std::string_view sender,
                              std::string_view text) {
-  std::string out;
-  PutU32(out, 1700000000);
-  PutU32(out, 0);
-  PutU32(out, 0);
-  PutU32(out, static_cast<std::uint32_t>(recipient.size() + 1));
-  out.append(recipient);
-  out += '\0';
-  PutU32(out, static_cast<std::uint32_t>(sender.size() + 1));
-  out.append(sender);
-  out += '\0';
-  out.append(text);
-  return out;
+  return EncodeItemHeader({1700000000, 0, 0, std::string(recipient), std::string(sender)}) +
+         std::string(text);
 }
 
 // A message with the given header values, as the receiver stores it.

@@ -234,13 +234,7 @@ bool CSmtpClient::Command(std::string_view line) {
 }
 
 SmtpReply& CSmtpClient::ReadReply() {
-  SmtpReadOptions options;
-  options.timeout = reply_timeout_;
-  // Nothing is ever sent before the previous reply has ended, so lines already waiting
-  // after a reply's last line can only be more of it.
-  options.waiting = WaitingLines::Absorb;
-  options.aborted = [this] { return IsAborted() != 0; };
-  last_reply_ = ReadSmtpReply(GetSocket(), options);
+  last_reply_ = ReadLockstepReply(GetSocket(), reply_timeout_, [this] { return IsAborted() != 0; });
   return last_reply_;
 }
 

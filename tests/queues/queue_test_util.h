@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/item_header.h"
+#include "tests/support/temp_root.h"
 
 namespace tarnhold::test {
 
@@ -38,3 +39,13 @@ inline std::filesystem::path WriteItem(const std::filesystem::path& folder, std:
 }
 
 }  // namespace tarnhold::test
+
+namespace tarnhold::queues {
+
+// The queue manager's tests name the shared pieces without their namespace.
+using test::ItemBytes;
+using test::MessageText;
+using test::TempRoot;
+using test::WriteItem;
+
+}  // namespace tarnhold::queues

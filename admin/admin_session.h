@@ -14,7 +14,7 @@
 #include "admin/settings_tree.h"
 #include "desktop/message_box.h"
 #include "desktop/program_launcher.h"
-#include "gateway/durable_file.h"
+#include "platform/durable_file.h"
 #include "gateway/gateway_config.h"
 #include "gateway/spam_free_file.h"
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "gateway/address_lists.h"
+#include "gateway/list_file.h"
 #include "platform/write_all.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gateway/durable_file.h"
+#include "platform/durable_file.h"
 #include "platform/locked_file.h"
 #include "platform/unique_fd.h"
 

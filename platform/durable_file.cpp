@@ -1,4 +1,4 @@
-#include "gateway/durable_file.h"
+#include "platform/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -64,12 +64,6 @@ WriteResult WriteDurably(const fs::path& path, std::string_view text, std::strin
   }
   SyncFolder(folder);
   return WriteResult::Written;
-}
-
-std::string ListFileText(const std::vector<std::string>& entries) {
-  std::string text;
-  for (const std::string& e : entries) text.append(e).append(1, '\n');
-  return text;
 }
 
 }  // namespace tarnhold

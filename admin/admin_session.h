@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "admin/durable_file.h"
 #include "admin/settings_tree.h"
-#include "admin/spam_free_guard.h"
 #include "desktop/message_box.h"
 #include "desktop/program_launcher.h"
+#include "platform/durable_file.h"
 #include "gateway/gateway_config.h"
+#include "gateway/spam_free_file.h"
 
 namespace tarnhold {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "admin/durable_file.h"
+#include "platform/durable_file.h"
 #include "gateway/gateway_config.h"
 
 namespace tarnhold {

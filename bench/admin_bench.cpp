@@ -8,38 +8,19 @@
 #include "admin/admin_session.h"
 #include "admin/rule_pages.h"
 #include "admin/settings_pages.h"
+#include "bench/large_config.h"
 #include "platform/temp_files.h"
 
 using namespace tarnhold;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::MillisecondsSince;
 
 namespace {
 
-double MillisecondsSince(Clock::time_point start, int rounds) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds;
-}
-
+// The large configuration with 20 local domains and the adult keywords set.
 CGatewayConfig LargeConfig(const std::filesystem::path& root) {
-  CGatewayConfig c(root);
-  for (int d = 0; d < 20; ++d) c.local_domains.push_back("domain" + std::to_string(d) + ".test");
+  CGatewayConfig c = bench::LargeConfig(root, 20);
   c.AdultKeywords = "keyword1,keyword2,keyword3,keyword4,keyword5";
-  for (int r = 0; r < 500; ++r) {
-    CRuleRecord rule;
-    rule.Enabled = 1;
-    rule.Comment = "rule number " + std::to_string(r);
-    rule.BlockKeywords = "alpha,beta,gamma,delta";
-    rule.QuarantineArea = "area" + std::to_string(r % 20);
-    c.rules.push_back(rule);
-  }
-  for (int u = 0; u < 200; ++u) {
-    CPopAccountRecord user;
-    user.Active = 1;
-    user.Account = "user" + std::to_string(u);
-    user.Password = "pw";
-    c.local_users.push_back(user);
-    for (int a = 0; a < 5; ++a)
-      c.mailbox_pairs.push_back({user.Account, user.Account + "." + std::to_string(a)});
-  }
   return c;
 }
 

@@ -5,48 +5,19 @@
 #include <cstdio>
 #include <string>
 
-#include "gateway/gateway_config.h"
+#include "bench/large_config.h"
 #include "platform/temp_files.h"
 
 using namespace tarnhold;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double MillisecondsSince(Clock::time_point start, int rounds) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds;
-}
-
-CGatewayConfig LargeConfig(const std::filesystem::path& root) {
-  CGatewayConfig c(root);
-  for (int d = 0; d < 100; ++d) c.local_domains.push_back("domain" + std::to_string(d) + ".test");
-  for (int r = 0; r < 500; ++r) {
-    CRuleRecord rule;
-    rule.Enabled = 1;
-    rule.Comment = "rule number " + std::to_string(r);
-    rule.BlockKeywords = "alpha,beta,gamma,delta";
-    rule.QuarantineArea = "area" + std::to_string(r % 20);
-    c.rules.push_back(rule);
-  }
-  for (int u = 0; u < 200; ++u) {
-    CPopAccountRecord user;
-    user.Active = 1;
-    user.Account = "user" + std::to_string(u);
-    user.Password = "pw";
-    c.local_users.push_back(user);
-    for (int a = 0; a < 5; ++a)
-      c.mailbox_pairs.push_back({user.Account, user.Account + "." + std::to_string(a)});
-  }
-  return c;
-}
-
-}  // namespace
+using bench::Clock;
+using bench::LargeConfig;
+using bench::MillisecondsSince;
 
 int main() {
   TempDir dir;
   if (!dir.Create(std::filesystem::temp_directory_path(), "thbench.")) return 1;
   std::string error;
-  if (!LargeConfig(dir.Path()).Save(error)) {
+  if (!LargeConfig(dir.Path(), 100).Save(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -27,13 +27,8 @@ class BenchHost : public WindowHost {
   LogHistory& Log(WindowLog log) override { return logs[static_cast<int>(log)]; }
   std::filesystem::path DataRoot() const override { return "/nonexistent"; }
   void SetEvents(EngineEvents* e) override {
-    for (int i = 0; i < kWindowLogCount; ++i) {
-      CUH_Control::LineSink sink;
-      if (e != nullptr) {
-        sink = [e, i](std::string_view, std::string_view) { e->LinesAdded(WindowLog(i)); };
-      }
-      logs[i].SetLineSink(sink);
-    }
+    AttachLogEvents([this](WindowLog log) -> CUH_Control& { return logs[static_cast<int>(log)]; },
+                    e);
   }
   StartResult Start() override { return StartResult::Started; }
   void Reload() override {}

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "monitor/queue_check.h"
+#include "platform/item_header.h"
 #include "platform/temp_files.h"
 #include "queues/queue_listing.h"
 
@@ -26,10 +27,6 @@ constexpr int kItems = 100000;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-void PutU32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
 }
 
 // A queue item of about 2 KB with its header values.
@@ -51,15 +48,7 @@ std::string Item(int n) {
   for (int i = 0; i < 24; ++i)
     text += "A line of body text that makes the item a little larger.\r\n";
   text += ".\r\n";
-  std::string out;
-  PutU32(out, 1700000000);
-  PutU32(out, 0);
-  PutU32(out, 0);
-  PutU32(out, 17);
-  out += std::string("rcpt@local.test") + '\0' + '\0';
-  PutU32(out, 14);
-  out += std::string("s@far.test.xx") + '\0';
-  return out + text;
+  return tarnhold::EncodeItemHeader({1700000000, 0, 0, "rcpt@local.test", "s@far.test.xx"}) + text;
 }
 
 void Fill(const fs::path& folder) {

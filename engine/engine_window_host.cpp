@@ -3,16 +3,7 @@
 namespace tarnhold {
 
 void EngineWindowHost::SetEvents(EngineEvents* events) {
-  constexpr WindowLog kLogs[] = {WindowLog::Pop3, WindowLog::SmtpIn, WindowLog::Sweep,
-                                 WindowLog::SmtpOut};
-  // A log's sink is replaced under that log's lock, so no line is announced to removed events.
-  for (WindowLog which : kLogs) {
-    CUH_Control::LineSink sink;
-    if (events != nullptr) {
-      sink = [events, which](std::string_view, std::string_view) { events->LinesAdded(which); };
-    }
-    engine_.Log(which).SetLineSink(std::move(sink));
-  }
+  AttachLogEvents([this](WindowLog log) -> CUH_Control& { return engine_.Log(log); }, events);
   InstallNoticeSink(events);
   std::scoped_lock guard(events_lock_);
   events_ = events;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/journal_line.h"
+#include "platform/local_time.h"
 
 namespace tarnhold {
 
@@ -16,9 +17,7 @@ void LoadLog::Reset() {
 }
 
 void LoadLog::Append(std::string_view message) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   char stamp[16] = {};
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
   std::string line = std::string(stamp) + " " + std::string(message) + "\n";

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <string_view>
+#include <utility>
 
 #include "gateway/activity_log.h"
 #include "gateway/engine_notices.h"
@@ -48,6 +51,21 @@ class WindowHost {
   // The exit routine; returns the process's exit code.
   [[nodiscard]] virtual int Exit() = 0;
 };
+
+// Points the line sink of each window log (`log_of` gives the log behind each) at `events`
+// (nullptr: no sink), so every line added is announced as LinesAdded of its log. A sink is
+// replaced under its log's lock, so once this returns no line is announced to the old events.
+inline void AttachLogEvents(const std::function<CUH_Control&(WindowLog)>& log_of,
+                            EngineEvents* events) {
+  for (int i = 0; i < kWindowLogCount; ++i) {
+    const auto which = static_cast<WindowLog>(i);
+    CUH_Control::LineSink sink;
+    if (events != nullptr) {
+      sink = [events, which](std::string_view, std::string_view) { events->LinesAdded(which); };
+    }
+    log_of(which).SetLineSink(std::move(sink));
+  }
+}
 
 // The plugin's one entry point: builds the window, runs the start-up sequence and the window's
 // event loop until the exit routine, and returns the exit code.

@@ -4,16 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/local_time.h"
+
 namespace tarnhold {
-namespace {
-
-std::tm LocalTime(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
-}
-
-}  // namespace
 
 std::filesystem::path DatedLogFileName(const std::filesystem::path& path, const std::tm& when) {
   char date[16];

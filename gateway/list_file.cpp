@@ -31,4 +31,10 @@ ListFileResult ReadListFile(const std::filesystem::path& path, std::vector<std::
   return read == BoundedRead::Truncated ? ListFileResult::Truncated : ListFileResult::Read;
 }
 
+std::string ListFileText(const std::vector<std::string>& entries) {
+  std::string text;
+  for (const std::string& e : entries) text.append(e).append(1, '\n');
+  return text;
+}
+
 }  // namespace tarnhold

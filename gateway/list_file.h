@@ -23,6 +23,10 @@ enum class ListFileResult { Read, Truncated, Unreadable };
 [[nodiscard]] ListFileResult ReadListFile(const std::filesystem::path& path,
                                           std::vector<std::string>& entries);
 
+// The text of a list file, the mirror of ReadListFile: every entry followed by a line feed (a
+// last line without one would not count when the gateway reads it).
+[[nodiscard]] std::string ListFileText(const std::vector<std::string>& entries);
+
 // The entries of list text, as ReadListFile splits them (for tests and fuzzing).
 [[nodiscard]] std::vector<std::string> ParseListText(std::string_view text);
 

@@ -9,6 +9,7 @@
 
 #include "gateway/spool_queue.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -22,13 +23,7 @@ bool SpoolQueue::WriteSourceInfo(std::uint32_t number, std::string_view address,
                                       std::string& error) {
   fs::path path = SourceInfoPath(number);
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  bool ok = fd.Valid();
-  for (std::size_t done = 0; ok && done < address.size();) {
-    ssize_t n = ::write(fd.Get(), address.data() + done, address.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
+  const bool ok = fd.Valid() && WriteAll(fd.Get(), address);
   if (!ok) error = std::strerror(errno != 0 ? errno : EIO);
   return ok;
 }

@@ -11,21 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace tarnhold {
-namespace {
-
-void PutNumber(std::string& out, std::uint32_t value) {
-  const auto bytes = EncodeLittleEndian32(value);
-  out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-void PutField(std::string& out, std::string_view text) {
-  PutNumber(out, static_cast<std::uint32_t>(text.size() + 1));
-  out.append(text);
-  out += '\0';
-}
-
-}  // namespace
-
 int ReadItemEnvelope(LockedFile& file, ItemEnvelope& envelope) {
   const ItemHeaderBounds bounds{kMaxEnvelopeField, kMaxEnvelopeField, OnFault::Continue};
   const int bits = ReadItemHeader(file, bounds, envelope).faults;
@@ -50,12 +35,9 @@ int RewriteItemRecipient(const fs::path& item, std::string_view recipient) {
     if (temp_fd) ::unlink(temp_path.c_str());
     return -1;
   }
-  std::string head;
-  PutNumber(head, envelope.stamp);
-  PutNumber(head, envelope.attempts);
-  PutNumber(head, envelope.return_kind);
-  PutField(head, recipient);
-  PutField(head, envelope.sender);
+  ItemHeaderFields fields = envelope;
+  fields.recipient = std::string(recipient);
+  const std::string head = EncodeItemHeader(fields);
   int result = 0;
   bool ok = ::write(temp_fd.Get(), head.data(), head.size()) == static_cast<ssize_t>(head.size());
   std::vector<char> buf(64 * 1024);

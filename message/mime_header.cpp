@@ -199,4 +199,12 @@ int EncodingFromText(std::string_view text) {
   return 0;
 }
 
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
 }  // namespace tarnhold

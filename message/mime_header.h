@@ -1,7 +1,8 @@
 // Reading the MIME header fields the coder needs: a Content-Type (or Content-Disposition)
 // field unfolded and split into its type and parameters, the boundary of a multipart
 // header, the transfer encoding named by a Content-Transfer-Encoding field, and the content
-// class of a main type. Every read is bounded, however long the field is.
+// class of a main type. Every read is bounded, however long the field is. Also the guard that
+// keeps a value the gateway writes into a header field on one line.
 #pragma once
 
 #include <cstddef>
@@ -71,5 +72,9 @@ struct MimeField {
 
 [[nodiscard]] std::string UpperAscii(std::string_view text);
 [[nodiscard]] std::string LowerAscii(std::string_view text);
+
+// A value for a header field the gateway writes, on one line: each CR, LF or NUL becomes a
+// space, so a damaged message or item can never start a header field of its own.
+[[nodiscard]] std::string OneLine(std::string_view text);
 
 }  // namespace tarnhold

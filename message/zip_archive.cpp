@@ -9,6 +9,7 @@
 
 #include "message/safe_name.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -38,17 +39,6 @@ UniqueFd CreateNew(fs::path& target) {
     target = NumberedName(want, n);
   }
   return UniqueFd();
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -110,7 +100,7 @@ bool ZipArchive::ExtractEntry(int index, fs::path& target, UnpackBudget& budget,
       ok = false;
     } else {
       budget.bytes_left -= static_cast<std::uint64_t>(n);
-      if (!WriteAll(out.Get(), buf, static_cast<std::size_t>(n))) {
+      if (!WriteAll(out.Get(), std::string_view(buf, static_cast<std::size_t>(n)))) {
         error = "member " + EntryName(index) + " cannot be written";
         ok = false;
       }

@@ -58,6 +58,25 @@ std::array<unsigned char, 4> EncodeLittleEndian32(std::uint32_t v) {
           static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
 }
 
+std::string EncodeItemHeader(const ItemHeaderFields& fields) {
+  std::string out;
+  auto put_number = [&out](std::uint32_t value) {
+    const auto bytes = EncodeLittleEndian32(value);
+    out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  };
+  auto put_text = [&](const std::string& text) {
+    put_number(static_cast<std::uint32_t>(text.size() + 1));
+    out.append(text);
+    out += '\0';
+  };
+  put_number(fields.stamp);
+  put_number(fields.attempts);
+  put_number(fields.return_kind);
+  put_text(fields.recipient);
+  put_text(fields.sender);
+  return out;
+}
+
 ItemHeaderRead ReadItemHeader(LockedFile& file, const ItemHeaderBounds& bounds,
                               ItemHeaderFields& fields) {
   const bool stop = bounds.on_fault == OnFault::Stop;

@@ -55,6 +55,10 @@ struct ItemHeaderRead {
 [[nodiscard]] ItemHeaderRead ReadItemHeader(LockedFile& file, const ItemHeaderBounds& bounds,
                                             ItemHeaderFields& fields);
 
+// The stored form of `fields`, the mirror of ReadItemHeader: each text is written whole with
+// one zero byte after it, and its length counts that byte.
+[[nodiscard]] std::string EncodeItemHeader(const ItemHeaderFields& fields);
+
 [[nodiscard]] std::uint32_t DecodeLittleEndian32(const unsigned char* bytes);
 [[nodiscard]] std::array<unsigned char, 4> EncodeLittleEndian32(std::uint32_t value);
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/durable_file.h"
 #include "platform/temp_files.h"
 
 namespace tarnhold {
@@ -212,21 +213,8 @@ std::string ProfileFile::Text() const {
 }
 
 bool ProfileFile::Save(const std::filesystem::path& path) const {
-  std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  std::filesystem::path tmp;
-  UniqueFd fd = MakeTempFile(folder, "." + path.filename().string() + ".", tmp);
-  if (!fd) return false;
-  std::string text = Text();
-  bool ok = ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-            ::fsync(fd.Get()) == 0;
-  ok = fd.Reset() && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  std::string error;
+  return WriteDurably(path, Text(), error) == WriteResult::Written;
 }
 
 }  // namespace tarnhold

@@ -1,9 +1,8 @@
 // Adding a trusted sender to spamfree.dat while the gateway reads it and the administrator
-// may rewrite it: the file is locked, read, checked and appended to through one descriptor,
-// then synced, so two queue managers never add the same sender twice and nothing is half
-// written. The administrator replaces the file whole (a new file renamed over it) and keeps
-// the modification time and size it loaded; an append changes both, which tells it to ask
-// before its next save. An append that met a replacement is made again on the new file.
+// may rewrite it: under the list's lock (gateway/spam_free_file.h) the file is read, checked
+// and appended to, then synced, so two queue managers never add the same sender twice and
+// nothing is half written. The append changes the file's stamp, which tells the administrator
+// to read the list again before its next save.
 #pragma once
 
 #include <filesystem>

@@ -5,6 +5,7 @@
 #include "gateway/activity_log.h"
 #include "gateway/spool_layout.h"
 #include "platform/data_root.h"
+#include "platform/local_time.h"
 #include "sweeper/content_checks.h"
 #include "sweeper/generated_mail.h"
 #include "transport/server_name.h"
@@ -58,9 +59,7 @@ void AddHtmlDisclaimer(RuleContext& ctx) {
 
 // Today's archive folder name: month-day-year without leading zeros (6-12-2000).
 std::string ArchiveDayFolder() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   return std::to_string(local.tm_mon + 1) + "-" + std::to_string(local.tm_mday) + "-" +
          std::to_string(local.tm_year + 1900);
 }

@@ -1,5 +1,6 @@
 #include "sweeper/generated_mail.h"
 
+#include "message/mime_header.h"
 #include "platform/text_case.h"
 
 namespace tarnhold {
@@ -29,15 +30,6 @@ bool IsAutoSubmitted(std::string_view value) {
 
 bool IsBulk(std::string_view precedence) {
   return precedence == "bulk" || precedence == "list" || precedence == "junk";
-}
-
-// A header line must stay one line, whatever a damaged message held.
-std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  }
-  return out;
 }
 
 }  // namespace

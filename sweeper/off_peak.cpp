@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "platform/local_time.h"
+
 namespace tarnhold {
 
 int IsOffPeakAt(int hour, int minute, int from_hh, int from_mm, int to_hh, int to_mm) {
@@ -13,9 +15,7 @@ int IsOffPeakAt(int hour, int minute, int from_hh, int from_mm, int to_hh, int t
 }
 
 int IsOffPeakNow(int from_hh, int from_mm, int to_hh, int to_mm) {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   return IsOffPeakAt(local.tm_hour, local.tm_min, from_hh, from_mm, to_hh, to_mm);
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/child_process.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -50,15 +51,9 @@ bool WriteScript(const fs::path& file, const std::string& text, std::string& err
     error = "cannot create " + file.string() + ": " + std::strerror(errno);
     return false;
   }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = "cannot write " + file.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+  if (!WriteAll(fd.Get(), text)) {
+    error = "cannot write " + file.string() + ": " + std::strerror(errno);
+    return false;
   }
   return true;
 }

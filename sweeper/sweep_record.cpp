@@ -6,18 +6,10 @@
 #include <nlohmann/json.hpp>
 
 #include "gateway/activity_log.h"
+#include "platform/local_time.h"
 #include "platform/unique_fd.h"
 
 namespace tarnhold {
-namespace {
-
-std::tm LocalTime(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
-}
-
-}  // namespace
 
 std::string SweepRecordLine(std::string_view item_name, const ItemOutcome& outcome,
                             std::int64_t elapsed_ms, std::time_t when) {

@@ -1,5 +1,6 @@
 #include "transport/dial_up_manager.h"
 
+#include "platform/local_time.h"
 #include "platform/profile_file.h"
 
 namespace tarnhold {
@@ -29,10 +30,7 @@ bool DialTimeDue(const std::string& text, const std::tm& now, const CGatewayConf
 
 std::tm DialUpManager::Now() const {
   if (inputs_.local_time) return inputs_.local_time();
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  return local;
+  return LocalTime(std::time(nullptr));
 }
 
 void DialUpManager::Pass() {

@@ -92,7 +92,7 @@ void CServerConnection::OnMaxConnect() {
 int CServerConnection::Send(const char* data, int length) {
   if (data == nullptr) return -1;
   std::size_t size = length < 0 ? std::strlen(data) : static_cast<std::size_t>(length);
-  long sent = SendAll(socket_, data, size, tls_.get());
+  long sent = stream_.Send(socket_, data, size);
   return sent == static_cast<long>(size) ? static_cast<int>(sent) : -1;
 }
 
@@ -102,64 +102,37 @@ int CServerConnection::Send(std::string_view text) {
 
 int CServerConnection::Receive(char* buffer, int size, long timeout_s) {
   if (buffer == nullptr || size <= 0) return 0;
-  if (reader_.Buffered() > 0) {
-    return static_cast<int>(reader_.TakeBuffered(buffer, static_cast<std::size_t>(size)));
-  }
-  const bool ready = tls_ != nullptr && tls_->Pending() > 0;
-  if (timeout_s > 0 && !ready && !WaitReadable(socket_, timeout_s, 0)) return 0;
-  long n;
-  if (tls_ != nullptr) {
-    n = tls_->Read(buffer, static_cast<std::size_t>(size));
-  } else {
-    do {
-      n = ::recv(socket_, buffer, static_cast<std::size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
-  }
+  if (timeout_s > 0 && !stream_.HoldsData() && !WaitReadable(socket_, timeout_s, 0)) return 0;
+  long n = stream_.ReadSome(socket_, buffer, static_cast<std::size_t>(size));
   return n > 0 ? static_cast<int>(n) : 0;
 }
 
 int CServerConnection::ReceiveLine(std::string& line, int size, long timeout_s) {
-  LineRead r = reader_.Read(socket_, line, size > 0 ? static_cast<std::size_t>(size) : 0,
-                            timeout_s, LineEnd::CrLf);
+  LineRead r = stream_.Reader().Read(socket_, line, size > 0 ? static_cast<std::size_t>(size) : 0,
+                                     timeout_s, LineEnd::CrLf);
   line_complete_ = r.complete;
   line_timed_out_ = r.timed_out;
   return static_cast<int>(r.bytes);
 }
 
 int CServerConnection::WaitForReceive(long seconds, long microseconds) {
-  if (reader_.Buffered() > 0 || (tls_ != nullptr && tls_->Pending() > 0)) return 0;
+  if (stream_.HoldsData()) return 0;
   return WaitReadable(socket_, seconds, microseconds) ? 0 : 1;
 }
 
 int CServerConnection::IsDataWaiting() const {
-  return reader_.Buffered() > 0 || BytesReady(socket_, tls_.get()) > 0 ? 1 : 0;
+  return stream_.DataWaiting(socket_) ? 1 : 0;
 }
 
 int CServerConnection::ClearReceiveBuffer() {
-  reader_.DropBuffered();
-  if (tls_ != nullptr) {
-    // Only what the session has already decrypted: the rest of a record must not be torn.
-    char scratch[256];
-    while (tls_->Pending() > 0 && tls_->Read(scratch, sizeof scratch) > 0) {
-    }
-    return 0;
-  }
-  DrainReceived(socket_);
+  stream_.Clear(socket_);
   return 0;
 }
 
 TlsHandshake CServerConnection::StartTls(std::shared_ptr<const TlsContext> context) {
-  reader_.DropBuffered();
-  reader_.SetTls(nullptr);
-  tls_ = std::make_unique<TlsStream>(socket_, std::move(context));
-  const TlsHandshake result = tls_->Accept(ReceiveTimeoutMs(socket_));
-  if (result != TlsHandshake::Done) {
-    tls_error_ = tls_->Error();
-    tls_.reset();
-    return result;
-  }
-  reader_.SetTls(tls_.get());
-  return result;
+  return stream_.StartTls(socket_, std::move(context), [this](TlsStream& tls) {
+    return tls.Accept(ReceiveTimeoutMs(socket_));
+  });
 }
 
 int CServerConnection::SetReceiveTimeOut(long timeout_ms) {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "transport/connection_stream.h"
 #include "transport/socket_io.h"
 #include "transport/tls_context.h"
 #include "transport/tls_stream.h"
@@ -71,7 +72,7 @@ class CServerConnection {
   int ClearReceiveBuffer();
   // Bytes the line reader took off the socket past the last line and has not handed out: a
   // reader that takes the socket over after a line read must take these first (Receive does).
-  [[nodiscard]] std::size_t BufferedBytes() const { return reader_.Buffered(); }
+  [[nodiscard]] std::size_t BufferedBytes() const { return stream_.Reader().Buffered(); }
   int SetReceiveTimeOut(long timeout_ms);
   int SetSendTimeOut(long timeout_ms);
 
@@ -80,9 +81,9 @@ class CServerConnection {
   // later byte passes through TLS. Otherwise the connection is unusable and must end.
   [[nodiscard]] TlsHandshake StartTls(std::shared_ptr<const TlsContext> context);
   // The session after a successful StartTls, else nullptr.
-  [[nodiscard]] const TlsStream* Tls() const { return tls_.get(); }
+  [[nodiscard]] const TlsStream* Tls() const { return stream_.Tls(); }
   // Why the last StartTls failed.
-  [[nodiscard]] const std::string& TlsError() const { return tls_error_; }
+  [[nodiscard]] const std::string& TlsError() const { return stream_.TlsError(); }
 
   [[nodiscard]] int Socket() const { return socket_; }
   [[nodiscard]] const sockaddr_in& PeerAddress() const { return peer_; }
@@ -103,9 +104,7 @@ class CServerConnection {
   sockaddr_in peer_{};
   int listen_socket_ = -1;
   CListenServer* server_ = nullptr;
-  LineReader reader_;
-  std::unique_ptr<TlsStream> tls_;
-  std::string tls_error_;
+  ConnectionStream stream_;
   bool line_complete_ = false;
   bool line_timed_out_ = false;
 };

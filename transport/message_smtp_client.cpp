@@ -108,11 +108,7 @@ bool CMessageSmtpClient::Command(const std::string& line) {
 }
 
 const SmtpReply& CMessageSmtpClient::ReadReply() {
-  SmtpReadOptions options;
-  options.timeout = reply_timeout_;
-  options.waiting = WaitingLines::Absorb;
-  options.aborted = [this] { return IsAborted() != 0; };
-  last_reply_ = ReadSmtpReply(GetSocket(), options);
+  last_reply_ = ReadLockstepReply(GetSocket(), reply_timeout_, [this] { return IsAborted() != 0; });
   return last_reply_;
 }
 

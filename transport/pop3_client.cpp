@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 #include "transport/pop3_reply.h"
 
 namespace tarnhold {
@@ -15,16 +16,6 @@ namespace {
 // Past this many bytes of one over-long reply line the server is not speaking POP3.
 constexpr std::size_t kMaxReplyLineBytes = 64 * 1024;
 constexpr std::size_t kWriteBlock = 64 * 1024;
-
-bool WriteAllTo(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 bool EndsWithLf(std::string_view s) { return !s.empty() && s.back() == '\n'; }
 
@@ -173,12 +164,12 @@ int CPop3Client::ReceiveData(int fd, std::uint64_t max_bytes) {
     if (max_bytes > 0 && saved > max_bytes) return kRetrTooLarge;
     pending.append(data.text);
     if (pending.size() >= kWriteBlock) {
-      if (!WriteAllTo(fd, pending)) return kRetrFileFailed;
+      if (!WriteAll(fd, pending)) return kRetrFileFailed;
       pending.clear();
     }
     if (ReceiveProgress(saved) == 0) return kRetrStopped;
   }
-  if (!WriteAllTo(fd, pending)) return kRetrFileFailed;
+  if (!WriteAll(fd, pending)) return kRetrFileFailed;
   return kPop3Ok;
 }
 

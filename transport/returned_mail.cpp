@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "message/mime_header.h"
 #include "transport/smtp_delivery.h"
 
 namespace tarnhold {
@@ -20,15 +21,6 @@ constexpr std::string_view kSeparatorLines =
     "========================\r\n"
     " Returned Mail Follows:\r\n"
     "========================\r\n";
-
-// A header line must stay one line, whatever a damaged item holds in its address fields.
-std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  }
-  return out;
-}
 
 }  // namespace
 

@@ -1,10 +1,10 @@
 #include "transport/routing_table.h"
 
-#include <cctype>
 #include <charconv>
 
 #include "gateway/address_lists.h"
 #include "platform/bounded_read.h"
+#include "platform/text_case.h"
 #include "transport/tokens.h"
 
 namespace tarnhold {
@@ -31,17 +31,6 @@ struct RouteLine {
   std::string unknown_tls;  // a fourth field that names no TLS choice
 };
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void ParseTlsField(std::string_view line, RouteLine& parsed) {
   std::string field;
   if (GetToken(line, ",", 3, field, kRouteFieldSize) != 0) return;
@@ -49,9 +38,9 @@ void ParseTlsField(std::string_view line, RouteLine& parsed) {
   const std::size_t first = word.find_first_not_of(" \t");
   if (first == std::string_view::npos) return;
   word = word.substr(first, word.find_last_not_of(" \t") - first + 1);
-  if (SameNoCase(word, "verify")) {
+  if (EqualsNoCase(word, "verify")) {
     parsed.route.tls = RouteTls::Verify;
-  } else if (SameNoCase(word, "clear")) {
+  } else if (EqualsNoCase(word, "clear")) {
     parsed.route.tls = RouteTls::Clear;
   } else {
     parsed.unknown_tls = field;
@@ -75,10 +64,12 @@ std::optional<RouteLine> ParseRouteLine(std::string_view line) {
   return parsed;
 }
 
-}  // namespace
+bool IsComment(std::string_view line) { return !line.empty() && line.front() == ';'; }
 
-RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
-  RouteSearch search;
+// Calls `each` with every line of `table` that a LF ends, its CRs left out, until `each`
+// returns false. Returns the last line when no LF ends it (the rest, if `each` stopped early).
+template <class Each>
+std::string ForEachEndedLine(std::string_view table, Each each) {
   std::string line;
   for (char c : table) {
     if (c == '\r') continue;
@@ -86,44 +77,44 @@ RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
       line += c;
       continue;
     }
-    if (!line.empty() && line.front() == ';') {
-      line.clear();
-      continue;
-    }
+    if (!each(line)) return {};
+    line.clear();
+  }
+  return line;
+}
+
+}  // namespace
+
+RouteSearch FindRoute(std::string_view table, std::string_view recipient) {
+  RouteSearch search;
+  (void)ForEachEndedLine(table, [&](const std::string& line) {
+    if (IsComment(line)) return true;
     std::optional<RouteLine> parsed = ParseRouteLine(line);
     if (!parsed) {
       search.log.push_back("ERROR: cannot parse line:" + line +
                            ", - check formatting, will use default domain routing preferences");
-      return search;
+      return false;
     }
-    if (lists::MatchWildcard(recipient, parsed->pattern)) {
-      if (!parsed->unknown_tls.empty()) {
-        search.log.push_back("routing table: TLS field " + parsed->unknown_tls +
-                             " not known, the TLS settings apply");
-      }
-      search.log.push_back("routing table match: will route to " + parsed->route.host +
-                           " on port " + std::to_string(parsed->route.port));
-      search.route = parsed->route;
-      return search;
+    if (!lists::MatchWildcard(recipient, parsed->pattern)) return true;
+    if (!parsed->unknown_tls.empty()) {
+      search.log.push_back("routing table: TLS field " + parsed->unknown_tls +
+                           " not known, the TLS settings apply");
     }
-    line.clear();
-  }
+    search.log.push_back("routing table match: will route to " + parsed->route.host + " on port " +
+                         std::to_string(parsed->route.port));
+    search.route = parsed->route;
+    return false;
+  });
   return search;  // a last line without LF is not examined
 }
 
 std::vector<std::string> UnusableRouteLines(std::string_view table) {
   std::vector<std::string> unusable;
-  std::string line;
-  for (char c : table) {
-    if (c == '\r') continue;
-    if (c != '\n') {
-      line += c;
-      continue;
-    }
-    if ((line.empty() || line.front() != ';') && !ParseRouteLine(line)) unusable.push_back(line);
-    line.clear();
-  }
-  if (!line.empty()) unusable.push_back(line);
+  std::string last = ForEachEndedLine(table, [&](const std::string& line) {
+    if (!IsComment(line) && !ParseRouteLine(line)) unusable.push_back(line);
+    return true;
+  });
+  if (!last.empty()) unusable.push_back(last);
   return unusable;
 }
 

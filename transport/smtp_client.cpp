@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "message/mime_header.h"
 #include "message/uu_file_list.h"
 #include "platform/temp_files.h"
 #include "platform/unique_fd.h"
@@ -48,15 +49,6 @@ long ReadSome(int fd, char* data, std::size_t size) {
     n = ::read(fd, data, size);
   } while (n < 0 && errno == EINTR);
   return n;
-}
-
-// A header value on one line: a CR, LF or NUL inside it would start a header of its own.
-std::string OneLine(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  }
-  return out;
 }
 
 bool IsBlank(std::string_view text) {
@@ -242,13 +234,7 @@ bool CSmtpClient::Command(std::string_view line) {
 }
 
 SmtpReply& CSmtpClient::ReadReply() {
-  SmtpReadOptions options;
-  options.timeout = reply_timeout_;
-  // Nothing is ever sent before the previous reply has ended, so lines already waiting
-  // after a reply's last line can only be more of it.
-  options.waiting = WaitingLines::Absorb;
-  options.aborted = [this] { return IsAborted() != 0; };
-  last_reply_ = ReadSmtpReply(GetSocket(), options);
+  last_reply_ = ReadLockstepReply(GetSocket(), reply_timeout_, [this] { return IsAborted() != 0; });
   return last_reply_;
 }
 

@@ -238,6 +238,7 @@ bool CSmtpConnection::RecipientAccepted(const std::string& address,
   if (policy_->relay.Judge(ClientAddress(), address) == RelayDecision::Denied) {
     SmtpInLogLine("Relaying denied: " + Printable(address) + " from " +
                   Dotted(ClientAddress()));
+    CountEvent(Counter::RelayRefused);
     Reply(kRelayDenied);
     return false;
   }

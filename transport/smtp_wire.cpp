@@ -1,6 +1,7 @@
 #include "transport/smtp_wire.h"
 
 #include <string>
+#include <utility>
 
 #include "transport/socket_io.h"
 
@@ -46,6 +47,15 @@ SmtpReply ReadSmtpReply(int fd, const SmtpReadOptions& options) {
     }
   }
   return parser.Finish();
+}
+
+SmtpReply ReadLockstepReply(int fd, std::chrono::milliseconds timeout,
+                            std::function<bool()> aborted) {
+  SmtpReadOptions options;
+  options.timeout = timeout;
+  options.waiting = WaitingLines::Absorb;
+  options.aborted = std::move(aborted);
+  return ReadSmtpReply(fd, options);
 }
 
 bool IsSingleLine(std::string_view text) {

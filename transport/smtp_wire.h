@@ -30,6 +30,11 @@ struct SmtpReadOptions {
 // Reads one reply from `fd`. Never returns later than about the time-out after the call.
 [[nodiscard]] SmtpReply ReadSmtpReply(int fd, const SmtpReadOptions& options);
 
+// Reads the reply of a client that sends nothing before the previous reply has ended, so
+// lines already waiting after a reply's last line can only be more of it (Absorb).
+[[nodiscard]] SmtpReply ReadLockstepReply(int fd, std::chrono::milliseconds timeout,
+                                          std::function<bool()> aborted);
+
 enum class CommandResult {
   Sent,
   Refused,  // the line holds a CR, LF or NUL: nothing was sent

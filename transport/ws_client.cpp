@@ -51,7 +51,7 @@ CUT_WSClient::CUT_WSClient() = default;
 
 CUT_WSClient::~CUT_WSClient() {
   // Only the base part runs here: close without the virtual hooks.
-  tls_.reset();
+  stream_.EndTls();
   if (socket_) ::shutdown(socket_.Get(), SHUT_RDWR);
   socket_.Reset();
   listen_socket_.Reset();
@@ -117,8 +117,7 @@ int CUT_WSClient::Connect(unsigned port, std::string_view host, long timeout_s, 
 int CUT_WSClient::FinishConnect(int code) {
   ApplyTimeouts();
   RecordPorts();
-  tls_.reset();
-  reader_.Reset();
+  stream_.Reset();
   return OnError(code);
 }
 
@@ -173,7 +172,7 @@ int CUT_WSClient::CreateSocket(UniqueFd& out, int family, int type, int protocol
 
 int CUT_WSClient::CloseConnection() {
   int code = kWsSuccess;
-  tls_.reset();  // its closing alert goes out before the socket closes
+  stream_.EndTls();  // its closing alert goes out before the socket closes
   if (socket_) {
     if (socket_type_ == SOCK_STREAM && ::shutdown(socket_.Get(), SHUT_RDWR) != 0 &&
         errno != ENOTCONN) {
@@ -181,7 +180,7 @@ int CUT_WSClient::CloseConnection() {
     }
     if (!socket_.Reset()) code = kWsError;
   }
-  reader_.Reset();
+  stream_.Reset();
   return OnError(code);
 }
 
@@ -213,7 +212,7 @@ int CUT_WSClient::WaitForAccept(long seconds) {
 }
 
 int CUT_WSClient::AcceptConnection() {
-  tls_.reset();
+  stream_.EndTls();
   socket_.Reset();
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
@@ -248,7 +247,7 @@ int CUT_WSClient::SendFile(const std::filesystem::path& path) {
 int CUT_WSClient::Send(const char* data, int length) {
   if (!socket_ || data == nullptr) return 0;
   std::size_t size = length > 0 ? static_cast<std::size_t>(length) : std::strlen(data);
-  long sent = SendAll(socket_.Get(), data, size, tls_.get());
+  long sent = stream_.Send(socket_.Get(), data, size);
   return sent == static_cast<long>(size) ? static_cast<int>(sent) : 0;
 }
 
@@ -276,7 +275,7 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
   char piece[kReceivePiece];
   long total = 0;
   for (;;) {
-    const bool buffered = reader_.Buffered() > 0;
+    const bool buffered = stream_.Reader().Buffered() > 0;
     if (!buffered && timeout_s > 0 && WaitForReceive(timeout_s, 0) != kWsSuccess) {
       return OnError(kWsReceiveTimedOut);
     }
@@ -285,9 +284,7 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
       if (total >= max_bytes) break;
       want = std::min<std::size_t>(want, static_cast<std::size_t>(max_bytes - total));
     }
-    long n = buffered       ? static_cast<long>(reader_.TakeBuffered(piece, want))
-             : tls_ != nullptr ? tls_->Read(piece, want)
-                               : ::recv(socket_.Get(), piece, want, 0);
+    long n = stream_.ReadSome(socket_.Get(), piece, want);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0) return OnError(kWsReceiveFailed);
@@ -302,18 +299,8 @@ int CUT_WSClient::ReceiveToFile(const std::filesystem::path& path, int open_mode
 
 int CUT_WSClient::Receive(char* buffer, int size, long timeout_s) {
   if (!socket_ || buffer == nullptr || size <= 0) return -1;
-  if (reader_.Buffered() > 0) {
-    return static_cast<int>(reader_.TakeBuffered(buffer, static_cast<std::size_t>(size)));
-  }
   if (timeout_s > 0 && WaitForReceive(timeout_s, 0) != kWsSuccess) return 0;
-  long n;
-  if (tls_ != nullptr) {
-    n = tls_->Read(buffer, static_cast<std::size_t>(size));
-  } else {
-    do {
-      n = ::recv(socket_.Get(), buffer, static_cast<std::size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
-  }
+  long n = stream_.ReadSome(socket_.Get(), buffer, static_cast<std::size_t>(size));
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
   return static_cast<int>(n);
 }
@@ -323,38 +310,21 @@ int CUT_WSClient::ReceiveLine(std::string& line, int size, long timeout_s) {
     line.clear();
     return 0;
   }
-  LineRead r = reader_.Read(socket_.Get(), line, static_cast<std::size_t>(size), timeout_s,
-                            LineEnd::Lf, [this] { return IsAborted() != 0; });
+  LineRead r = stream_.Reader().Read(socket_.Get(), line, static_cast<std::size_t>(size),
+                                     timeout_s, LineEnd::Lf, [this] { return IsAborted() != 0; });
   return static_cast<int>(r.bytes);
 }
 
 int CUT_WSClient::ClearReceiveBuffer() {
-  reader_.DropBuffered();
-  if (tls_ != nullptr) {
-    // Only what the session has already decrypted: the rest of a record must not be torn.
-    char scratch[256];
-    while (tls_->Pending() > 0 && tls_->Read(scratch, sizeof scratch) > 0) {
-    }
-    return kWsSuccess;
-  }
-  DrainReceived(socket_.Get());
+  stream_.Clear(socket_.Get());
   return kWsSuccess;
 }
 
 TlsHandshake CUT_WSClient::StartTls(std::shared_ptr<const TlsContext> context,
                                     std::string_view host, long timeout_s) {
-  reader_.DropBuffered();
-  reader_.SetTls(nullptr);
-  tls_error_.clear();
-  tls_ = std::make_unique<TlsStream>(socket_.Get(), std::move(context));
-  const TlsHandshake result = tls_->Connect(host, timeout_s * 1000);
-  if (result != TlsHandshake::Done) {
-    tls_error_ = tls_->Error();
-    tls_.reset();
-    return result;
-  }
-  reader_.SetTls(tls_.get());
-  return result;
+  return stream_.StartTls(socket_.Get(), std::move(context), [&](TlsStream& tls) {
+    return tls.Connect(host, timeout_s * 1000);
+  });
 }
 
 int CUT_WSClient::ReceiveFrom(char* buffer, int& length, long timeout_s) {
@@ -372,7 +342,7 @@ int CUT_WSClient::ReceiveFrom(char* buffer, int& length, long timeout_s) {
 }
 
 int CUT_WSClient::WaitForReceive(long seconds, long microseconds) {
-  if (reader_.Buffered() > 0 || (tls_ != nullptr && tls_->Pending() > 0)) return kWsSuccess;
+  if (stream_.HoldsData()) return kWsSuccess;
   return WaitReadable(socket_.Get(), seconds, microseconds) ? kWsSuccess : kWsError;
 }
 
@@ -397,7 +367,7 @@ int CUT_WSClient::SetBlockingMode(int mode) {
 }
 
 int CUT_WSClient::IsDataWaiting() const {
-  return reader_.Buffered() > 0 || BytesReady(socket_.Get(), tls_.get()) > 0 ? 1 : 0;
+  return stream_.DataWaiting(socket_.Get()) ? 1 : 0;
 }
 
 int CUT_WSClient::GetMaxSendBuffer() const {
@@ -433,7 +403,7 @@ bool CUT_WSClient::IsIPAddress(std::string_view text) {
 bool CUT_WSClient::IsConnected() {
   if (!socket_) return false;
   // As if the bytes still waited on the socket.
-  if (reader_.Buffered() > 0 || (tls_ != nullptr && tls_->Pending() > 0)) return true;
+  if (stream_.HoldsData()) return true;
   pollfd p{socket_.Get(), POLLIN, 0};
   if (::poll(&p, 1, 0) < 0) return false;
   if (p.revents & (POLLERR | POLLNVAL)) return false;

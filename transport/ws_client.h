@@ -15,6 +15,7 @@
 
 #include "message/data_source.h"
 #include "platform/unique_fd.h"
+#include "transport/connection_stream.h"
 #include "transport/socket_io.h"
 #include "transport/tls_context.h"
 #include "transport/tls_stream.h"
@@ -150,7 +151,7 @@ class CUT_WSClient {
   // Bytes the line reader took off the socket past the last line and has not handed out: a
   // reader that takes the socket over after ReceiveLine must take these first (Receive and
   // ReceiveToFile do).
-  [[nodiscard]] std::size_t BufferedBytes() const { return reader_.Buffered(); }
+  [[nodiscard]] std::size_t BufferedBytes() const { return stream_.Reader().Buffered(); }
 
   // The client's STARTTLS step, once the server has said go ahead: drops anything the server
   // sent past that reply in clear text, then runs the handshake towards `host` within
@@ -159,9 +160,9 @@ class CUT_WSClient {
   [[nodiscard]] TlsHandshake StartTls(std::shared_ptr<const TlsContext> context,
                                       std::string_view host, long timeout_s);
   // The session after a successful StartTls (until the connection closes), else nullptr.
-  [[nodiscard]] TlsStream* Tls() const { return tls_.get(); }
+  [[nodiscard]] TlsStream* Tls() const { return stream_.Tls(); }
   // Why the last StartTls failed.
-  [[nodiscard]] const std::string& TlsError() const { return tls_error_; }
+  [[nodiscard]] const std::string& TlsError() const { return stream_.TlsError(); }
 
   [[nodiscard]] unsigned RemotePort() const { return remote_port_; }
   [[nodiscard]] unsigned LocalPort() const { return local_port_; }
@@ -187,9 +188,7 @@ class CUT_WSClient {
   int blocking_mode_ = 0;
   long send_timeout_ms_ = kWsDefaultTimeoutMs;
   long receive_timeout_ms_ = kWsDefaultTimeoutMs;
-  LineReader reader_;
-  std::unique_ptr<TlsStream> tls_;
-  std::string tls_error_;
+  ConnectionStream stream_;
 };
 
 }  // namespace tarnhold

@@ -206,6 +206,14 @@ TEST(AdminSave, SecondWindowIsAskedBeforeOverwritingTheFirstOnesSave) {
   }
 }
 
+// What thqueue does to spamfree.dat: one sender appended under the list's lock.
+WriteResult QueueManagerAppends(const fs::path& list, std::string_view sender) {
+  SpamFreeLock lock;
+  std::string error;
+  if (lock.Open(list, error) != LockResult::Locked) return WriteResult::Failed;
+  return lock.Append(sender, error);
+}
+
 TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
   AdminFixture f(test::kOneRule);
   ASSERT_EQ(AddSpamEntry(f.S(), SpamList::Friends, "Friend@A.test"), Handled::Done);
@@ -213,9 +221,7 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
   EXPECT_EQ(TempRoot::Read(f.root / "spamfree.dat"), "friend@a.test\n");
   EXPECT_EQ(TempRoot::Read(f.root / "aliases.dat"), "*@corp.test\n");
 
-  std::string error;
-  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "queued@b.test", error),
-            WriteResult::Written);
+  ASSERT_EQ(QueueManagerAppends(f.root / "spamfree.dat", "queued@b.test"), WriteResult::Written);
   EXPECT_EQ(AddSpamEntry(f.S(), SpamList::Friends, "second@c.test"), Handled::Done);
   EXPECT_EQ(f.boxes.LastText(), text::kSpamFreeChanged);
   EXPECT_EQ(TempRoot::Read(f.root / "spamfree.dat"), "friend@a.test\nqueued@b.test\n");
@@ -225,8 +231,7 @@ TEST(AdminSpamLists, AnAdditionByTheQueueManagerIsNeverOverwritten) {
             "friend@a.test\nqueued@b.test\nsecond@c.test\n");
 
   // At save: tarnhold.dat and aliases.dat are written, spamfree.dat is not.
-  ASSERT_EQ(AppendSpamFreeEntry(f.root / "spamfree.dat", "late@d.test", error),
-            WriteResult::Written);
+  ASSERT_EQ(QueueManagerAppends(f.root / "spamfree.dat", "late@d.test"), WriteResult::Written);
   f.S().MutableRedirections().push_back("x@corp.test");
   f.S().Config().SMTPInPort = 2626;
   ASSERT_EQ(f.S().Ok({}), SaveOutcome::Saved);

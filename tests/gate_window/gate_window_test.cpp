@@ -29,13 +29,8 @@ class StandInEngine : public WindowHost {
   LogHistory& Log(WindowLog log) override { return logs[static_cast<int>(log)]; }
   std::filesystem::path DataRoot() const override { return kRoot; }
   void SetEvents(EngineEvents* e) override {
-    for (int i = 0; i < kWindowLogCount; ++i) {
-      CUH_Control::LineSink sink;
-      if (e != nullptr) {
-        sink = [e, i](std::string_view, std::string_view) { e->LinesAdded(WindowLog(i)); };
-      }
-      logs[i].SetLineSink(sink);
-    }
+    AttachLogEvents([this](WindowLog log) -> CUH_Control& { return logs[static_cast<int>(log)]; },
+                    e);
     events.store(e);
   }
   StartResult Start() override {

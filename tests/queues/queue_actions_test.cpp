@@ -6,15 +6,10 @@
 #include "platform/spool_folder.h"
 #include "queues/spam_free_append.h"
 #include "tests/queues/queue_test_util.h"
-#include "tests/support/temp_root.h"
 
 namespace tarnhold::queues {
 namespace {
 
-using test::ItemBytes;
-using test::MessageText;
-using test::TempRoot;
-using test::WriteItem;
 namespace fs = std::filesystem;
 
 struct Spool {

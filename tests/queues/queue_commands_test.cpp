@@ -6,15 +6,9 @@
 
 #include "platform/locked_file.h"
 #include "tests/queues/queue_test_util.h"
-#include "tests/support/temp_root.h"
 
 namespace tarnhold::queues {
 namespace {
-
-using test::ItemBytes;
-using test::MessageText;
-using test::TempRoot;
-using test::WriteItem;
 
 TEST(QueueCommandLine, ParsesEachFormAndRefusesTheRest) {
   struct Case {

@@ -7,15 +7,9 @@
 
 #include "platform/locked_file.h"
 #include "tests/queues/queue_test_util.h"
-#include "tests/support/temp_root.h"
 
 namespace tarnhold::queues {
 namespace {
-
-using test::ItemBytes;
-using test::MessageText;
-using test::TempRoot;
-using test::WriteItem;
 
 std::vector<QueueRow> ListAll(const std::filesystem::path& folder) {
   std::vector<QueueRow> rows;

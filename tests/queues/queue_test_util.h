@@ -7,26 +7,15 @@
 #include <string>
 #include <string_view>
 
-namespace tarnhold::test {
+#include "platform/item_header.h"
+#include "tests/support/temp_root.h"
 
-inline void PutU32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
-}
+namespace tarnhold::test {
 
 inline std::string ItemBytes(std::string_view recipient, std::string_view sender,
                              std::string_view text) {
-  std::string out;
-  PutU32(out, 1700000000);
-  PutU32(out, 0);
-  PutU32(out, 0);
-  PutU32(out, static_cast<std::uint32_t>(recipient.size() + 1));
-  out.append(recipient);
-  out += '\0';
-  PutU32(out, static_cast<std::uint32_t>(sender.size() + 1));
-  out.append(sender);
-  out += '\0';
-  out.append(text);
-  return out;
+  return EncodeItemHeader({1700000000, 0, 0, std::string(recipient), std::string(sender)}) +
+         std::string(text);
 }
 
 // A message with the given header values, as the receiver stores it.
@@ -50,3 +39,13 @@ inline std::filesystem::path WriteItem(const std::filesystem::path& folder, std:
 }
 
 }  // namespace tarnhold::test
+
+namespace tarnhold::queues {
+
+// The queue manager's tests name the shared pieces without their namespace.
+using test::ItemBytes;
+using test::MessageText;
+using test::TempRoot;
+using test::WriteItem;
+
+}  // namespace tarnhold::queues

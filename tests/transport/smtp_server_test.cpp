@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/queue_item.h"
 #include "gateway/server_settings.h"
 #include "platform/locked_file.h"
@@ -776,11 +777,13 @@ TEST(RelayGuard, RemoteClientsRelayOnlyFromListedNetworks) {
     policy->relay.networks = {{0xc6336400, 0xffffff00}};
     r.server.SetPolicy(policy);
     Client client(r.server.Port());
+    const std::uint64_t refused_before = Metrics().Value(Counter::RelayRefused);
     RunScript(client, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
                        "C: RCPT TO:<" + std::string(c.recipient) + ">", "S: " + std::string(c.reply)});
     const bool denied = std::string_view(c.reply).starts_with("550");
     EXPECT_EQ(r.log.Count("Relaying denied: " + std::string(c.recipient) + " from 192.0.2.7"),
               denied ? 1 : 0);
+    EXPECT_EQ(Metrics().Value(Counter::RelayRefused) - refused_before, denied ? 1u : 0u);
     // A refused recipient does not break the sequence.
     RunScript(client, {"C: RCPT TO:<p@local.example>", "S: 250 OK  p@local.example "});
   }

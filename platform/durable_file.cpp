@@ -1,4 +1,4 @@
-#include "admin/durable_file.h"
+#include "platform/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 
 #include "platform/temp_files.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace fs = std::filesystem;
 
@@ -20,16 +21,6 @@ FileStamp FromStat(const struct stat& st) {
   return FileStamp{
       true, static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // The rename is only durable once the folder's entry is on disk.
@@ -73,12 +64,6 @@ WriteResult WriteDurably(const fs::path& path, std::string_view text, std::strin
   }
   SyncFolder(folder);
   return WriteResult::Written;
-}
-
-std::string ListFileText(const std::vector<std::string>& entries) {
-  std::string text;
-  for (const std::string& e : entries) text.append(e).append(1, '\n');
-  return text;
 }
 
 }  // namespace tarnhold

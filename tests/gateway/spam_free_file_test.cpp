@@ -1,4 +1,4 @@
-#include "admin/spam_free_guard.h"
+#include "gateway/spam_free_file.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,14 @@ namespace {
 
 using test::TempRoot;
 
+// What thqueue does to the list: one entry appended under the lock.
+WriteResult AppendEntry(const std::filesystem::path& path, std::string_view entry) {
+  SpamFreeLock lock;
+  std::string error;
+  if (lock.Open(path, error) != LockResult::Locked) return WriteResult::Failed;
+  return lock.Append(entry, error);
+}
+
 TEST(SpamFreeGuard, WritesOnlyOverTheFileItLastSaw) {
   TempRoot root;
   SpamFreeGuard guard(root / "spamfree.dat");
@@ -20,7 +28,7 @@ TEST(SpamFreeGuard, WritesOnlyOverTheFileItLastSaw) {
   std::string error;
   ASSERT_EQ(guard.Write({"a@x.test"}, error), GuardedWrite::Written) << error;
   ASSERT_EQ(guard.Write({"a@x.test", "b@x.test"}, error), GuardedWrite::Written) << error;
-  ASSERT_EQ(AppendSpamFreeEntry(root / "spamfree.dat", "c@x.test", error), WriteResult::Written);
+  ASSERT_EQ(AppendEntry(root / "spamfree.dat", "c@x.test"), WriteResult::Written);
   EXPECT_EQ(guard.Write({"only"}, error), GuardedWrite::Changed);
   EXPECT_EQ(TempRoot::Read(root / "spamfree.dat"), "a@x.test\nb@x.test\nc@x.test\n");
 
@@ -38,9 +46,8 @@ TEST(SpamFreeGuard, ConcurrentAppendsSurviveRewrites) {
   const auto path = root / "spamfree.dat";
   constexpr int kAppends = 100;
   std::jthread appender([&] {
-    std::string error;
     for (int i = 0; i < kAppends; ++i)
-      ASSERT_EQ(AppendSpamFreeEntry(path, "q" + std::to_string(i), error), WriteResult::Written);
+      ASSERT_EQ(AppendEntry(path, "q" + std::to_string(i)), WriteResult::Written);
   });
   SpamFreeGuard guard(path);
   std::string error;

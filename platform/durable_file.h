@@ -1,14 +1,13 @@
-// Files thadmin replaces whole (tarnhold.dat, aliases.dat, spamfree.dat): written under a
-// temporary name in the same folder, synced, renamed into place and the folder synced, so a
-// crash or a full disk leaves either the old file or the new one, never half of one. A stamp
-// of a file (identity, size, modification time) tells whether another program changed it.
+// Files replaced whole (configuration and list files): written under a temporary name in the
+// same folder, synced, renamed into place and the folder synced, so a crash or a full disk
+// leaves either the old file or the new one, never half of one. A stamp of a file (identity,
+// size, modification time) tells whether another program changed it.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tarnhold {
 
@@ -32,9 +31,5 @@ enum class WriteResult { Written, Failed };
 // Replaces `path` with `text`. Failed: nothing of `path` changed and `error` holds one line.
 [[nodiscard]] WriteResult WriteDurably(const std::filesystem::path& path, std::string_view text,
                                        std::string& error);
-
-// The text of a list file: every entry followed by a line feed (a last line without one would
-// not count when the gateway reads it).
-[[nodiscard]] std::string ListFileText(const std::vector<std::string>& entries);
 
 }  // namespace tarnhold

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <system_error>
+#include <tuple>
 
 #include "platform/temp_files.h"
 
@@ -90,6 +92,19 @@ void AddTraffic(MetricsBuilder& b, const MetricsRegistry& m) {
            "Connections and recipients refused, by reason.");
   b.Sample("reason", "busy", m.Value(Counter::ConnectionsRefusedBusy));
   b.Sample("reason", "relay", m.Value(Counter::RelayRefused));
+
+  b.Metric("tarnhold_sessions_total", "counter", "Connections by service, with or without TLS.");
+  const std::tuple<const char*, Counter, Counter> services[] = {
+      {"smtp_in", Counter::SmtpInSessions, Counter::SmtpInTlsSessions},
+      {"smtp_out", Counter::SmtpOutSessions, Counter::SmtpOutTlsSessions},
+      {"pop3", Counter::Pop3Sessions, Counter::Pop3TlsSessions}};
+  for (const auto& [service, all, tls] : services) {
+    const std::uint64_t secured = m.Value(tls);
+    const std::uint64_t total = std::max(m.Value(all), secured);
+    const std::string labels = "service=\"" + std::string(service) + "\",security=\"";
+    b.Sample(labels + "tls\"", secured);
+    b.Sample(labels + "clear\"", total - secured);
+  }
 }
 
 void AddRulesAndScanners(MetricsBuilder& b, const MetricsRegistry& m, const CGatewayConfig& c) {

@@ -24,6 +24,12 @@ enum class Counter : std::size_t {
   DeliveryDeferred,        // not delivered this time; tried again later
   DeliveryFinishedUnsent,  // given up without a returned mail (returned mail that failed)
   ReturnedMail,            // turned into a returned mail to its sender
+  SmtpInSessions,          // connections the SMTP receiver greeted
+  SmtpInTlsSessions,       // ... of which switched to TLS
+  SmtpOutSessions,         // delivery connections that reached the MAIL step
+  SmtpOutTlsSessions,      // ... of which under TLS
+  Pop3Sessions,            // connections the POP3 server greeted
+  Pop3TlsSessions,         // ... of which switched to TLS
   kCount
 };
 

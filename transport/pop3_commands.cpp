@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/server_settings.h"
 #include "transport/pop3_server.h"
 #include "transport/tokens.h"
@@ -298,6 +299,7 @@ CPop3Connection::Next CPop3Connection::OnStls(std::string_view) {
   account_.clear();
   password_.clear();
   Pop3LogLine("POP3 server: TLS from " + PeerDotted() + ": " + Tls()->Description());
+  CountEvent(Counter::Pop3TlsSessions);
   return Next::Continue;
 }
 

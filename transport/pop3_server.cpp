@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 
+#include "gateway/metrics.h"
 #include "gateway/server_settings.h"
 #include "transport/tokens.h"
 
@@ -68,6 +69,7 @@ void CPop3Connection::OnConnect() {
   mailbox_ = -1;
   tls_context_ = server_.TlsServerContext();
   require_tls_ = server_.RequireTls();
+  CountEvent(Counter::Pop3Sessions);
   if (Reply(kGreeting) == Next::End) return;
   while (ReadCommandLine()) {
     StripLineEnd(line_);

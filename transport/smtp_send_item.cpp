@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gateway/activity_log.h"
+#include "gateway/metrics.h"
 #include "gateway/server_settings.h"
 #include "gateway/spool_item.h"
 #include "transport/smtp_delivery.h"
@@ -225,6 +226,8 @@ SendItemResult Exchange(const Session& session, const SendItemData& data,
   retry_clear = false;
   switch (Open(session, helo_name, tls)) {
     case Opened::Ready:
+      CountEvent(Counter::SmtpOutSessions);
+      if (session.client.Tls() != nullptr) CountEvent(Counter::SmtpOutTlsSessions);
       break;
     case Opened::RetryClear:
       retry_clear = true;

@@ -144,6 +144,7 @@ void CSmtpConnection::OnConnect() {
   policy_ = server->Policy();
   tls_context_ = server->TlsServerContext();
   current_ = SmtpCommand::Unknown;
+  CountEvent(Counter::SmtpInSessions);
   Reply("220 " + server_name_ + " Service Ready\r\n");
   while (!ended_) {
     last_read_ = ReceiveLine(line_, kSmtpLineBuffer);
@@ -310,6 +311,7 @@ void CSmtpConnection::OnStartTls(const std::string& line) {
       return;
     }
     SmtpInLogLine("TLS started: " + Tls()->Description());
+    CountEvent(Counter::SmtpInTlsSessions);
     client_name_.clear();
     sender_.clear();
     recipients_.clear();

@@ -59,7 +59,7 @@ class ReceiverStartTls(unittest.TestCase):
     def test_swaks_sends_over_starttls(self):
         if shutil.which("swaks") is None:
             self.skipTest("swaks is not installed")
-        self.start(**self.root.tap())
+        self.start(MetricsInterval=1, **self.root.tap())
         run = subprocess.run(
             ["swaks", "--server", "127.0.0.1:%d" % self.port, "--tls", "--from", "a@x.test",
              "--to", "b@y.test", "--body", "sent with swaks over TLS"],
@@ -69,6 +69,16 @@ class ReceiverStartTls(unittest.TestCase):
         self.assertIn("TLS started", out)
         self.gate.wait_for_line(r"^SMTP Server: \S+ TLS started: TLSv1\.[23] \S+$")
         self.assertTrue(wait_until(lambda: self.root.items("tap/queproc") != [], 20))
+        # The metrics count the session among the TLS ones.
+        tls_line = 'tarnhold_sessions_total{service="smtp_in",security="tls"} 1'
+        self.assertTrue(wait_until(lambda: tls_line in self.metrics(), 20), self.metrics())
+
+    def metrics(self):
+        try:
+            with open(self.root.join("logs", "tarnhold.prom")) as f:
+                return f.read()
+        except OSError:
+            return ""
 
     def test_commands_behind_starttls_are_dropped_and_the_session_starts_afresh(self):
         self.start()

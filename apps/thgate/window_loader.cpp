@@ -26,7 +26,12 @@ RunWindowEntry LoadWindowPlugin(std::string& error) {
     error = "cannot find the program's folder: " + ec.message();
     return nullptr;
   }
-  const std::filesystem::path plugin = self.parent_path() / kWindowPluginName;
+  // Beside thgate in a build tree; in lib/tarnhold beside bin/ when installed.
+  std::filesystem::path plugin = self.parent_path() / kWindowPluginName;
+  const std::filesystem::path installed =
+      self.parent_path().parent_path() / "lib" / "tarnhold" / kWindowPluginName;
+  if (!std::filesystem::exists(plugin, ec) && std::filesystem::exists(installed, ec))
+    plugin = installed;
   // Never unloaded: Qt does not take being unloaded from a running process well.
   void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

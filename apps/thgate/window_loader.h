@@ -1,5 +1,5 @@
 // Finding thgate's window: whether a display is there, and the window plugin loaded from the
-// folder that holds thgate. Nothing of Qt is loaded unless the plugin is.
+// folder that holds thgate (or, installed, from lib/tarnhold beside that folder). Nothing of Qt is loaded unless the plugin is.
 #pragma once
 
 #include <string>

@@ -72,6 +72,12 @@ class Package(unittest.TestCase):
         for program in PROGRAMS:
             built = os.path.exists(os.path.join(BIN_DIR, program))
             self.assertEqual("./usr/bin/" + program in paths, built, program)
+        # The windows travel with their programs: thqueue and thmon hand over to their window
+        # programs, and an installed thgate finds its plugin in lib/tarnhold.
+        for window in ("usr/bin/thqueue-window", "usr/bin/thmon-window",
+                       "usr/lib/tarnhold/libthgate_window.so"):
+            built = os.path.exists(os.path.join(BIN_DIR, os.path.basename(window)))
+            self.assertEqual("./" + window in paths, built, window)
         info = run("dpkg-deb", "-I", self.deb).stdout
         self.assertRegex(info, r"Depends: .*adduser")
         self.assertIn("postinst", info)

@@ -159,7 +159,9 @@ int CPop3Client::ReceiveData(int fd, std::uint64_t max_bytes) {
     }
     Pop3DataPiece data = UnstuffPop3Data(piece, at_line_start);
     if (data.end) break;
-    at_line_start = EndsWithLf(piece);
+    // Byte-stuffing and the final "." belong to lines ended by CR LF; a "." after a bare LF
+    // is text.
+    at_line_start = piece.ends_with("\r\n");
     saved += data.text.size();
     if (max_bytes > 0 && saved > max_bytes) return kRetrTooLarge;
     pending.append(data.text);

@@ -78,9 +78,11 @@ std::string WorkFileLine(const fs::path& path, const std::string& error) {
 // The message text of a queue item is the SMTP data stream as a receiver takes it: every line
 // that begins with "." carries a second one, and the "." line ends it. The downloaded text had
 // its POP3 dots taken out, so they go back in here, or a line "." inside the message would end
-// it early at delivery and a leading dot would be lost. Appends `text` to `item` in that form.
+// it early at delivery and a leading dot would be lost. A bare LF becomes CR LF and a "." after
+// a bare CR is doubled too, as the receiver stores them, so that no server after the gateway
+// can read an early end of data into the message. Appends `text` to `item` in that form.
 bool AppendAsDataStream(LockedFile& text, LockedFile& item, std::string& error) {
-  DotStuffer stuffer(DataForm::File);
+  DotStuffer stuffer(DataForm::Text);
   std::string block(kCopyBlock, '\0');
   std::string out;
   std::string tail = "\r\n";  // the data follows the DATA command's CR LF

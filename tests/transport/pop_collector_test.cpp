@@ -129,7 +129,10 @@ TEST(PopCollectorBatch, ItemsQueuedThenDeleted) {
                        "Received: from d by e for c@branch.test; Mon",
                        "From: Someone <Sender@Remote.test>", "Subject: one", "", "..dotted", "..",
                        "body"};
-  const Lines second = {"From: <alone@remote.test>", "Subject: two", "", "text"};
+  // Bare line ends inside a line of the server: a "." after them must never become a line
+  // that ends the data at the next server.
+  const Lines second = {"From: <alone@remote.test>", "Subject: two", "", "text", "lf\n.\nx",
+                        "cr\r.\ry"};
   ScriptedPeer peer(Join({kLogin, {"C: STAT", "S: +OK 2 300"}, Served("200", first),
                           {"C: DELE 1", "S: +OK"}, Served("100", second),
                           {"C: DELE 2", "S: +OK", "C: Quit", "EOF"}}));
@@ -153,7 +156,9 @@ TEST(PopCollectorBatch, ItemsQueuedThenDeleted) {
   QueueItemHeader two = f.Item(2, text);
   EXPECT_EQ(two.recipient, "postmaster@local.test");
   EXPECT_EQ(two.sender, "alone@remote.test");
-  EXPECT_EQ(text, "From: <alone@remote.test>\r\nSubject: two\r\n\r\ntext\r\n.\r\n");
+  EXPECT_EQ(text,
+            "From: <alone@remote.test>\r\nSubject: two\r\n\r\ntext\r\nlf\r\n..\r\nx\r\n"
+            "cr\r..\ry\r\n.\r\n");
   // Nothing is left of the work files.
   EXPECT_TRUE(fs::is_empty(f.root / "pop"));
   EXPECT_EQ(f.log.Lines_(),

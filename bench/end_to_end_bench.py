@@ -21,6 +21,13 @@ fields of the master process (cutime + cstime hold every child that ended and wa
 plus utime + stime of every live descendant of the master (smtpd, cleanup, qmgr, smtp,
 trivial-rewrite, ...), read before and after the load.
 
+The load client is build/bin/smtp_load (bench/smtp_load.cpp) when it is built: the messages
+are made once per load into a file in /dev/shm and sent with a plain SMTP dialogue, and the
+client reports each message's "250" time. Python's smtplib (--client python, and always with
+--tls) spends more CPU per megabyte than the roads and caps the 1 MB load near 35 msg/s on two
+cores. With --repeat K every road runs K times, interleaved, and the medians are printed with
+the range of the rates, since single runs on a shared machine vary by tens of percent.
+
 With --tls every hop speaks STARTTLS: the client to the road (smtplib's starttls), and the
 road to the receiving server, which is then a small threaded Python SMTP server with STARTTLS
 instead of smtp-sink (it keeps each receipt time in memory; its own CPU is not counted). thgate
@@ -30,6 +37,7 @@ smtp_tls_security_level = may, thgate with its default opportunistic STARTTLS.
 Every process this script starts is stopped by its pid. Needs root (Postfix, smtp-sink's -u).
 
     bench/end_to_end_bench.py --bin-dir build/bin [--before-bin-dir build-before/bin] [--tls]
+                              [--client native|python] [--repeat K]
 """
 import argparse
 import base64
@@ -365,9 +373,45 @@ def tree_cpu_seconds(pid):
     return total
 
 
-def send_load(port, messages, sessions, size, make=message, tls=False):
+def load_file(work, load, messages, size, make):
+    """The load's messages in smtp_load's file format, made once per load in shared memory
+    (so writing it costs the roads no disk time)."""
+    folder = "/dev/shm" if os.path.isdir("/dev/shm") else work
+    path = os.path.join(folder, "th_e2e_%d_%s_%d.load" % (os.getpid(), load, messages))
+    if not os.path.exists(path):
+        with open(path + ".part", "wb") as f:
+            for n in range(1, messages + 1):
+                data = make(n, size).encode()
+                data = re.sub(rb"(?m)^\.", b"..", data)
+                f.write(b"#%d %d\n" % (n, len(data)))
+                f.write(data)
+        os.rename(path + ".part", path)
+        LOAD_FILES.append(path)
+    return path
+
+
+LOAD_FILES = []
+
+
+def send_load_native(client, path, port, sessions):
+    """Sends the load file with the native client; returns ({id: time of its 250}, start)."""
+    start = time.time()
+    done = subprocess.run([client, "127.0.0.1", str(port), str(sessions), path],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    acked = {}
+    for line in done.stdout.decode().splitlines():
+        n, t = line.split()
+        acked[int(n)] = float(t)
+    if done.returncode != 0:
+        print("  client errors: %s" % done.stderr.decode().strip()[:300], file=sys.stderr)
+    return acked, start
+
+
+def send_load(port, messages, sessions, size, make=message, tls=False, native=None):
     """Sends the load over `sessions` sessions (with STARTTLS when `tls`); returns ({id: time
-    of its 250}, start)."""
+    of its 250}, start). `native` = (client program, load file) sends with smtp_load."""
+    if native is not None and not tls:
+        return send_load_native(native[0], native[1], port, sessions)
     acked = {}
     lock = threading.Lock()
     errors = []
@@ -428,6 +472,14 @@ def figures(name, sink, acked, start, limit_s, cpu=None):
     return (name, len(arrived), len(arrived) / (end - start), cpu_ms, p50, p99)
 
 
+def native_load(args, work, load):
+    """(client, load file) when the native client sends this run, else None."""
+    if args.client != "native" or args.tls:
+        return None
+    make, size, count = load_args(args, load)
+    return args.client_path, load_file(work, load, count, size, make)
+
+
 def load_args(args, load):
     make, size, default_count = LOADS[load]
     count = getattr(args, "messages_" + load) or default_count
@@ -466,7 +518,8 @@ def run_thgate(name, bin_dir, work, sink, args, load):
             raise RuntimeError("thgate did not start; see %s" % out.name)
         read_cpu = lambda: tree_cpu_seconds(proc.pid)
         cpu_start = read_cpu()
-        acked, start = send_load(port, count, args.sessions, size, make, args.tls)
+        acked, start = send_load(port, count, args.sessions, size, make, args.tls,
+                                 native_load(args, work, load))
         return figures(name, sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         stop_pid(proc.pid)
@@ -530,7 +583,8 @@ def run_postfix(work, sink, args, load):
             master_pid = int(f.read().strip())
         read_cpu = lambda: tree_cpu_seconds(master_pid)
         cpu_start = read_cpu()
-        acked, start = send_load(port, count, args.sessions, size, make, args.tls)
+        acked, start = send_load(port, count, args.sessions, size, make, args.tls,
+                                 native_load(args, work, load))
         return figures("postfix", sink, acked, start, args.limit, (cpu_start, read_cpu))
     finally:
         if master_pid is None and os.path.exists(pid_file):
@@ -569,9 +623,20 @@ def main():
     parser.add_argument("--only", choices=("ceiling", "before", "thgate", "postfix"),
                         action="append")
     parser.add_argument("--tls", action="store_true", help="STARTTLS on every hop")
+    parser.add_argument("--client", choices=("native", "python"),
+                        help="load client: smtp_load from --bin-dir (the default when built; "
+                        "never with --tls) or Python's smtplib")
+    parser.add_argument("--repeat", type=int, default=1,
+                        help="run every road this many times, interleaved; medians are printed")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("end_to_end_bench: needs root (Postfix and smtp-sink's -u)")
+    args.client_path = os.path.join(args.bin_dir, "smtp_load")
+    if args.client is None:
+        args.client = "native" if os.access(args.client_path, os.X_OK) and not args.tls \
+            else "python"
+    if args.client == "native" and not os.access(args.client_path, os.X_OK):
+        sys.exit("end_to_end_bench: %s is not built" % args.client_path)
     loads = [l for l in args.loads.split(",") if l]
     for load in loads:
         if load not in LOADS:
@@ -582,7 +647,7 @@ def main():
     random.seed(1)
     work = tempfile.mkdtemp(prefix="th_e2e_bench.")
     os.chmod(work, 0o755)
-    rows = []
+    runs = {}
     if args.tls:
         if "ceiling" in roads:
             sys.exit("end_to_end_bench: smtp-source speaks no TLS; no ceiling with --tls")
@@ -591,36 +656,61 @@ def main():
     else:
         sink = Sink(os.path.join(work, "dumps"))
     try:
-        for load in loads:
-            for road in roads:
-                sink.clear()
-                print("running %s, load %s ..." % (road, load), file=sys.stderr)
-                if road == "ceiling":
-                    row = run_ceiling(sink, args, load)
-                elif road == "thgate":
-                    row = run_thgate("thgate", args.bin_dir, work, sink, args, load)
-                elif road == "before":
-                    row = run_thgate("before", args.before_bin_dir, work, sink, args, load)
-                else:
-                    row = run_postfix(work, sink, args, load)
-                rows.append((load,) + row)
-                if args.tls:
-                    print("  %s: %d of %d messages reached the sink inside TLS"
-                          % (road, sink.encrypted, sink.count), file=sys.stderr)
+        for repeat in range(max(1, args.repeat)):
+            for load in loads:
+                for road in roads:
+                    sink.clear()
+                    print("running %s, load %s (%d of %d) ..." % (road, load, repeat + 1,
+                                                                  args.repeat), file=sys.stderr)
+                    if road == "ceiling":
+                        row = run_ceiling(sink, args, load)
+                    elif road == "thgate":
+                        row = run_thgate("thgate", args.bin_dir, work, sink, args, load)
+                    elif road == "before":
+                        row = run_thgate("before", args.before_bin_dir, work, sink, args, load)
+                    else:
+                        row = run_postfix(work, sink, args, load)
+                    print("  %s" % " ".join("-" if v is None else
+                                            ("%.1f" % v if isinstance(v, float) else str(v))
+                                            for v in row), file=sys.stderr)
+                    runs.setdefault((load, row[0]), []).append(row)
+                    if args.tls:
+                        print("  %s: %d of %d messages reached the sink inside TLS"
+                              % (road, sink.encrypted, sink.count), file=sys.stderr)
     finally:
         sink.stop()
         shutil.rmtree(work, ignore_errors=True)
-    print("end-to-end over %d sessions%s; loads: %s" % (
-        args.sessions, ", STARTTLS on every hop" if args.tls else "", ", ".join(
+        for path in LOAD_FILES:
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
+
+    def median(values):
+        values = [v for v in values if v is not None]
+        return statistics.median(values) if values else None
+
+    rows = []
+    for (load, name), group in runs.items():
+        rates = [r[2] for r in group]
+        rows.append((load, name, min(r[1] for r in group), median(rates),
+                     median([r[3] for r in group]), median([r[4] for r in group]),
+                     median([r[5] for r in group]), min(rates), max(rates)))
+    print("end-to-end over %d sessions, client %s%s; loads: %s" % (
+        args.sessions, args.client, ", STARTTLS on every hop" if args.tls else "", ", ".join(
         "%s = %d messages" % (l, load_args(args, l)[2]) for l in loads)))
-    print("%-6s %-12s %8s %9s %11s %9s %9s" % ("load", "road", "arrived", "msg/s",
-                                                "CPU ms/msg", "p50 ms", "p99 ms"))
+    if args.repeat > 1:
+        print("medians of %d runs per road; msg/s range in brackets" % args.repeat)
+    print("%-6s %-12s %8s %9s %11s %9s %9s %s" % ("load", "road", "arrived", "msg/s",
+                                                   "CPU ms/msg", "p50 ms", "p99 ms",
+                                                   "range" if args.repeat > 1 else ""))
     fmt = lambda v: "-" if v is None else "%.1f" % v
-    for load, name, arrived, rate, cpu_ms, p50, p99 in rows:
-        print("%-6s %-12s %8d %9.1f %11s %9s %9s" % (load, name, arrived, rate, fmt(cpu_ms),
-                                                      fmt(p50), fmt(p99)))
+    for load, name, arrived, rate, cpu_ms, p50, p99, low, high in rows:
+        spread = "[%.1f-%.1f]" % (low, high) if args.repeat > 1 else ""
+        print("%-6s %-12s %8d %9.1f %11s %9s %9s %s" % (load, name, arrived, rate, fmt(cpu_ms),
+                                                         fmt(p50), fmt(p99), spread))
     postfix = {r[0]: r for r in rows if r[1] == "postfix"}
-    for load, name, arrived, rate, cpu_ms, p50, p99 in rows:
+    for load, name, arrived, rate, cpu_ms, p50, p99, low, high in rows:
         base = postfix.get(load)
         if name == "postfix" or base is None or not base[3]:
             continue

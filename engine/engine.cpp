@@ -238,6 +238,8 @@ void Engine::CreateLogFiles() {
 
 void Engine::StartSweeper() {
   smtp_server_.SetQueueWake(&sweeper_.QueueWake());
+  smtp_server_.SetIntakeFlow(&intake_flow_);
+  sweeper_.SetIntakeFlow(&intake_flow_);
   sweeper_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
   item_processor_.SetSendQueueWake(&send_scheduler_.SendQueueWake());
   item_processor_.SetVirusCheck(CheckForViruses);
@@ -298,6 +300,7 @@ void Engine::StopComponents() {
   // its server until its item is on disk, so the collection may stop at any point; it is asked
   // first so that its wait for a server runs beside the others' stops.
   pop_collector_.RequestStop();
+  intake_flow_.Open();  // no session waits for the sweeper while the gateway stops
   dial_up_manager_.Stop();
   send_scheduler_.Stop();
   send_scheduler_.Shutdown();

@@ -18,6 +18,7 @@
 #include "engine/window_host.h"
 #include "engine/metrics_writer.h"
 #include "gateway/gateway_config.h"
+#include "gateway/intake_flow.h"
 #include "gateway/server_settings.h"
 #include "sweeper/item_processor.h"
 #include "sweeper/queue_sweeper.h"
@@ -112,6 +113,7 @@ class Engine {
   QueueItemProcessor item_processor_;
   // The sweeper's workers, for configurations that allow parallel processing.
   std::array<QueueItemProcessor, kSweepWorkers> sweep_workers_;
+  IntakeFlow intake_flow_;  // paces the receiver to the sweeper
   CQueueSweeper sweeper_;
   CPopCollector pop_collector_;
   CServerSettings settings_;

@@ -12,6 +12,23 @@
 namespace fs = std::filesystem;
 
 namespace tarnhold {
+namespace {
+
+// Tells the intake flow that one listed item has been dealt with, however its turn ended.
+class ItemDone {
+ public:
+  explicit ItemDone(IntakeFlow* flow) : flow_(flow) {}
+  ItemDone(const ItemDone&) = delete;
+  ItemDone& operator=(const ItemDone&) = delete;
+  ~ItemDone() {
+    if (flow_ != nullptr) flow_->Done();
+  }
+
+ private:
+  IntakeFlow* flow_;
+};
+
+}  // namespace
 
 bool AllowsParallelSweep(const CGatewayConfig& config) {
   if (config.EnableClustering == 1) return false;
@@ -76,6 +93,7 @@ void CQueueSweeper::RunPass() {
 void CQueueSweeper::SweepQueue() {
   const fs::path queproc = SpoolLayout(root_).Processing();
   const std::vector<std::uint32_t> numbers = ListItemNumbers(queproc);
+  if (intake_flow_ != nullptr) intake_flow_->Listed(static_cast<int>(numbers.size()));
   if (numbers.empty()) return;
   if (workers_ > 1 && worker_handler_) {
     TakeConfig();
@@ -86,6 +104,7 @@ void CQueueSweeper::SweepQueue() {
     TakeConfig();
     if (!config_) return;
     const fs::path item = queproc / std::to_string(number);
+    ItemDone done(intake_flow_);
     std::error_code ec;
     if (!fs::is_regular_file(item, ec)) continue;  // gone since the listing
     if (config_->EnableClustering != 1) {
@@ -117,6 +136,7 @@ void CQueueSweeper::SweepInParallel(const fs::path& queproc,
       auto config = config_source_();
       if (!config || !AllowsParallelSweep(*config)) return;
       std::error_code ec;
+      ItemDone done(intake_flow_);
       if (!fs::is_regular_file(item, ec)) continue;  // gone since the listing
       worker_handler_(worker, item, *config);
     }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "gateway/gateway_config.h"
+#include "gateway/intake_flow.h"
 #include "platform/wake_event.h"
 #include "sweeper/distribution.h"
 
@@ -52,6 +53,9 @@ class CQueueSweeper {
 
   // Notified by whoever puts a new item into queproc: ends the current pause at once.
   [[nodiscard]] WakeEvent& QueueWake() { return queue_wake_; }
+  // Told how many items wait in queproc and when each is done, so the receiver can pace
+  // new messages (nullptr: nobody is told).
+  void SetIntakeFlow(IntakeFlow* flow) { intake_flow_ = flow; }
   // Notified whenever this sweeper moves items into the send queue.
   void SetSendQueueWake(WakeEvent* wake) { send_wake_ = wake; }
   // Sweeps with `count` workers (before Start). Worker 0 runs on the sweeper's thread; a
@@ -90,6 +94,7 @@ class CQueueSweeper {
   int pass_count_ = 0;
   WakeEvent queue_wake_;
   WakeEvent* send_wake_ = nullptr;
+  IntakeFlow* intake_flow_ = nullptr;
   std::function<std::pair<int, int>()> clock_;
   std::jthread thread_;
 };

@@ -183,6 +183,7 @@ void CSmtpConnection::OnEhlo(const std::string& line) {
   extended_ = true;
   sender_.clear();
   recipients_.clear();
+  slot_.Release();
   const bool offer = tls_context_ != nullptr && Tls() == nullptr;
   Reply(EhloReply(server_name_, SmtpExtensions(*policy_, offer ? TlsOffer::Yes : TlsOffer::No)));
 }
@@ -226,6 +227,10 @@ void CSmtpConnection::OnMail(const std::string& line) {
   }
   sender_ = address;
   recipients_.clear();
+  // A new message waits here while the sweeper is behind; the previous one is acknowledged.
+  if (!slot_) {
+    if (IntakeFlow* flow = static_cast<CSmtpServer*>(Server())->Flow()) slot_ = flow->Admit();
+  }
   Reply("250 OK " + (null_sender ? std::string("<>") : sender_) + "\r\n");
 }
 
@@ -272,6 +277,7 @@ void CSmtpConnection::OnData(const std::string&) {
     return;
   }
   ReceiveMessage();
+  slot_.Release();  // a message that was not stored gives its room back
 }
 
 void CSmtpConnection::OnHelp(const std::string&) { SendHelp(); }
@@ -284,6 +290,7 @@ void CSmtpConnection::OnQuit(const std::string&) {
 
 void CSmtpConnection::OnRset(const std::string&) {
   recipients_.clear();
+  slot_.Release();
   Reply("250 Ok\r\n");
 }
 
@@ -387,6 +394,7 @@ void CSmtpConnection::ReceiveMessage() {
   std::vector<std::string> further(recipients_.begin() + 1, recipients_.end());
   // The reply waits until every item and the source file are on disk.
   if (transfer.Commit(further, PeerDotted())) {
+    slot_.Commit(static_cast<int>(1 + further.size()));
     Reply(kMailReceived);
     CountEvent(Counter::SmtpMessagesReceived);
     SmtpInLogLine("Mail received OK");

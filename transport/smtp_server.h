@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/intake_flow.h"
 #include "platform/wake_event.h"
 #include "transport/listen_server.h"
 #include "transport/smtp_extensions.h"
@@ -65,10 +66,14 @@ class CSmtpServer : public CListenServer {
   void MessageQueued() const {
     if (queue_wake_ != nullptr) queue_wake_->Notify();
   }
+  // The pacing of new messages to the sweeper (nullptr: none).
+  void SetIntakeFlow(IntakeFlow* flow) { intake_flow_ = flow; }
+  [[nodiscard]] IntakeFlow* Flow() const { return intake_flow_; }
 
  private:
   std::function<std::string()> server_name_;
   WakeEvent* queue_wake_ = nullptr;
+  IntakeFlow* intake_flow_ = nullptr;
   mutable std::mutex policy_mutex_;
   std::shared_ptr<const ReceiverPolicy> policy_ = std::make_shared<const ReceiverPolicy>();
 };
@@ -121,6 +126,7 @@ class CSmtpConnection : public CServerConnection {
   std::shared_ptr<const TlsContext> tls_context_;  // taken at the greeting; nullptr: no TLS
   bool extended_ = false;  // the client greeted with EHLO: MAIL and RCPT parameters count
   bool ended_ = false;
+  IntakeFlow::Slot slot_;  // the current transaction's room in the intake
 };
 
 }  // namespace tarnhold

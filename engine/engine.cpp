@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "platform/journal_line.h"
+#include "platform/spare_files.h"
 #include "sweeper/virus_check.h"
 #include "transport/interrupted_transfers.h"
 #include "transport/server_name.h"
@@ -92,6 +93,8 @@ StartResult Engine::Start() {
   // Nothing may sweep what a receiver that died mid-transfer left behind: cleared before any
   // engine thread starts.
   RemoveInterruptedTransfers(settings_.Layout().Processing(), settings_.Layout().Stat());
+  // Spool files removed from now on are kept for reuse (this process owns the spool).
+  EnableSpareFiles(settings_.Layout().Spare());
   for (const StartStep& step : kThreadSteps) {
     if (step.wanted != nullptr && !(this->*step.wanted)()) continue;
     load_log_.Append(step.line);
@@ -312,6 +315,7 @@ void Engine::StopComponents() {
   pop_collector_.Stop();
   sweeper_.Stop();  // after the item in hand
   metrics_writer_.Stop();  // last: its final write holds the counts of the whole run
+  DisableSpareFiles(settings_.Layout().Spare());
 }
 
 }  // namespace tarnhold

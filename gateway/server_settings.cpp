@@ -111,8 +111,8 @@ int CServerSettings::CloseItem(SpoolItem& item, OnClose on_close) {
 }
 
 bool CServerSettings::WriteSourceInfo(std::uint32_t number, std::string_view address,
-                                      std::string& error) {
-  return queue_.WriteSourceInfo(number, address, error);
+                                      std::string& error, Flush flush) {
+  return queue_.WriteSourceInfo(number, address, error, flush);
 }
 
 SourceInfo CServerSettings::ReadSourceInfo(std::uint32_t number, std::string& address) const {

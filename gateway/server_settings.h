@@ -120,10 +120,11 @@ class CServerSettings {
   // and discarded on Delete. 0, or 1 when closing, deleting or linking failed.
   int CloseItem(SpoolItem& item, OnClose on_close = OnClose::Keep);
 
-  // Writes <root>/stat/<number> (created or truncated): the client's address text, with no line
-  // end. False on failure, with the system's reason in `error`.
+  // Writes <root>/stat/<number> whole: the client's address text, with no line end; with
+  // Flush::Yes the file and its folder are on disk on return. False on failure, with the
+  // system's reason in `error`.
   [[nodiscard]] bool WriteSourceInfo(std::uint32_t number, std::string_view address,
-                                     std::string& error);
+                                     std::string& error, Flush flush = Flush::No);
   // Reads <root>/stat/<number> into `address` (at most kMaxSourceInfoBytes). Absent: no such
   // file. Unreadable: it exists but could not be opened or read within kSourceInfoOpenTries.
   [[nodiscard]] SourceInfo ReadSourceInfo(std::uint32_t number, std::string& address) const;

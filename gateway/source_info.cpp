@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "gateway/spool_queue.h"
+#include "platform/locked_file.h"
+#include "platform/spare_files.h"
 #include "platform/unique_fd.h"
 #include "platform/write_all.h"
 
@@ -20,10 +22,28 @@ fs::path SpoolQueue::SourceInfoPath(std::uint32_t number) const {
 }
 
 bool SpoolQueue::WriteSourceInfo(std::uint32_t number, std::string_view address,
-                                      std::string& error) {
-  fs::path path = SourceInfoPath(number);
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  const bool ok = fd.Valid() && WriteAll(fd.Get(), address);
+                                 std::string& error, Flush flush) {
+  const fs::path path = SourceInfoPath(number);
+  errno = 0;
+  fs::path spare;
+  UniqueFd fd = TakeSpare(layout_.Spare(), spare);
+  bool ok;
+  if (fd) {
+    // Written and forced whole under its pool name, then renamed over any old file.
+    ok = WriteAll(fd.Get(), address) && (flush == Flush::No || ::fsync(fd.Get()) == 0) &&
+         ::rename(spare.c_str(), path.c_str()) == 0;
+    if (!ok) {
+      const int saved = errno;
+      fd.Reset();
+      ReturnSpare(layout_.Spare(), spare);
+      errno = saved;
+    }
+  } else {
+    fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    ok = fd.Valid() && WriteAll(fd.Get(), address) &&
+         (flush == Flush::No || ::fsync(fd.Get()) == 0);
+  }
+  ok = ok && (flush == Flush::No || SyncFolder(path.parent_path()));
   if (!ok) error = std::strerror(errno != 0 ? errno : EIO);
   return ok;
 }

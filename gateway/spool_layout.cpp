@@ -19,6 +19,7 @@ fs::path SpoolLayout::Quarantine(std::string_view area) const {
 fs::path SpoolLayout::Errors() const { return Quarantine("errors"); }
 fs::path SpoolLayout::Archive() const { return root_ / "archive"; }
 fs::path SpoolLayout::Temp() const { return root_ / "temp"; }
+fs::path SpoolLayout::Spare() const { return root_ / "spare"; }
 fs::path SpoolLayout::SweepWorkerTemp(int worker) const {
   return Temp() / std::to_string(worker);
 }

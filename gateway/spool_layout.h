@@ -37,6 +37,8 @@ class SpoolLayout {
   [[nodiscard]] std::filesystem::path Logs() const;        // logs
   [[nodiscard]] std::filesystem::path Lists() const;       // lists
   [[nodiscard]] std::filesystem::path Texts() const;       // text: reply and disclaimer texts
+  // spare: emptied spool files the engine keeps for reuse (see platform/spare_files.h)
+  [[nodiscard]] std::filesystem::path Spare() const;
 
   // The source information file of processing item `number`: stat/<number>.
   [[nodiscard]] std::filesystem::path SourceInfo(std::uint32_t number) const;

@@ -12,6 +12,7 @@
 #include "gateway/registry_settings.h"
 #include "platform/item_header.h"
 #include "platform/spool_folder.h"
+#include "platform/spare_files.h"
 
 namespace fs = std::filesystem;
 
@@ -59,7 +60,7 @@ SpoolItem SpoolQueue::NewProcessingItem() {
   std::uint32_t number = processing_numbers_.Next();
   for (int tries = 0; tries < kNewItemCreateTries && number != 0; ++tries) {
     std::string error;  // the reason is not reported: the caller answers with its own error
-    switch (item.file_.CreateLocked(folder / std::to_string(number), error)) {
+    switch (item.file_.CreateLocked(folder / std::to_string(number), error, layout_.Spare())) {
       case CreateResult::Created:
         item.number_ = number;
         return item;
@@ -164,7 +165,7 @@ CloseResult SpoolQueue::CloseItem(SpoolItem& item, OnClose on_close) {
   if (!item.IsOpen()) return CloseResult::Failed;
   bool ok = true;
   // Removed while still locked, so no other party can take the item in between.
-  if (on_close == OnClose::Delete) ok = ::unlink(item.Path().c_str()) == 0;
+  if (on_close == OnClose::Delete) ok = RemoveToSpare(item.Path(), layout_.Spare());
   ok = item.file_.Close() && ok;
   return ok ? CloseResult::Closed : CloseResult::Failed;
 }

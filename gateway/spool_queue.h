@@ -84,8 +84,10 @@ class SpoolQueue {
   // Closes a queue item; Delete removes its file first, while it is still locked.
   [[nodiscard]] CloseResult CloseItem(SpoolItem& item, OnClose on_close);
 
+  // Writes stat/<number> whole (a pool file put in place, or the file made anew); with
+  // Flush::Yes the file and its folder are forced to disk.
   [[nodiscard]] bool WriteSourceInfo(std::uint32_t number, std::string_view address,
-                                     std::string& error);
+                                     std::string& error, Flush flush = Flush::No);
   [[nodiscard]] SourceInfo ReadSourceInfo(std::uint32_t number, std::string& address) const;
   [[nodiscard]] std::filesystem::path SourceInfoPath(std::uint32_t number) const;
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/spare_files.h"
 #include "platform/temp_files.h"
 
 namespace tarnhold {
@@ -28,7 +29,8 @@ LockedFile::LockedFile(LockedFile&& other) noexcept
     : fd_(std::move(other.fd_)),
       path_(std::exchange(other.path_, {})),
       unnamed_(std::exchange(other.unnamed_, false)),
-      hidden_(std::exchange(other.hidden_, {})) {}
+      hidden_(std::exchange(other.hidden_, {})),
+      spare_(std::exchange(other.spare_, {})) {}
 
 LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
   if (this != &other) {
@@ -37,6 +39,7 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
     path_ = std::exchange(other.path_, {});
     unnamed_ = std::exchange(other.unnamed_, false);
     hidden_ = std::exchange(other.hidden_, {});
+    spare_ = std::exchange(other.spare_, {});
   }
   return *this;
 }
@@ -76,8 +79,11 @@ CreateResult LockedFile::LinkAs(const std::filesystem::path& path, std::string& 
     error = "naming " + path.string() + ": the file is not a new unnamed file";
     return CreateResult::Failed;
   }
-  bool linked = hidden_.empty() ? LinkUnnamed(fd_.Get(), path)
-                                : ::link(hidden_.c_str(), path.c_str()) == 0;
+  bool linked = !spare_.empty()
+                    ? ::renameat2(AT_FDCWD, spare_.c_str(), AT_FDCWD, path.c_str(),
+                                  RENAME_NOREPLACE) == 0
+                : hidden_.empty() ? LinkUnnamed(fd_.Get(), path)
+                                  : ::link(hidden_.c_str(), path.c_str()) == 0;
   if (!linked) {
     if (errno == EEXIST) return CreateResult::Exists;
     error = SystemError("naming " + path.string());
@@ -85,6 +91,7 @@ CreateResult LockedFile::LinkAs(const std::filesystem::path& path, std::string& 
   }
   if (!hidden_.empty()) ::unlink(hidden_.c_str());
   hidden_.clear();
+  spare_.clear();
   unnamed_ = false;
   path_ = path;
   return CreateResult::Created;
@@ -116,10 +123,22 @@ LockResult LockedFile::OpenLocked(const std::filesystem::path& path, Access acce
   return LockResult::Locked;
 }
 
-CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::string& error) {
+CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::string& error,
+                                      const std::filesystem::path& spare_folder) {
   const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  CreateResult made = CreateUnnamed(folder, error);
-  if (made != CreateResult::Created) return made;
+  Close();
+  std::filesystem::path taken;
+  if (!spare_folder.empty()) {
+    if (UniqueFd fd = TakeSpare(spare_folder, taken)) {
+      fd_ = std::move(fd);
+      spare_ = std::move(taken);
+      unnamed_ = true;
+    }
+  }
+  if (!unnamed_) {
+    CreateResult made = CreateUnnamed(folder, error);
+    if (made != CreateResult::Created) return made;
+  }
   CreateResult linked = LinkAs(path, error);
   if (linked != CreateResult::Created) Close();  // the unnamed file vanishes: nothing changed
   return linked;
@@ -130,7 +149,11 @@ bool LockedFile::Close() {
   hidden_.clear();
   unnamed_ = false;
   path_.clear();
-  return fd_.Reset();  // closing the descriptor drops the flock
+  const bool closed = fd_.Reset();  // closing the descriptor drops the flock
+  // A spare file that was not put in place goes back to its pool.
+  if (!spare_.empty()) ReturnSpare(spare_.parent_path(), spare_);
+  spare_.clear();
+  return closed;
 }
 
 bool LockedFile::WriteAll(const void* data, std::size_t size) {

@@ -31,8 +31,10 @@ class LockedFile {
 
   // Creates `path` locked, in one step as seen by every other party: the file is made
   // unnamed in its folder, locked, and only then linked under its name. Exists: the name is
-  // taken (nothing was changed). Failed: `error` says why.
-  [[nodiscard]] CreateResult CreateLocked(const std::filesystem::path& path, std::string& error);
+  // taken (nothing was changed). Failed: `error` says why. With a `spare_folder` whose pool
+  // (spare_files.h) holds a file, that file, emptied and locked, is renamed to `path` instead.
+  [[nodiscard]] CreateResult CreateLocked(const std::filesystem::path& path, std::string& error,
+                                          const std::filesystem::path& spare_folder = {});
 
   // Creates a file in `folder` that has no name yet, open for reading and writing and locked:
   // no other party can see it until LinkAs names it, and it vanishes if it is closed (or the
@@ -69,6 +71,7 @@ class LockedFile {
   std::filesystem::path path_;
   bool unnamed_ = false;            // made by CreateUnnamed and not linked yet
   std::filesystem::path hidden_;    // the stand-in name of an unnamed file, if it has one
+  std::filesystem::path spare_;     // the pool name of a taken spare file not yet in place
 };
 
 // Forces a folder's entries to disk (after a create, rename or unlink in it).

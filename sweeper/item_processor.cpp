@@ -6,6 +6,7 @@
 #include "gateway/engine_notices.h"
 #include "gateway/metrics.h"
 #include "platform/locked_file.h"
+#include "platform/spare_files.h"
 #include "sweeper/generated_mail.h"
 #include "sweeper/live_effects.h"
 #include "sweeper/off_peak.h"
@@ -202,7 +203,7 @@ void QueueItemProcessor::ProcessQueueItem(const fs::path& item, const CGatewayCo
   if (outcome.locked) reported_locked_.insert(item);
   if (!outcome.locked) RecordSweep(item, outcome, config, std::chrono::steady_clock::now() - started);
   // The source information goes with its item; while the item stays, so does its IP.
-  if (outcome.destination != Destination::Stayed) fs::remove(setup.stat_file, ec);
+  if (outcome.destination != Destination::Stayed) RemoveToSpare(setup.stat_file, layout.Spare());
   fs::remove(work_zip, ec);
   SweepLogLines(lines);
 }

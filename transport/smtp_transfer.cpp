@@ -11,6 +11,7 @@
 #include "gateway/recipient_copy.h"
 #include "platform/locked_file.h"
 #include "platform/profile_file.h"
+#include "platform/spare_files.h"
 #include "platform/text_case.h"
 #include "platform/unique_fd.h"
 
@@ -88,15 +89,10 @@ void DataLineTracker::LineBreak(bool bare, std::string& out) {
 StatResult WriteStatFile(CServerSettings& settings, std::uint32_t number,
                          std::string_view peer_address, std::string& error) {
   try {
-    if (!settings.WriteSourceInfo(number, peer_address, error)) return StatResult::FileError;
-    // The data manager writes the file; forcing it to disk is the receiver's need.
-    const std::filesystem::path path = settings.SourceInfoPath(number);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd || ::fsync(fd.Get()) != 0 || !SyncFolder(path.parent_path())) {
-      error = std::strerror(errno != 0 ? errno : EIO);
-      return StatResult::FileError;
-    }
-    return StatResult::Written;
+    // The receiver needs the file on disk before it acknowledges the message.
+    return settings.WriteSourceInfo(number, peer_address, error, Flush::Yes)
+               ? StatResult::Written
+               : StatResult::FileError;
   } catch (...) {
     return StatResult::SystemError;
   }
@@ -179,7 +175,7 @@ void MailTransfer::Discard() {
   }
   copies_.clear();
   if (!stat_file_.empty()) {
-    ::unlink(stat_file_.c_str());
+    RemoveToSpare(stat_file_, settings_.Layout().Spare());
     stat_file_.clear();
   }
   if (first_.IsOpen()) settings_.CloseItem(first_, OnClose::Delete);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gateway/server_settings.h"
+#include "platform/spare_files.h"
 #include "platform/spool_folder.h"
 #include "tests/support/temp_root.h"
 
@@ -247,6 +248,31 @@ TEST(SpoolItems, CloseWithDeleteRemovesTheFile) {
   EXPECT_EQ(s.settings.CloseItem(item, OnClose::Delete), 0);
   EXPECT_FALSE(fs::exists(p));
   EXPECT_EQ(s.settings.CloseItem(item), 1);  // already closed
+}
+
+// With the engine's pool of spare files, a delivered item and a swept source file come back
+// as the next item and source file: whole, never with bytes of what they held before.
+TEST(SpoolItems, ReusedFilesHoldOnlyTheirNewContent) {
+  Spool s;
+  const fs::path spare = s.settings.Layout().Spare();
+  ASSERT_TRUE(EnableSpareFiles(spare));
+  PutSendItem(s, 3, 0, 0);
+  ASSERT_TRUE(RemoveToSpare(s.root.Write("stat/9", "192.168.100.200"), spare));
+  SpoolItem old = s.settings.NextSendItem();
+  ASSERT_TRUE(old.IsOpen());
+  EXPECT_EQ(s.settings.CloseItem(old, OnClose::Delete), 0);
+  EXPECT_EQ(CountFiles(spare), 2u);
+
+  std::string error;
+  ASSERT_TRUE(s.settings.WriteSourceInfo(1, "10.0.0.1", error, Flush::Yes)) << error;
+  EXPECT_EQ(TempRoot::Read(s.root / "stat/1"), "10.0.0.1");
+  SpoolItem item = s.settings.NewProcessingItem();
+  ASSERT_TRUE(item.IsOpen());
+  EXPECT_EQ(CountFiles(spare), 0u);
+  EXPECT_EQ(s.settings.WriteData(item, "ab", 2), 2u);
+  EXPECT_EQ(s.settings.CloseItem(item, OnClose::Keep), 0);
+  EXPECT_EQ(TempRoot::Read(s.root / "queproc/1"), "ab");
+  DisableSpareFiles(spare);
 }
 
 TEST(NextSendItem, PicksDueItemsInNumberOrder) {

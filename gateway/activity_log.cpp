@@ -1,10 +1,14 @@
 #include "gateway/activity_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "platform/local_time.h"
+#include "platform/write_all.h"
 
 namespace tarnhold {
 
@@ -74,12 +78,14 @@ int CUH_Control::SetFileName(const std::string& path) {
   if (path.empty() || path.size() > kMaxLogFileNameLength) return 1;
   std::scoped_lock guard(lock_);
   file_name_ = path;
+  file_.Reset();
   return 0;
 }
 
 void CUH_Control::SetFileOutput(bool on) {
   std::scoped_lock guard(lock_);
   file_output_ = on;
+  if (!on) file_.Reset();
 }
 
 void CUH_Control::SetDatedFileName(bool on) {
@@ -278,13 +284,30 @@ void CUH_Control::WriteToFile(std::string_view line) {
   if (file_name_.empty()) return;
   std::time_t now = clock_ ? clock_() : std::time(nullptr);
   std::filesystem::path path = FileNameForLocked(LocalTime(now));
-  // Opened and closed for every entry: the date change needs no timer, and other programs may
-  // read the file between entries.
-  std::FILE* f = std::fopen(path.c_str(), "ae");
-  if (f == nullptr) return;
-  std::fputc('\n', f);
-  std::fwrite(line.data(), 1, line.size(), f);
-  std::fclose(f);
+  // The file stays open between entries; each entry is one append, so other programs may read
+  // the file between entries. A new day's name opens the new file, and once a second the name
+  // is checked to still be the open file, so a log moved or removed by the administrator is
+  // made again.
+  const auto checked = std::chrono::steady_clock::now();
+  if (file_ && path == open_name_ && checked - name_checked_ >= kLogNameCheckEvery) {
+    struct stat by_name{}, by_fd{};
+    if (::stat(path.c_str(), &by_name) != 0 || ::fstat(file_.Get(), &by_fd) != 0 ||
+        by_name.st_ino != by_fd.st_ino || by_name.st_dev != by_fd.st_dev) {
+      file_.Reset();
+    }
+    name_checked_ = checked;
+  }
+  if (!file_ || path != open_name_) {
+    file_.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    open_name_ = path;
+    name_checked_ = checked;
+    if (!file_) return;
+  }
+  std::string entry;
+  entry.reserve(line.size() + 1);
+  entry += '\n';
+  entry += line;
+  if (!WriteAll(file_.Get(), entry)) file_.Reset();  // tried afresh with the next entry
 }
 
 }  // namespace tarnhold

@@ -6,6 +6,7 @@
 // nothing.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -17,10 +18,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace tarnhold {
 
 inline constexpr int kDefaultLineLimit = 2048;
 inline constexpr std::size_t kMaxLogFileNameLength = 255;
+// How often a log file kept open is checked to still be the file under its name.
+inline constexpr std::chrono::seconds kLogNameCheckEvery{1};
 inline constexpr const char* kDefaultTimeStampFormat = "%X";
 
 // Names of the five gateway logs (their window labels; "Bandwidth" has no window).
@@ -152,6 +157,11 @@ class CUH_Control : public LogHistory {
   LineSink sink_;
   std::function<std::time_t()> clock_;
   std::string file_name_;
+  // The log file kept open between entries, the name it was opened under and when that name
+  // was last checked to still be this file.
+  UniqueFd file_;
+  std::filesystem::path open_name_;
+  std::chrono::steady_clock::time_point name_checked_;
   bool file_output_ = false;
   bool dated_file_name_ = false;
   std::string time_stamp_format_ = kDefaultTimeStampFormat;

@@ -104,6 +104,27 @@ TEST(CUH_Control, FileGetsOneEntryPerLineAndANewFileEachDay) {
   EXPECT_EQ(TempRoot::Read(root / "logs/SMTPIn_07122026.log"), "\n00:00:01 next day");
 }
 
+// The file stays open between entries; one the administrator removed (or rotated away) is
+// made again under its name within a second; what came in meanwhile went on into the moved file.
+TEST(CUH_Control, RemovedFileIsMadeAgain) {
+  TempRoot root;
+  CUH_Control log(kSmtpInLogName);
+  const fs::path file = root / "SMTPIn_.log";
+  ASSERT_EQ(log.SetFileName(file.string()), 0);
+  log.SetFileOutput(true);
+  log.AddLine("before", true);
+  EXPECT_EQ(TempRoot::Read(file), "\nbefore");
+  fs::rename(file, root / "SMTPIn_.log.1");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline) {
+    log.AddLine("later", true);
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(TempRoot::Read(file), "\nlater");
+  EXPECT_EQ(TempRoot::Read(root / "SMTPIn_.log.1").rfind("\nbefore\nlater", 0), 0u);
+}
+
 TEST(CUH_Control, NoFileWithoutFileOutputOrToFileFlag) {
   TempRoot root;
   CUH_Control log(kSmtpInLogName);

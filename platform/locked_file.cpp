@@ -6,6 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <cstring>
 #include <utility>
 
@@ -194,9 +199,62 @@ bool LockedFile::Sync() {
   return SyncFolder(path_.parent_path().empty() ? "." : path_.parent_path());
 }
 
-bool SyncFolder(const std::filesystem::path& folder) {
+namespace {
+
+bool SyncFolderNow(const std::filesystem::path& folder) {
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return dir && ::fsync(dir.Get()) == 0;
+}
+
+// The shared syncs of one folder. Tickets are numbered in the order callers arrive; a sync
+// that starts takes every ticket issued so far, so its success covers each of them.
+struct FolderSyncs {
+  std::mutex lock;
+  std::condition_variable done;
+  std::uint64_t issued = 0;
+  std::uint64_t covered = 0;     // every ticket up to here is on disk
+  std::uint64_t failed_to = 0;   // the last sync that failed took the tickets up to here
+  std::uint64_t failed_from = 0;
+  bool running = false;
+};
+
+FolderSyncs& SyncsOf(const std::filesystem::path& folder) {
+  static std::mutex lock;
+  static std::map<std::filesystem::path, std::unique_ptr<FolderSyncs>> folders;
+  std::scoped_lock guard(lock);
+  auto& syncs = folders[folder];
+  if (!syncs) syncs = std::make_unique<FolderSyncs>();
+  return *syncs;
+}
+
+}  // namespace
+
+bool SyncFolder(const std::filesystem::path& folder) {
+  FolderSyncs& syncs = SyncsOf(folder);
+  std::unique_lock guard(syncs.lock);
+  const std::uint64_t ticket = ++syncs.issued;
+  for (;;) {
+    if (syncs.covered >= ticket) return true;
+    if (ticket >= syncs.failed_from && ticket <= syncs.failed_to) return false;
+    if (!syncs.running) break;
+    syncs.done.wait(guard);
+  }
+  // This caller runs the next sync, for itself and everybody who arrived before it starts.
+  syncs.running = true;
+  const std::uint64_t from = syncs.covered + 1;
+  const std::uint64_t upto = syncs.issued;
+  guard.unlock();
+  const bool ok = SyncFolderNow(folder);
+  guard.lock();
+  syncs.running = false;
+  if (ok) {
+    syncs.covered = upto;
+  } else {
+    syncs.failed_from = from;
+    syncs.failed_to = upto;
+  }
+  syncs.done.notify_all();
+  return ok;
 }
 
 }  // namespace tarnhold

@@ -74,7 +74,11 @@ class LockedFile {
   std::filesystem::path spare_;     // the pool name of a taken spare file not yet in place
 };
 
-// Forces a folder's entries to disk (after a create, rename or unlink in it).
+// Forces a folder's entries to disk (after a create, rename or unlink in it): true once an
+// fsync of the folder that began after this call began has succeeded. Callers syncing the
+// same folder at the same time share one fsync (a caller that arrives while one runs waits
+// for the next, which then covers every caller that arrived meanwhile), so many receivers
+// storing at once need few flushes of the disk.
 bool SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace tarnhold

@@ -18,7 +18,6 @@ namespace tarnhold {
 namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
-constexpr std::size_t kWriteBlock = 64 * 1024;
 
 }  // namespace
 
@@ -29,21 +28,71 @@ bool DataLineTracker::Add(std::string_view read, bool complete, std::string& out
     out += read;
     return true;
   }
+  Feed(read, out);
+  return false;
+}
+
+DataLineTracker::BlockResult DataLineTracker::AddBlock(std::string_view block, std::string& out) {
+  constexpr std::string_view kFinal = ".\r\n";
   std::size_t i = 0;
-  while (i < read.size()) {
+  while (i < block.size()) {
+    // Where a read of the line reader would begin: just after a CR LF.
+    const bool line_start = line_length_ == 0 && !pending_cr_ && !bare_start_;
+    const std::string_view rest = block.substr(i);
+    if (line_start && rest.starts_with(kFinal)) {
+      out += kFinal;
+      return {i + kFinal.size(), true};
+    }
+    if (line_start && kFinal.starts_with(rest)) return {i, false};
+    if (line_start && !in_header_) {
+      const std::size_t run = ConformingRun(block, i);
+      if (run > 0) {
+        out.append(block.substr(i, run));
+        i += run;
+        continue;
+      }
+    }
+    // Anything else goes through the line-by-line rules up to the end of its line.
+    const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
+    const std::size_t take = lf != nullptr ? static_cast<std::size_t>(lf - rest.data()) + 1 : rest.size();
+    Feed(rest.substr(0, take), out);
+    i += take;
+  }
+  return {i, false};
+}
+
+std::size_t DataLineTracker::ConformingRun(std::string_view block, std::size_t from) {
+  const char* const data = block.data();
+  std::size_t i = from;
+  while (i < block.size()) {
+    const std::size_t left = block.size() - i;
+    const auto* lf = static_cast<const char*>(std::memchr(data + i, '\n', left));
+    if (lf == nullptr) break;
+    const std::size_t length = static_cast<std::size_t>(lf - (data + i)) + 1;
+    // Ends in CR LF, has no other CR, and is not the final line.
+    if (length < 2 || lf[-1] != '\r' || std::memchr(data + i, '\r', length - 2) != nullptr) break;
+    if (length == 3 && data[i] == '.') break;
+    i += length;
+  }
+  return i - from;
+}
+
+void DataLineTracker::Feed(std::string_view bytes, std::string& out) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
     // The bytes up to the next CR or LF are taken as one run instead of byte by byte.
     if (!pending_cr_) {
-      std::size_t end = i;
-      while (end < read.size() && read[end] != '\r' && read[end] != '\n') ++end;
+      const auto* stop = std::find_if(bytes.begin() + i, bytes.end(),
+                                      [](char c) { return c == '\r' || c == '\n'; });
+      const std::size_t end = static_cast<std::size_t>(stop - bytes.begin());
       if (end > i) {
-        Text(read.substr(i, end - i), out);
+        Text(bytes.substr(i, end - i), out);
         i = end;
         continue;
       }
     }
-    Byte(read[i++], out);
+    Byte(bytes[i++], out);
   }
-  return false;
 }
 
 void DataLineTracker::Byte(char c, std::string& out) {
@@ -112,8 +161,13 @@ bool MailTransfer::Begin(std::string_view first_recipient, std::string_view send
 
 void MailTransfer::Write(std::string_view bytes) {
   if (write_failed_) return;
+  if (pending_.empty() && bytes.size() >= kTransferWriteBytes) {
+    // Already a large write: no need to gather it first.
+    if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) write_failed_ = true;
+    return;
+  }
   pending_.append(bytes);
-  if (pending_.size() >= kWriteBlock) FlushPending();
+  if (pending_.size() >= kTransferWriteBytes) FlushPending();
 }
 
 void MailTransfer::FlushPending() {

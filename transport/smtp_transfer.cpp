@@ -54,7 +54,8 @@ DataLineTracker::BlockResult DataLineTracker::AddBlock(std::string_view block, s
     }
     // Anything else goes through the line-by-line rules up to the end of its line.
     const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
-    const std::size_t take = lf != nullptr ? static_cast<std::size_t>(lf - rest.data()) + 1 : rest.size();
+    const std::size_t take =
+        lf != nullptr ? static_cast<std::size_t>(lf - rest.data()) + 1 : rest.size();
     Feed(rest.substr(0, take), out);
     i += take;
   }
@@ -163,7 +164,9 @@ void MailTransfer::Write(std::string_view bytes) {
   if (write_failed_) return;
   if (pending_.empty() && bytes.size() >= kTransferWriteBytes) {
     // Already a large write: no need to gather it first.
-    if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) write_failed_ = true;
+    if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) {
+      write_failed_ = true;
+    }
     return;
   }
   pending_.append(bytes);

@@ -157,7 +157,8 @@ LineRead LineReader::ReadLines(int fd, std::string_view& lines, std::size_t piec
   for (;;) {
     const char* from = buffer_.data() + begin_;
     const std::size_t held = end_ - begin_;
-    const auto* last_lf = held > 0 ? static_cast<const char*>(::memrchr(from, '\n', held)) : nullptr;
+    const auto* last_lf =
+        held > 0 ? static_cast<const char*>(::memrchr(from, '\n', held)) : nullptr;
     std::size_t take = last_lf != nullptr ? static_cast<std::size_t>(last_lf - from) + 1 : 0;
     if (take == 0 && held >= piece) take = held;
     if (take > 0) {

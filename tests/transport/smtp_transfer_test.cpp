@@ -63,41 +63,30 @@ class Peer {
   std::jthread sender_;
 };
 
-void ReadNext(LineReader& reader, int fd, Outcome& o) {
-  std::string line;
-  (void)reader.Read(fd, line, kSmtpLineBuffer, 0, LineEnd::CrLf);
-  o.next = line;
-}
+enum class Path { LineByLine, InBlocks };
 
-Outcome LineByLine(const std::string& stream, std::uint32_t seed, std::size_t max_cut) {
+// The receiver's DATA loop over `stream` by either path, then the next line the reader gives.
+Outcome Receive(Path path, const std::string& stream, std::uint32_t seed, std::size_t max_cut) {
   Peer peer(stream, seed, max_cut);
   LineReader reader;
   DataLineTracker tracker(MessageId);
   Outcome o;
   std::string line;
-  while (!o.ended) {
-    const LineRead r = reader.Read(peer.Fd(), line, kSmtpLineBuffer, 0, LineEnd::CrLf);
-    if (r.bytes < 1 || r.timed_out) return {"", false, ""};
-    o.ended = tracker.Add(line, r.complete, o.stored);
-  }
-  ReadNext(reader, peer.Fd(), o);
-  return o;
-}
-
-Outcome InBlocks(const std::string& stream, std::uint32_t seed, std::size_t max_cut) {
-  Peer peer(stream, seed, max_cut);
-  LineReader reader;
-  DataLineTracker tracker(MessageId);
-  Outcome o;
   std::string_view lines;
   while (!o.ended) {
-    const LineRead r = reader.ReadLines(peer.Fd(), lines, kSmtpLineBuffer - 1, 0);
-    if (r.bytes < 1 || r.timed_out) return {"", false, ""};
-    const DataLineTracker::BlockResult b = tracker.AddBlock(lines, o.stored);
-    reader.Skip(b.used);
-    o.ended = b.ended;
+    const LineRead r = path == Path::LineByLine
+                           ? reader.Read(peer.Fd(), line, kSmtpLineBuffer, 0, LineEnd::CrLf)
+                           : reader.ReadLines(peer.Fd(), lines, kSmtpLineBuffer - 1, 0);
+    if (r.bytes < 1 || r.timed_out) return {};
+    if (path == Path::LineByLine) {
+      o.ended = tracker.Add(line, r.complete, o.stored);
+    } else {
+      const DataLineTracker::BlockResult b = tracker.AddBlock(lines, o.stored);
+      reader.Skip(b.used);
+      o.ended = b.ended;
+    }
   }
-  ReadNext(reader, peer.Fd(), o);
+  (void)reader.Read(peer.Fd(), o.next, kSmtpLineBuffer, 0, LineEnd::CrLf);
   return o;
 }
 
@@ -136,16 +125,16 @@ TEST(DataBlocks, StoreWhatLineByLineStores) {
     for (std::size_t max_cut : {1u, 7u, 100000u}) {
       if (max_cut == 1 && c.stream.size() > 4096) continue;
       SCOPED_TRACE(std::string(c.name) + ", cuts up to " + std::to_string(max_cut));
-      const Outcome want = LineByLine(c.stream, 1, max_cut);
-      EXPECT_EQ(InBlocks(c.stream, 2, max_cut), want);
+      const Outcome want = Receive(Path::LineByLine, c.stream, 1, max_cut);
+      EXPECT_EQ(Receive(Path::InBlocks, c.stream, 2, max_cut), want);
     }
   }
   for (std::uint32_t seed = 1; seed <= 60; ++seed) {
     SCOPED_TRACE("random stream " + std::to_string(seed));
     const std::string stream = RandomStream(seed);
-    const Outcome want = LineByLine(stream, seed, 1 + seed % 50);
+    const Outcome want = Receive(Path::LineByLine, stream, seed, 1 + seed % 50);
     ASSERT_TRUE(want.ended);
-    EXPECT_EQ(InBlocks(stream, seed + 1, 1 + seed % 300), want);
+    EXPECT_EQ(Receive(Path::InBlocks, stream, seed + 1, 1 + seed % 300), want);
   }
 }
 

@@ -25,8 +25,8 @@ namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
 
-// The first CR or LF in [from, to), else `to`. Eight bytes at a time: a message is mostly
-// short lines, and this runs once over every byte of them.
+// The first CR or LF in [from, to), else `to`. Sixteen bytes at a time where SSE2 is there,
+// else eight: a message is mostly short lines, and this runs once over every byte of them.
 const char* FindCrOrLf(const char* from, const char* to) {
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighs = 0x8080808080808080u;

@@ -115,6 +115,14 @@ int CServerConnection::ReceiveLine(std::string& line, int size, long timeout_s) 
   return static_cast<int>(r.bytes);
 }
 
+int CServerConnection::ReceiveLines(std::string_view& lines, int piece, long timeout_s) {
+  LineRead r = stream_.Reader().ReadLines(
+      socket_, lines, piece > 0 ? static_cast<std::size_t>(piece) : 0, timeout_s);
+  line_complete_ = r.complete;
+  line_timed_out_ = r.timed_out;
+  return static_cast<int>(r.bytes);
+}
+
 int CServerConnection::WaitForReceive(long seconds, long microseconds) {
   if (stream_.HoldsData()) return 0;
   return WaitReadable(socket_, seconds, microseconds) ? 0 : 1;

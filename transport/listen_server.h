@@ -61,6 +61,12 @@ class CServerConnection {
   // One CR LF-ended line of at most `size` - 1 bytes, its CR LF kept; a lone LF is data and a
   // longer line comes in pieces. Returns the bytes stored; 0 on close or time-out.
   int ReceiveLine(std::string& line, int size, long timeout_s = 0);
+  // Many CR LF-ended lines at once: `lines` views every byte the reader holds up to the last
+  // LF, or at least `piece` bytes of one long line (LineReader::ReadLines). Nothing is taken
+  // until SkipReceived. Returns the bytes in view; 0 on close or time-out (LineTimedOut).
+  int ReceiveLines(std::string_view& lines, int piece, long timeout_s = 0);
+  // Takes `count` bytes of the last ReceiveLines view; the rest is read next.
+  void SkipReceived(std::size_t count) { stream_.Reader().Skip(count); }
   // True when the last ReceiveLine stored the end of a line (not a piece of a longer line).
   [[nodiscard]] bool LineComplete() const { return line_complete_; }
   // True when the last ReceiveLine ended because the peer sent nothing more in time.

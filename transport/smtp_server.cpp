@@ -354,9 +354,13 @@ CSmtpConnection::DataEnd CSmtpConnection::ReadMessageText(MailTransfer& transfer
   DataLineTracker tracker([this] { return "Message-ID: " + settings_->MakeMessageId() + "\r\n"; });
   const std::int64_t limit = policy_->max_message_bytes;
   std::int64_t received = 0;
+  bool over = false;
+  // Stored text goes to the transfer in blocks of kTransferWriteBytes or more, which it writes
+  // as they are.
   std::string stored;
   for (;;) {
-    last_read_ = ReceiveLine(line_, kSmtpLineBuffer);
+    std::string_view lines;
+    last_read_ = ReceiveLines(lines, static_cast<int>(kSmtpLineBuffer) - 1);
     // A client silent for the whole receive time-out has gone, even in the middle of a line.
     if (last_read_ < 1 || LineTimedOut()) {
       transfer.Discard();
@@ -364,14 +368,22 @@ CSmtpConnection::DataEnd CSmtpConnection::ReadMessageText(MailTransfer& transfer
       SmtpInLogLine("SMTPDATA error");
       return DataEnd::Broken;
     }
-    stored.clear();
-    const bool end = tracker.Add(line_, LineComplete(), stored);
-    const bool was_over = limit > 0 && received > limit;
-    if (!end) received += last_read_;
-    const bool over = limit > 0 && received > limit;
-    if (over && !was_over) transfer.Discard();  // the partial item goes at once
-    if (!over) transfer.Write(stored);
-    if (end) return over ? DataEnd::TooLarge : DataEnd::Complete;
+    const DataLineTracker::BlockResult block = tracker.AddBlock(lines, stored);
+    // Whatever follows the final line stays with the reader for the next command.
+    SkipReceived(block.used);
+    // The final "." line is not part of the message's size.
+    received += static_cast<std::int64_t>(block.used - (block.ended ? 3 : 0));
+    if (!over && limit > 0 && received > limit) {
+      over = true;
+      transfer.Discard();  // the partial item goes at once
+    }
+    if (over) {
+      stored.clear();
+    } else if (block.ended || stored.size() >= kTransferWriteBytes) {
+      transfer.Write(stored);
+      stored.clear();
+    }
+    if (block.ended) return over ? DataEnd::TooLarge : DataEnd::Complete;
   }
 }
 

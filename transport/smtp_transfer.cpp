@@ -3,8 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "gateway/activity_log.h"
@@ -19,7 +25,39 @@ namespace tarnhold {
 namespace {
 
 constexpr std::string_view kMessageIdField = "Message-Id:";
-constexpr std::size_t kWriteBlock = 64 * 1024;
+
+// The first CR or LF in [from, to), else `to`. Sixteen bytes at a time where SSE2 is there,
+// else eight: a message is mostly short lines, and this runs once over every byte of them.
+const char* FindCrOrLf(const char* from, const char* to) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+#if defined(__SSE2__)
+  const __m128i crs = _mm_set1_epi8('\r');
+  const __m128i lfs = _mm_set1_epi8('\n');
+  while (to - from >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const int hits = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, crs), _mm_cmpeq_epi8(bytes, lfs)));
+    if (hits != 0) return from + std::countr_zero(static_cast<unsigned>(hits));
+    from += 16;
+  }
+#endif
+  while (to - from >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, from, sizeof word);
+    // The first byte in memory must be the lowest: borrows only run towards higher bytes.
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    // A byte of `cr` (`lf`) is zero where the word holds a CR (an LF); in (x - ones) & ~x &
+    // highs the lowest flagged byte is the first zero byte of x (higher ones may be false).
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    const std::uint64_t lf = word ^ (kOnes * '\n');
+    const std::uint64_t hits = (((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs;
+    if (hits != 0) return from + std::countr_zero(hits) / 8;
+    from += 8;
+  }
+  while (from < to && *from != '\r' && *from != '\n') ++from;
+  return from;
+}
 
 }  // namespace
 
@@ -30,21 +68,69 @@ bool DataLineTracker::Add(std::string_view read, bool complete, std::string& out
     out += read;
     return true;
   }
+  Feed(read, out);
+  return false;
+}
+
+DataLineTracker::BlockResult DataLineTracker::AddBlock(std::string_view block, std::string& out) {
+  constexpr std::string_view kFinal = ".\r\n";
   std::size_t i = 0;
-  while (i < read.size()) {
+  while (i < block.size()) {
+    // Where a read of the line reader would begin: just after a CR LF.
+    const bool line_start = line_length_ == 0 && !pending_cr_ && !bare_start_;
+    const std::string_view rest = block.substr(i);
+    if (line_start && rest.starts_with(kFinal)) {
+      out += kFinal;
+      return {i + kFinal.size(), true};
+    }
+    if (line_start && kFinal.starts_with(rest)) return {i, false};
+    if (line_start && !in_header_) {
+      const std::size_t run = ConformingRun(block, i);
+      if (run > 0) {
+        out.append(block.substr(i, run));
+        i += run;
+        continue;
+      }
+    }
+    // Anything else goes through the line-by-line rules up to the end of its line.
+    const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
+    const std::size_t take =
+        lf != nullptr ? static_cast<std::size_t>(lf - rest.data()) + 1 : rest.size();
+    Feed(rest.substr(0, take), out);
+    i += take;
+  }
+  return {i, false};
+}
+
+std::size_t DataLineTracker::ConformingRun(std::string_view block, std::size_t from) {
+  const char* const end = block.data() + block.size();
+  const char* line = block.data() + from;
+  while (line < end) {
+    // Ends in CR LF, has no other CR or LF, and is not the final line.
+    const char* brk = FindCrOrLf(line, end);
+    if (end - brk < 2 || brk[0] != '\r' || brk[1] != '\n') break;
+    if (brk - line == 1 && line[0] == '.') break;
+    line = brk + 2;
+  }
+  return static_cast<std::size_t>(line - (block.data() + from));
+}
+
+void DataLineTracker::Feed(std::string_view bytes, std::string& out) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
     // The bytes up to the next CR or LF are taken as one run instead of byte by byte.
     if (!pending_cr_) {
-      std::size_t end = i;
-      while (end < read.size() && read[end] != '\r' && read[end] != '\n') ++end;
+      const auto* stop = std::find_if(bytes.begin() + i, bytes.end(),
+                                      [](char c) { return c == '\r' || c == '\n'; });
+      const std::size_t end = static_cast<std::size_t>(stop - bytes.begin());
       if (end > i) {
-        Text(read.substr(i, end - i), out);
+        Text(bytes.substr(i, end - i), out);
         i = end;
         continue;
       }
     }
-    Byte(read[i++], out);
+    Byte(bytes[i++], out);
   }
-  return false;
 }
 
 void DataLineTracker::Byte(char c, std::string& out) {
@@ -108,8 +194,15 @@ bool MailTransfer::Begin(std::string_view first_recipient, std::string_view send
 
 void MailTransfer::Write(std::string_view bytes) {
   if (write_failed_) return;
+  if (pending_.empty() && bytes.size() >= kTransferWriteBytes) {
+    // Already a large write: no need to gather it first.
+    if (settings_.WriteData(first_, bytes.data(), bytes.size()) != bytes.size()) {
+      write_failed_ = true;
+    }
+    return;
+  }
   pending_.append(bytes);
-  if (pending_.size() >= kWriteBlock) FlushPending();
+  if (pending_.size() >= kTransferWriteBytes) FlushPending();
 }
 
 void MailTransfer::FlushPending() {

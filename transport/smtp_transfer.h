@@ -36,7 +36,24 @@ class DataLineTracker {
   // True when the read is the final "." line (stored as it is).
   bool Add(std::string_view read, bool complete, std::string& out);
 
+  // What AddBlock did with a block.
+  struct BlockResult {
+    std::size_t used = 0;  // bytes of the block taken, the final "." line included
+    bool ended = false;    // the final "." line was among them
+  };
+  // The same for any number of bytes at once, cut anywhere: lines that already conform go to
+  // `out` in one piece. Takes the block up to and including the final "." line, else all of
+  // it but for a "." or "." CR at a line start at its very end, which may yet become the final
+  // line: the caller passes those bytes again, followed by more. A line ends the data where
+  // Add would see it as a read of its own, so for the same bytes both store the same text.
+  // Not to be mixed with Add on one tracker.
+  [[nodiscard]] BlockResult AddBlock(std::string_view block, std::string& out);
+
  private:
+  void Feed(std::string_view bytes, std::string& out);
+  // Bytes of the block from `from` that are whole lines already in stored form, after the
+  // header, up to (not including) a "." CR LF line.
+  [[nodiscard]] static std::size_t ConformingRun(std::string_view block, std::size_t from);
   void Byte(char c, std::string& out);
   // Bytes of the current line with no CR or LF among them (at least one).
   void Text(std::string_view run, std::string& out);
@@ -60,6 +77,9 @@ enum class StatResult { Written, FileError, SystemError };
 [[nodiscard]] StatResult WriteStatFile(CServerSettings& settings, std::uint32_t number,
                                        std::string_view peer_address, std::string& error);
 
+// MailTransfer writes the message text in blocks of this size.
+inline constexpr std::size_t kTransferWriteBytes = 64 * 1024;
+
 class MailTransfer {
  public:
   explicit MailTransfer(CServerSettings& settings) : settings_(settings) {}
@@ -70,7 +90,8 @@ class MailTransfer {
 
   // Creates the first item (locked) and writes its header. False: no item could be made.
   [[nodiscard]] bool Begin(std::string_view first_recipient, std::string_view sender);
-  // Appends bytes of the message text. A failed write spoils the transfer (Commit refuses).
+  // Appends bytes of the message text; small ones are gathered into writes of 64 KB. A failed
+  // write spoils the transfer (Commit refuses).
   void Write(std::string_view bytes);
   // Makes one copy of the item for each of `further_recipients`, writes the source file of
   // the first item, forces everything to disk and only then releases the items to the

@@ -131,16 +131,57 @@ LineReader::Fill LineReader::FillBuffer(int fd, long timeout_s, std::size_t want
   // since whatever is peeked stays on the socket anyway.
   const bool block = ahead_ == ReadAhead::Block;
   const std::size_t ask = block ? kLineReadBlockBytes : want;
-  if (buffer_.size() < ask) buffer_.resize(ask);
-  long n = tls_ == nullptr ? RecvRetrying(fd, buffer_.data(), ask, block ? 0 : MSG_PEEK)
-           : block        ? tls_->Read(buffer_.data(), ask)
-                          : tls_->Peek(buffer_.data(), ask);
-  begin_ = end_ = 0;
+  // Bytes still held (the start of a line that ReadLines waits to complete) move to the front
+  // and the new ones follow them.
+  const std::size_t held = end_ - begin_;
+  if (held > 0 && begin_ > 0) std::memmove(buffer_.data(), buffer_.data() + begin_, held);
+  begin_ = 0;
+  end_ = held;
+  if (buffer_.size() < held + ask) buffer_.resize(held + ask);
+  char* to = buffer_.data() + held;
+  long n = tls_ == nullptr ? RecvRetrying(fd, to, ask, block ? 0 : MSG_PEEK)
+           : block        ? tls_->Read(to, ask)
+                          : tls_->Peek(to, ask);
   if (n <= 0) {
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Fill::TimedOut : Fill::Closed;
   }
-  end_ = static_cast<std::size_t>(n);
+  end_ += static_cast<std::size_t>(n);
   return Fill::Filled;
+}
+
+LineRead LineReader::ReadLines(int fd, std::string_view& lines, std::size_t piece,
+                               long timeout_s) {
+  lines = {};
+  LineRead result;
+  if (fd < 0 || piece == 0 || ahead_ != ReadAhead::Block) return result;
+  for (;;) {
+    const char* from = buffer_.data() + begin_;
+    const std::size_t held = end_ - begin_;
+    const auto* last_lf =
+        held > 0 ? static_cast<const char*>(::memrchr(from, '\n', held)) : nullptr;
+    std::size_t take = last_lf != nullptr ? static_cast<std::size_t>(last_lf - from) + 1 : 0;
+    if (take == 0 && held >= piece) take = held;
+    if (take > 0) {
+      lines = std::string_view(from, take);
+      result.bytes = static_cast<long>(take);
+      result.complete = last_lf != nullptr;
+      return result;
+    }
+    const Fill fill = FillBuffer(fd, timeout_s, 0);
+    if (fill != Fill::Filled) {
+      result.timed_out = fill == Fill::TimedOut;
+      return result;
+    }
+  }
+}
+
+void LineReader::Skip(std::size_t count) {
+  count = std::min(count, Buffered());
+  if (count == 0) return;
+  begin_ += count;
+  // Read goes on from here: a CR just skipped may begin a CR LF split across the two calls.
+  after_cr_ = buffer_[begin_ - 1] == '\r';
+  if (begin_ == end_) begin_ = end_ = 0;
 }
 
 bool LineReader::Consume(int fd, std::string& line, std::size_t take) {

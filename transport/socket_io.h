@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnhold {
@@ -60,6 +61,17 @@ class LineReader {
 
   [[nodiscard]] LineRead Read(int fd, std::string& line, std::size_t size, long timeout_s,
                               LineEnd end, const std::function<bool()>& aborted = {});
+  // Many lines at once, for a reader that reads ahead (ReadAhead::Block): `lines` views every
+  // buffered byte up to and including the last LF, or, when no LF is buffered, at least
+  // `piece` bytes of one long line. Reads from the socket (same time-out rules as Read) only
+  // when neither is buffered. Nothing is taken until Skip: the caller skips what it used and
+  // the rest stays first in line for the next call or for Read. `bytes` is 0 when the peer
+  // closed, the time-out passed (`timed_out`) or the reader does not read ahead. The view
+  // is valid until the next call on this reader.
+  [[nodiscard]] LineRead ReadLines(int fd, std::string_view& lines, std::size_t piece,
+                                   long timeout_s);
+  // Takes `count` bytes of the last ReadLines view off the buffer.
+  void Skip(std::size_t count);
   // Bytes already taken off the socket and not yet handed out.
   [[nodiscard]] std::size_t Buffered() const { return end_ - begin_; }
   // Moves up to `size` of the buffered bytes into `out`; the count moved.

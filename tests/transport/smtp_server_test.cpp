@@ -418,6 +418,30 @@ TEST(SmtpTransfer, StoredExactlyWhetherSentWholeOrByteByByte) {
   }
 }
 
+// A message of many 64 KB writes, some lines ended bare among them: every byte arrives in
+// order, bare ends made CR LF, and the command after the data is still answered.
+TEST(SmtpTransfer, LargeMessageStoredInOrder) {
+  std::string message = "Message-Id: <big@x>\r\n\r\n";
+  std::string want = message;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string line = "line " + std::to_string(i) + " " + std::string(i % 90, 'm');
+    message += line + (i % 97 == 0 ? "\n" : "\r\n");
+    want += line + "\r\n";
+  }
+  const std::string long_line = std::string(100000, 'L') + "\r\n";
+  message += long_line;
+  want += long_line + ".\r\n";
+  Receiver r;
+  Client c(r.server.Port());
+  RunScript(c, {kGreeting, "C: MAIL FROM:<a@x.example>", "S: 250 OK a@x.example",
+                "C: RCPT TO:<b@y.example>", "S: 250 OK  b@y.example ", "C: DATA",
+                "S: 354 Start mail input, end with <CRLF>.<CRLF>"});
+  c.Send(message + ".\r\nQUIT\r\n");
+  RunScript(c, {"S: 250 Mail Received OK", "S: 221 Goodbye"});
+  ASSERT_EQ(r.Items().size(), 1u);
+  EXPECT_TRUE(r.Item(1).second == want);
+}
+
 // A client that sends a whole session before reading any reply: what the receiver reads past
 // one line or past the data is the next command, never lost.
 TEST(SmtpTransfer, SessionSentAheadOfTheRepliesIsAnsweredInOrder) {

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/spool_folder.h"
 #include "tests/support/temp_root.h"
@@ -88,6 +90,26 @@ TEST(LockedFile, OtherProcessNeverLocksBeforeCreator) {
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Many callers syncing one folder at once share fsyncs and each learns the true outcome: all
+// succeed on a folder that exists, all fail on one that does not.
+TEST(SyncFolder, ConcurrentCallersShareSyncsAndEachGetsTheOutcome) {
+  TempRoot root;
+  std::filesystem::create_directories(root / "queproc");
+  std::atomic<int> good{0}, bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 50; ++n) {
+        if (SyncFolder(root / "queproc")) ++good;
+        if (!SyncFolder(root / "missing")) ++bad;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good.load(), 400);
+  EXPECT_EQ(bad.load(), 400);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace tarnhold {
 
 // Items waiting for the sweeper plus admitted messages at which new messages wait.
-inline constexpr int kIntakeBacklogLimit = 12;
+inline constexpr int kIntakeBacklogLimit = 16;
 // The longest a new message waits for room.
 inline constexpr std::chrono::milliseconds kIntakeLongestWait{1000};
 

@@ -1,5 +1,6 @@
 #include "transport/listen_server.h"
 
+#include <sys/resource.h>
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
@@ -281,6 +282,9 @@ void CListenServer::AcceptLoop(std::shared_ptr<ThreadBook> book) {
 
 void CListenServer::RunConnection(std::unique_ptr<StartRecord> record,
                                   std::shared_ptr<ThreadBook> book) {
+  if (const int nice = SessionNice(); nice != 0) {
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice);
+  }
   CServerConnection* connection = nullptr;
   try {
     connection = CreateInstance();

@@ -129,6 +129,9 @@ class CListenServer {
   // Destroys a connection made by CreateInstance.
   virtual void ReleaseInstance(CServerConnection* connection) = 0;
   virtual int OnCanAccept() { return 1; }
+  // The nice value each connection thread takes for itself (0: the process's own). Raising it
+  // needs no privilege.
+  [[nodiscard]] virtual int SessionNice() const { return 0; }
 
   // Listens on `port` (0 picks a free port, see Port) on any local address, or on `address`
   // when given, and starts the accept thread. 0, 1 (listening failed) or 2 (no thread).

@@ -27,6 +27,8 @@ enum class SmtpCommand : int {
 };
 
 inline constexpr std::size_t kSmtpLineBuffer = 512;
+// The nice value of the receiver's session threads (see CSmtpServer::SessionNice).
+inline constexpr int kSmtpSessionNice = 10;
 // Recipients counted past this log "Error: GetRcptListItemCount, too large" (and still go).
 inline constexpr std::size_t kSmtpRecipientWarnCount = 32;
 // Recipients one message may have; further RCPT commands are refused with 452, so that a
@@ -66,6 +68,10 @@ class CSmtpServer : public CListenServer {
   void MessageQueued() const {
     if (queue_wake_ != nullptr) queue_wake_->Notify();
   }
+  // Receiving sessions run below the engine's other threads: when the processor is short, the
+  // sweeper and the delivery finish what was accepted before more is taken in, so accepted mail
+  // does not queue up behind new mail.
+  [[nodiscard]] int SessionNice() const override { return kSmtpSessionNice; }
   // The pacing of new messages to the sweeper (nullptr: none).
   void SetIntakeFlow(IntakeFlow* flow) { intake_flow_ = flow; }
   [[nodiscard]] IntakeFlow* Flow() const { return intake_flow_; }

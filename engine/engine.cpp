@@ -119,6 +119,17 @@ void Engine::AttachLogs() {
         std::fwrite(out.data(), 1, out.size(), echo);
         std::fflush(echo);
       });
+      // An item's block of sweeper lines goes out in one write, still line by line inside.
+      log->SetBlockSink([echo](std::string_view name, const std::vector<std::string>& lines) {
+        std::string out;
+        for (const std::string& line : lines) {
+          std::string one(name);
+          one.append(": ").append(line);
+          out += JournalLine(one) + "\n";
+        }
+        std::fwrite(out.data(), 1, out.size(), echo);
+        std::fflush(echo);
+      });
     }
   }
   InstallActivityLogs({&pop3_log_, &smtp_in_log_, &sweep_log_, &smtp_out_log_, &bandwidth_log_});

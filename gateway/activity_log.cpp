@@ -29,6 +29,11 @@ void CUH_Control::SetLineSink(LineSink sink) {
   sink_ = std::move(sink);
 }
 
+void CUH_Control::SetBlockSink(BlockSink sink) {
+  std::scoped_lock guard(lock_);
+  block_sink_ = std::move(sink);
+}
+
 void CUH_Control::SetClock(std::function<std::time_t()> clock) {
   std::scoped_lock guard(lock_);
   clock_ = std::move(clock);
@@ -132,7 +137,21 @@ void CUH_Control::AddStampedLines(const std::vector<std::string>& texts, bool to
   std::scoped_lock guard(lock_);
   std::time_t now = clock_ ? clock_() : std::time(nullptr);
   const std::tm when = LocalTime(now);
-  for (const std::string& text : texts) AddLineLocked(StampLocked(text, when), to_file);
+  std::vector<std::string> lines;
+  lines.reserve(texts.size());
+  for (const std::string& text : texts) lines.push_back(StampLocked(text, when));
+  // The block reaches the file and the block sink in one write each; the entries are the
+  // same as line by line.
+  if (to_file && file_output_) {
+    std::string block;
+    for (const std::string& line : lines) block.append("\n").append(line);
+    WriteBlockToFile(block);
+  }
+  for (const std::string& line : lines) {
+    if (!block_sink_ && sink_) sink_(name_, line);
+    KeepLineLocked(line);
+  }
+  if (block_sink_ && !lines.empty()) block_sink_(name_, lines);
 }
 
 void CUH_Control::AddLine(std::string_view text, bool to_file) {
@@ -143,6 +162,10 @@ void CUH_Control::AddLine(std::string_view text, bool to_file) {
 void CUH_Control::AddLineLocked(std::string_view text, bool to_file) {
   if (to_file && file_output_) WriteToFile(text);
   if (sink_) sink_(name_, text);
+  KeepLineLocked(text);
+}
+
+void CUH_Control::KeepLineLocked(std::string_view text) {
   if (!attached_) return;
   lines_.push_back(LogLine{std::string(text), text_colour_, background_colour_});
   if (text.size() > longest_) {
@@ -281,6 +304,14 @@ std::filesystem::path CUH_Control::FileNameForLocked(const std::tm& when) const 
 }
 
 void CUH_Control::WriteToFile(std::string_view line) {
+  std::string entry;
+  entry.reserve(line.size() + 1);
+  entry += '\n';
+  entry += line;
+  WriteBlockToFile(entry);
+}
+
+void CUH_Control::WriteBlockToFile(std::string_view entries) {
   if (file_name_.empty()) return;
   std::time_t now = clock_ ? clock_() : std::time(nullptr);
   std::filesystem::path path = FileNameForLocked(LocalTime(now));
@@ -303,11 +334,7 @@ void CUH_Control::WriteToFile(std::string_view line) {
     name_checked_ = checked;
     if (!file_) return;
   }
-  std::string entry;
-  entry.reserve(line.size() + 1);
-  entry += '\n';
-  entry += line;
-  if (!WriteAll(file_.Get(), entry)) file_.Reset();  // tried afresh with the next entry
+  if (!WriteAll(file_.Get(), entries)) file_.Reset();  // tried afresh with the next entry
 }
 
 }  // namespace tarnhold

@@ -76,6 +76,10 @@ class CUH_Control : public LogHistory {
   // Called for every line added, with the log's name, under the log's lock (so in log order);
   // it must not call back into the log.
   using LineSink = std::function<void(std::string_view log_name, std::string_view line)>;
+  // Called instead of the line sink for lines added together (AddStampedLines), with all of
+  // them at once, so that a block costs its receiver one write; same rules as the line sink.
+  using BlockSink =
+      std::function<void(std::string_view log_name, const std::vector<std::string>& lines)>;
 
   explicit CUH_Control(std::string name = "");
   CUH_Control(const CUH_Control&) = delete;
@@ -83,6 +87,7 @@ class CUH_Control : public LogHistory {
 
   [[nodiscard]] const std::string& Name() const { return name_; }
   void SetLineSink(LineSink sink);
+  void SetBlockSink(BlockSink sink);
   // The source of the current time (seconds since 1970); std::time by default. Lets a test put
   // entries on given days.
   void SetClock(std::function<std::time_t()> clock);
@@ -148,6 +153,10 @@ class CUH_Control : public LogHistory {
   void SetLineLimitLocked(int count);
   [[nodiscard]] std::filesystem::path FileNameForLocked(const std::tm& when) const;
   void WriteToFile(std::string_view line);
+  // Appends entries ("\n" + line each) in one write.
+  void WriteBlockToFile(std::string_view entries);
+  // Keeps a line for the view (when one is attached).
+  void KeepLineLocked(std::string_view text);
   void ApplyLineLimit();
   void FindLongestLine();
   void RecomputeScrollRanges();
@@ -155,6 +164,7 @@ class CUH_Control : public LogHistory {
   mutable std::mutex lock_;
   std::string name_;
   LineSink sink_;
+  BlockSink block_sink_;
   std::function<std::time_t()> clock_;
   std::string file_name_;
   // The log file kept open between entries, the name it was opened under and when that name

@@ -184,6 +184,31 @@ TEST(CUH_Control, SinkSeesEveryLineWithTheLogName) {
   EXPECT_EQ(log.LineCount(), 0u);  // no view attached
 }
 
+// A block of lines (an item's sweeper lines) reaches the block sink in one call and the file
+// and the view as the same entries it would make line by line; without a block sink the
+// line sink sees each line.
+TEST(CUH_Control, BlockOfLinesIsOneCallWithTheSameEntries) {
+  TempRoot root;
+  CUH_Control log(kSweepLogName);
+  log.Attach(10, 80);
+  log.SetClock([] { return LocalSeconds(Day(7, 12, 2026, 10, 11, 12)); });
+  ASSERT_EQ(log.SetFileName((root / "Sweep_.log").string()), 0);
+  log.SetFileOutput(true);
+  std::vector<std::string> lines;
+  log.SetLineSink([&](std::string_view, std::string_view line) { lines.emplace_back(line); });
+  log.AddStampedLines({"a", "b"}, true);
+  std::vector<std::vector<std::string>> blocks;
+  log.SetBlockSink([&](std::string_view, const std::vector<std::string>& block) {
+    blocks.push_back(block);
+  });
+  log.AddStampedLines({"c", "d"}, true);
+  EXPECT_EQ(lines, (std::vector<std::string>{"10:11:12 a", "10:11:12 b"}));
+  EXPECT_EQ(blocks, (std::vector<std::vector<std::string>>{{"10:11:12 c", "10:11:12 d"}}));
+  EXPECT_EQ(TempRoot::Read(root / "Sweep_.log"),
+            "\n10:11:12 a\n10:11:12 b\n10:11:12 c\n10:11:12 d");
+  EXPECT_EQ(log.LineCount(), 4u);
+}
+
 TEST(CUH_Control, LineLimitDropsTheOldest) {
   CUH_Control log;
   log.Attach(10, 80);

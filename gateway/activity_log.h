@@ -213,6 +213,8 @@ void SweepLogLine(std::string_view text);  // the line reads "<time> > <text>"
 // The lines of one swept item as SweepLogLine writes them, kept together as one block.
 void SweepLogLines(const std::vector<std::string>& texts);
 void SmtpOutLogLine(std::string_view text);
+// Several lines that came together (the lines of one reply), kept together in one entry block.
+void SmtpOutLogLines(const std::vector<std::string>& texts);
 void BandwidthLogLine(std::string_view text);
 
 // The bandwidth log's record for one swept message: "\t%s\t%s\t%s\t%s\t%d" of the Date value,

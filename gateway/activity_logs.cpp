@@ -36,6 +36,10 @@ ActivityLogs InstalledActivityLogs() {
 void Pop3LogLine(std::string_view text) { AddTo(g_pop3, text); }
 void SmtpInLogLine(std::string_view text) { AddTo(g_smtp_in, text); }
 void SmtpOutLogLine(std::string_view text) { AddTo(g_smtp_out, text); }
+void SmtpOutLogLines(const std::vector<std::string>& texts) {
+  CUH_Control* log = g_smtp_out.load(std::memory_order_acquire);
+  if (log != nullptr && !texts.empty()) log->AddStampedLines(texts, true);
+}
 void BandwidthLogLine(std::string_view text) { AddTo(g_bandwidth, text); }
 
 void SweepLogLine(std::string_view text) {

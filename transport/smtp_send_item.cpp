@@ -40,7 +40,7 @@ struct Session {
     options.aborted = aborted;
     options.tls = client.Tls();
     SmtpReply reply = ReadSmtpReply(client.GetSocket(), options);
-    for (const std::string& line : reply.lines) SmtpOutLogLine(line);
+    SmtpOutLogLines(reply.lines);
     return reply;
   }
   [[nodiscard]] bool Command(std::string_view line) const {

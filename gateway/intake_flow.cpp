@@ -31,7 +31,7 @@ void IntakeFlow::Slot::Release() {
 
 IntakeFlow::Slot IntakeFlow::Admit() {
   std::unique_lock lock(mutex_);
-  auto room = [this] { return open_ || waiting_ + admitted_ < limit_; };
+  auto room = [this] { return open_ || waiting_ < limit_; };
   if (!room()) {
     ++paced_;
     room_.wait_for(lock, longest_wait_, room);

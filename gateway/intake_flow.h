@@ -1,6 +1,8 @@
 // Paces the intake to the sweeper. The receiver asks for room before it accepts a new message
-// (at MAIL) and waits, for a bounded time, while the items waiting for the sweeper plus the
-// messages already admitted reach the limit. Under a load above what the gateway can sweep,
+// (at MAIL) and waits, for a bounded time, while the items waiting for the sweeper reach the
+// limit. Transfers in progress do not count, so slow clients (or idle ones that stopped after
+// MAIL) never hold up others; a freed place lets one waiting message in. Under a load above
+// what the gateway can sweep,
 // the backlog, and with it the time from a client's "250" to the delivery, stays small instead
 // of growing for as long as the load lasts, and the receiver's sessions no longer take the CPU
 // the sweeper needs. A client is slowed, never refused: after the longest wait it goes on.
@@ -12,14 +14,14 @@
 
 namespace tarnhold {
 
-// Items waiting for the sweeper plus admitted messages at which new messages wait.
-inline constexpr int kIntakeBacklogLimit = 16;
+// Items waiting for the sweeper at which new messages wait.
+inline constexpr int kIntakeBacklogLimit = 8;
 // The longest a new message waits for room.
 inline constexpr std::chrono::milliseconds kIntakeLongestWait{1000};
 
 class IntakeFlow {
  public:
-  // Room for one message, held from its MAIL until its items are in queproc (Commit) or the
+  // One admitted message, from its MAIL until its items are in queproc (Commit) or the
   // transaction ends without them (destruction, reset).
   class Slot {
    public:
@@ -48,8 +50,8 @@ class IntakeFlow {
   IntakeFlow(const IntakeFlow&) = delete;
   IntakeFlow& operator=(const IntakeFlow&) = delete;
 
-  // Waits while the backlog is at the limit (at most the longest wait, and not at all once
-  // opened), then admits one message.
+  // Waits while the items waiting for the sweeper are at the limit (at most the longest wait,
+  // and not at all once opened), then admits one message.
   [[nodiscard]] Slot Admit();
   // Items put into queproc by others than the receiver (the collection).
   void Added(int items);

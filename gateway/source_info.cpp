@@ -27,18 +27,13 @@ bool SpoolQueue::WriteSourceInfo(std::uint32_t number, std::string_view address,
   errno = 0;
   fs::path spare;
   UniqueFd fd = TakeSpare(layout_.Spare(), spare);
-  bool ok;
-  if (fd) {
-    // Written and forced whole under its pool name, then renamed over any old file.
-    ok = WriteAll(fd.Get(), address) && (flush == Flush::No || ::fsync(fd.Get()) == 0) &&
-         ::rename(spare.c_str(), path.c_str()) == 0;
-    if (!ok) {
-      const int saved = errno;
-      fd.Reset();
-      ReturnSpare(layout_.Spare(), spare);
-      errno = saved;
-    }
-  } else {
+  // Written and forced whole under its pool name, then renamed over any old file; a pool file
+  // that cannot be used (a write failed, or stat is on another file system) is dropped and the
+  // file made in place as without a pool.
+  bool ok = fd && WriteAll(fd.Get(), address) && (flush == Flush::No || ::fsync(fd.Get()) == 0) &&
+       ::rename(spare.c_str(), path.c_str()) == 0;
+  if (fd && !ok) ::unlink(spare.c_str());
+  if (!ok) {
     fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
     ok = fd.Valid() && WriteAll(fd.Get(), address) &&
          (flush == Flush::No || ::fsync(fd.Get()) == 0);

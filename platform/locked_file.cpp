@@ -145,6 +145,15 @@ CreateResult LockedFile::CreateLocked(const std::filesystem::path& path, std::st
     if (made != CreateResult::Created) return made;
   }
   CreateResult linked = LinkAs(path, error);
+  if (linked == CreateResult::Failed && !spare_.empty()) {
+    // A spare file that cannot be moved here (the folder is on another file system) is dropped,
+    // and the file is made here as without a pool.
+    ::unlink(spare_.c_str());
+    spare_.clear();
+    Close();
+    error.clear();
+    return CreateLocked(path, error);
+  }
   if (linked != CreateResult::Created) Close();  // the unnamed file vanishes: nothing changed
   return linked;
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "platform/locked_file.h"
 #include "platform/spool_folder.h"
@@ -86,6 +89,29 @@ TEST(SpareFiles, BoundedPlainFilesOnlyAndNothingWithoutAPool) {
   EXPECT_EQ(CountFiles(pool.spare), 0u);
   fs::path taken;
   EXPECT_FALSE(TakeSpare(pool.spare, taken).Valid());
+}
+
+// A pool on another file system than the spool (a folder mounted apart) is never a reason to
+// refuse an item: the spare file is dropped and the item made in place.
+TEST(SpareFiles, APoolOnAnotherFileSystemFallsBackToANewFile) {
+  std::error_code ec;
+  if (!fs::is_directory("/dev/shm", ec)) GTEST_SKIP() << "no /dev/shm";
+  TempRoot root;
+  const fs::path spare = fs::path("/dev/shm") / ("th_spare_test." + std::to_string(::getpid()));
+  ASSERT_TRUE(EnableSpareFiles(spare));
+  {
+    std::ofstream(spare / "x") << "y";
+  }
+  ASSERT_TRUE(RemoveToSpare(spare / "x", spare));  // same file system: kept
+  ASSERT_EQ(CountFiles(spare), 1u);
+  fs::create_directories(root / "queproc");
+  LockedFile item;
+  std::string error;
+  EXPECT_EQ(item.CreateLocked(root / "queproc/1", error, spare), CreateResult::Created) << error;
+  EXPECT_TRUE(fs::exists(root / "queproc/1"));
+  EXPECT_EQ(CountFiles(spare), 0u);
+  DisableSpareFiles(spare);
+  fs::remove_all(spare, ec);
 }
 
 }  // namespace

@@ -23,9 +23,8 @@ void IntakeFlow::Slot::Commit(int items) {
 
 void IntakeFlow::Slot::Release() {
   if (flow_ == nullptr) return;
-  std::unique_lock lock(flow_->mutex_);
+  std::scoped_lock lock(flow_->mutex_);
   --flow_->admitted_;
-  flow_->Changed(lock);
   flow_ = nullptr;
 }
 
@@ -53,10 +52,13 @@ void IntakeFlow::Listed(int waiting) {
   room_.notify_all();
 }
 
+// One waiting message is let in per freed place, so a freed place does not release all of
+// them at once.
 void IntakeFlow::Done() {
   std::unique_lock lock(mutex_);
   if (waiting_ > 0) --waiting_;
-  Changed(lock);
+  lock.unlock();
+  room_.notify_one();
 }
 
 void IntakeFlow::Open() {
@@ -79,13 +81,6 @@ int IntakeFlow::Paced() const {
 int IntakeFlow::Admitted() const {
   std::scoped_lock lock(mutex_);
   return admitted_;
-}
-
-// One waiting message is let in per unit of room, so a freed place does not release all of
-// them at once.
-void IntakeFlow::Changed(std::unique_lock<std::mutex>& lock) {
-  lock.unlock();
-  room_.notify_one();
 }
 
 }  // namespace tarnhold

@@ -69,8 +69,6 @@ class IntakeFlow {
   [[nodiscard]] int Paced() const;
 
  private:
-  void Changed(std::unique_lock<std::mutex>& lock);
-
   const int limit_;
   const std::chrono::milliseconds longest_wait_;
   mutable std::mutex mutex_;

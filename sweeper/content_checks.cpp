@@ -53,12 +53,25 @@ int MatchFileTypes(std::string_view list, const std::vector<fs::path>& attachmen
   return 0;
 }
 
-int MatchKeywordList(std::string_view list, std::string_view text) {
-  std::string lower_text = LowerAscii(text);
+namespace {
+
+// MatchKeywordList on a text already lower-cased.
+int MatchLoweredText(std::string_view list, std::string_view lower_text) {
   for (const auto& element : SplitCommaList(LowerAscii(list))) {
-    if (lower_text.find(element) != std::string::npos) return 1;
+    if (lower_text.find(element) != std::string_view::npos) return 1;
   }
   return 0;
+}
+
+const std::string& Lowered(const std::string& text, std::optional<std::string>& kept) {
+  if (!kept) kept = LowerAscii(text);
+  return *kept;
+}
+
+}  // namespace
+
+int MatchKeywordList(std::string_view list, std::string_view text) {
+  return MatchLoweredText(list, LowerAscii(text));
 }
 
 bool FileContainsKeyword(const fs::path& file, const std::vector<std::string>& elements) {
@@ -101,7 +114,13 @@ int ContentScan(std::string_view list, const MessageFacts& message, bool subject
            (!as_shown.empty() && MatchKeywordList(list, as_shown) == 1);
   };
   if (subject && matches(message.subject, message.subject_text)) return 1;
-  if (body && matches(message.body, message.body_text)) return 1;
+  if (body) {
+    if (MatchLoweredText(list, Lowered(message.body, message.body_lower)) == 1) return 1;
+    if (!message.body_text.empty() &&
+        MatchLoweredText(list, Lowered(message.body_text, message.body_text_lower)) == 1) {
+      return 1;
+    }
+  }
   if (attachments) {
     auto elements = SplitCommaList(list);
     for (const auto& file : message.attachments) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct MessageFacts {
   // encoding. The keyword checks read both forms.
   std::string subject_text;
   std::string body_text;
+  // Lower-cased copies of `body` and `body_text`, made by the first keyword check that needs
+  // them, so that several rules looking at one large body lower-case it once.
+  mutable std::optional<std::string> body_lower;
+  mutable std::optional<std::string> body_text_lower;
   std::vector<std::filesystem::path> attachments;  // in part order
   std::vector<std::string> content_types;          // lower-cased, every attachment part
   // The attachments saved from inside other parts (also in `attachments`): the checks see

@@ -105,30 +105,36 @@ StartResult Engine::Start() {
   return StartResult::Started;
 }
 
+namespace {
+
+// A log line as the headless engine echoes it: "<log name>: <line>", marked for the journal.
+std::string EchoLine(std::string_view name, std::string_view line) {
+  std::string out(name);
+  out.append(": ").append(line);
+  return JournalLine(out) + "\n";
+}
+
+void WriteEcho(std::FILE* echo, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), echo);
+  std::fflush(echo);
+}
+
+}  // namespace
+
 void Engine::AttachLogs() {
   CUH_Control* logs[] = {&pop3_log_, &smtp_in_log_, &sweep_log_, &smtp_out_log_, &bandwidth_log_};
   for (CUH_Control* log : logs) {
     log->SetLineLimit(kLogLineLimit);
     if (options_.headless && options_.echo != nullptr) {
       std::FILE* echo = options_.echo;
-      // One write per line: lines of different logs never mix inside a line.
+      // One write per line, or per block of lines: lines of different logs never mix.
       log->SetLineSink([echo](std::string_view name, std::string_view line) {
-        std::string out(name);
-        out.append(": ").append(line);
-        out = JournalLine(out) + "\n";
-        std::fwrite(out.data(), 1, out.size(), echo);
-        std::fflush(echo);
+        WriteEcho(echo, EchoLine(name, line));
       });
-      // An item's block of sweeper lines goes out in one write, still line by line inside.
       log->SetBlockSink([echo](std::string_view name, const std::vector<std::string>& lines) {
         std::string out;
-        for (const std::string& line : lines) {
-          std::string one(name);
-          one.append(": ").append(line);
-          out += JournalLine(one) + "\n";
-        }
-        std::fwrite(out.data(), 1, out.size(), echo);
-        std::fflush(echo);
+        for (const std::string& line : lines) out += EchoLine(name, line);
+        WriteEcho(echo, out);
       });
     }
   }
